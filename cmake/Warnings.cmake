@@ -1,0 +1,13 @@
+# One place for the warning set, so host and win32 builds complain alike.
+add_compile_options(-Wall -Wextra -Wshadow -Wpedantic)
+if(KV_WERROR)
+  add_compile_options(-Werror)
+endif()
+if(KV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(CMAKE_CROSSCOMPILING)
+  # The DLL and the test programs must need nothing beyond system DLLs.
+  add_link_options(-static-libgcc -static-libstdc++ -static)
+endif()
