@@ -1,0 +1,92 @@
+// Host stand-in: GUIDs, BSTRs, interlocked counters, critical sections and
+// debugger output.
+#include "platform/win32.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+// A BSTR is preceded by its byte length and followed by a terminating zero,
+// as on Windows, so SysStringLen is O(1) and embedded zeros survive.
+BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) {
+    const std::size_t bytes = static_cast<std::size_t>(cch) * sizeof(OLECHAR);
+    auto* block = static_cast<std::uint8_t*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
+    if (!block) return nullptr;
+    const auto len = static_cast<std::uint32_t>(bytes);
+    std::memcpy(block, &len, sizeof len);
+    auto* str = reinterpret_cast<OLECHAR*>(block + sizeof(std::uint32_t));
+    if (pch) std::memcpy(str, pch, bytes);
+    else std::memset(str, 0, bytes);
+    str[cch] = 0;
+    return str;
+}
+
+BSTR SysAllocString(const OLECHAR* psz) {
+    if (!psz) return nullptr;
+    UINT n = 0;
+    while (psz[n]) ++n;
+    return SysAllocStringLen(psz, n);
+}
+
+UINT SysStringLen(BSTR bstr) {
+    if (!bstr) return 0;
+    std::uint32_t len;
+    std::memcpy(&len, reinterpret_cast<std::uint8_t*>(bstr) - sizeof len, sizeof len);
+    return len / sizeof(OLECHAR);
+}
+
+void SysFreeString(BSTR bstr) {
+    if (bstr) std::free(reinterpret_cast<std::uint8_t*>(bstr) - sizeof(std::uint32_t));
+}
+
+LONG InterlockedIncrement(LONG volatile* addend) {
+    return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedDecrement(LONG volatile* addend) {
+    return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION cs) { cs->impl = new std::recursive_mutex; }
+
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD) {
+    cs->impl = new (std::nothrow) std::recursive_mutex;
+    return cs->impl != nullptr;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->lock(); }
+
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->unlock(); }
+
+void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    delete static_cast<std::recursive_mutex*>(cs->impl);
+    cs->impl = nullptr;
+}
+
+namespace {
+std::mutex g_debugLock;
+std::u16string g_debugText;
+}  // namespace
+
+// Without a debugger the real call is silent; here the text is kept so that
+// tests can read what the module reported.
+void OutputDebugStringW(LPCWSTR message) {
+    if (!message) return;
+    std::lock_guard<std::mutex> guard(g_debugLock);
+    g_debugText += message;
+}
+
+namespace kvhost {
+std::u16string debugOutput() {
+    std::lock_guard<std::mutex> guard(g_debugLock);
+    return g_debugText;
+}
+
+void clearDebugOutput() {
+    std::lock_guard<std::mutex> guard(g_debugLock);
+    g_debugText.clear();
+}
+}  // namespace kvhost

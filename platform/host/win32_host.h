@@ -1,0 +1,207 @@
+// Linux stand-in for the part of the Win32/COM surface this project uses.
+// Each function mirrors the result of the real one for the cases the module
+// relies on; tests in tests/platform hold it to that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// ---- basic types -----------------------------------------------------------
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using UINT = unsigned int;
+using INT = int;
+using BOOL = int;
+using BOOLEAN = BYTE;
+using HRESULT = std::int32_t;
+using SCODE = std::int32_t;
+using LCID = DWORD;
+using DWORD_PTR = std::uintptr_t;
+using ULONG_PTR = std::uintptr_t;
+using LPVOID = void*;
+using LPBYTE = BYTE*;
+using HANDLE = void*;
+using HMODULE = void*;
+using HINSTANCE = void*;
+using WCHAR = char16_t;
+using OLECHAR = char16_t;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+using BSTR = OLECHAR*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+
+#define TRUE 1
+#define FALSE 0
+#define STDMETHODCALLTYPE
+#define WINAPI
+#define STDAPI extern "C" HRESULT
+#define STDMETHOD(name) virtual HRESULT STDMETHODCALLTYPE name
+#define STDMETHOD_(type, name) virtual type STDMETHODCALLTYPE name
+
+// ---- HRESULTs ---------------------------------------------------------------
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+#define KV_HR(x) static_cast<HRESULT>(static_cast<std::uint32_t>(x))
+#define S_OK KV_HR(0x00000000)
+#define S_FALSE KV_HR(0x00000001)
+#define E_NOTIMPL KV_HR(0x80004001)
+#define E_NOINTERFACE KV_HR(0x80004002)
+#define E_POINTER KV_HR(0x80004003)
+#define E_ABORT KV_HR(0x80004004)
+#define E_FAIL KV_HR(0x80004005)
+#define E_UNEXPECTED KV_HR(0x8000FFFF)
+#define E_ACCESSDENIED KV_HR(0x80070005)
+#define E_OUTOFMEMORY KV_HR(0x8007000E)
+#define E_INVALIDARG KV_HR(0x80070057)
+#define CLASS_E_NOAGGREGATION KV_HR(0x80040110)
+#define CLASS_E_CLASSNOTAVAILABLE KV_HR(0x80040111)
+#define REGDB_E_CLASSNOTREG KV_HR(0x80040154)
+#define CO_E_NOTINITIALIZED KV_HR(0x800401F0)
+#define TYPE_E_LIBNOTREGISTERED KV_HR(0x8002801D)
+#define DISP_E_UNKNOWNNAME KV_HR(0x80020006)
+
+// ---- GUIDs ------------------------------------------------------------------
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+using IID = GUID;
+using CLSID = GUID;
+using REFGUID = const GUID&;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
+}
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
+#define IsEqualCLSID(a, b) IsEqualGUID(a, b)
+inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+
+extern const IID IID_IUnknown;
+extern const GUID GUID_NULL;
+#define IID_NULL GUID_NULL
+#define CLSID_NULL GUID_NULL
+
+// ---- IUnknown ---------------------------------------------------------------
+struct IUnknown {
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) = 0;
+    STDMETHOD_(ULONG, AddRef)() = 0;
+    STDMETHOD_(ULONG, Release)() = 0;
+};
+using LPUNKNOWN = IUnknown*;
+
+// ---- BSTR -------------------------------------------------------------------
+BSTR SysAllocString(const OLECHAR* psz);
+BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);
+UINT SysStringLen(BSTR bstr);
+void SysFreeString(BSTR bstr);
+
+// ---- interlocked counters and critical sections -----------------------------
+LONG InterlockedIncrement(LONG volatile* addend);
+LONG InterlockedDecrement(LONG volatile* addend);
+
+struct CRITICAL_SECTION {
+    void* impl;  // a recursive mutex, created by InitializeCriticalSection
+};
+using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spinCount);
+void EnterCriticalSection(LPCRITICAL_SECTION cs);
+void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+void DeleteCriticalSection(LPCRITICAL_SECTION cs);
+
+// ---- debugger output --------------------------------------------------------
+void OutputDebugStringW(LPCWSTR message);
+
+// ---- Audio Compression Manager: the PCM stream calls ---------------------------
+using MMRESULT = UINT;
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_ERROR 1
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define ACMERR_BASE 512
+#define ACMERR_NOTPOSSIBLE (ACMERR_BASE + 0)
+#define ACMERR_BUSY (ACMERR_BASE + 1)
+#define ACMERR_UNPREPARED (ACMERR_BASE + 2)
+
+#define WAVE_FORMAT_PCM 1
+
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+#pragma pack(pop)
+using PWAVEFORMATEX = WAVEFORMATEX*;
+using LPWAVEFORMATEX = WAVEFORMATEX*;
+
+struct HACMSTREAM__;
+using HACMSTREAM = HACMSTREAM__*;
+using LPHACMSTREAM = HACMSTREAM*;
+using HACMDRIVER = void*;
+using PWAVEFILTER = void*;
+
+// Field for field the Win32 layout; on a 32-bit build it is 84 bytes.
+struct ACMSTREAMHEADER {
+    DWORD cbStruct;
+    DWORD fdwStatus;
+    DWORD_PTR dwUser;
+    LPBYTE pbSrc;
+    DWORD cbSrcLength;
+    DWORD cbSrcLengthUsed;
+    DWORD_PTR dwSrcUser;
+    LPBYTE pbDst;
+    DWORD cbDstLength;
+    DWORD cbDstLengthUsed;
+    DWORD_PTR dwDstUser;
+    DWORD dwReservedDriver[10];
+};
+using LPACMSTREAMHEADER = ACMSTREAMHEADER*;
+
+#define ACM_STREAMOPENF_QUERY 0x00000001
+#define ACM_STREAMOPENF_ASYNC 0x00000002
+#define ACM_STREAMOPENF_NONREALTIME 0x00000004
+#define ACM_STREAMSIZEF_SOURCE 0x00000000
+#define ACM_STREAMSIZEF_DESTINATION 0x00000001
+#define ACM_STREAMCONVERTF_BLOCKALIGN 0x00000004
+#define ACM_STREAMCONVERTF_START 0x00000010
+#define ACM_STREAMCONVERTF_END 0x00000020
+#define ACMSTREAMHEADER_STATUSF_DONE 0x00010000
+#define ACMSTREAMHEADER_STATUSF_PREPARED 0x00020000
+#define ACMSTREAMHEADER_STATUSF_INQUEUE 0x00100000
+
+MMRESULT acmStreamOpen(LPHACMSTREAM phas, HACMDRIVER had, LPWAVEFORMATEX pwfxSrc,
+                       LPWAVEFORMATEX pwfxDst, PWAVEFILTER pwfltr, DWORD_PTR dwCallback,
+                       DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT acmStreamSize(HACMSTREAM has, DWORD cbInput, DWORD* pdwOutputBytes, DWORD fdwSize);
+MMRESULT acmStreamPrepareHeader(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwPrepare);
+MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConvert);
+MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwUnprepare);
+MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
+
+// ---- what only the stand-in offers: test access ------------------------------
+namespace kvhost {
+// Everything written with OutputDebugStringW since the last clear.
+std::u16string debugOutput();
+void clearDebugOutput();
+}  // namespace kvhost

@@ -1,0 +1,108 @@
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(Bstr, KeepsLengthAndEmbeddedZeros) {
+    const OLECHAR text[] = {u'a', 0, u'b', u'c'};
+    BSTR s = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), 4);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 4u);
+    EXPECT_EQ(s[1], 0);
+    EXPECT_EQ(s[3], u'c');
+    EXPECT_EQ(s[4], 0) << "a BSTR is zero-terminated";
+    SysFreeString(s);
+}
+
+TEST(Bstr, FromZeroTerminatedString) {
+    BSTR s = SysAllocString(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A"));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 36u);
+    EXPECT_EQ(s[0], 'K');
+    SysFreeString(s);
+}
+
+TEST(Bstr, NullAndEmpty) {
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);  // must be harmless
+    BSTR empty = SysAllocStringLen(nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(SysStringLen(empty), 0u);
+    SysFreeString(empty);
+}
+
+TEST(Interlocked, ReturnsTheNewValue) {
+    LONG volatile n = 0;
+    EXPECT_EQ(InterlockedIncrement(&n), 1);
+    EXPECT_EQ(InterlockedIncrement(&n), 2);
+    EXPECT_EQ(InterlockedDecrement(&n), 1);
+    EXPECT_EQ(InterlockedDecrement(&n), 0);
+    EXPECT_EQ(InterlockedDecrement(&n), -1);
+}
+
+TEST(Interlocked, CountsCorrectlyAcrossThreads) {
+    LONG volatile n = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&n] {
+            for (int i = 0; i < 20000; ++i) InterlockedIncrement(&n);
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(n, 80000);
+}
+
+TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EnterCriticalSection(&cs);  // the owner may enter again
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+
+    long shared = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                EnterCriticalSection(&cs);
+                ++shared;
+                LeaveCriticalSection(&cs);
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(shared, 80000);
+    DeleteCriticalSection(&cs);
+}
+
+TEST(Guid, EqualityComparesEveryField) {
+    GUID a = {0x8216FC5A, 0xA89E, 0x446E, {0xA2, 0x53, 0xD4, 0x4E, 0x1F, 0xD3, 0x55, 0x20}};
+    GUID b = a;
+    EXPECT_TRUE(IsEqualGUID(a, b));
+    b.Data4[7] ^= 1;
+    EXPECT_FALSE(IsEqualGUID(a, b));
+    b = a;
+    b.Data3 ^= 1;
+    EXPECT_FALSE(IsEqualGUID(a, b));
+    EXPECT_FALSE(IsEqualGUID(a, IID_IUnknown));
+    EXPECT_EQ(IID_IUnknown.Data4[0], 0xC0);
+    EXPECT_EQ(IID_IUnknown.Data4[7], 0x46);
+}
+
+TEST(Hresult, CodesAndTests) {
+    EXPECT_EQ(static_cast<std::uint32_t>(E_NOTIMPL), 0x80004001u);
+    EXPECT_EQ(static_cast<std::uint32_t>(E_NOINTERFACE), 0x80004002u);
+    EXPECT_EQ(static_cast<std::uint32_t>(E_POINTER), 0x80004003u);
+    EXPECT_EQ(static_cast<std::uint32_t>(E_OUTOFMEMORY), 0x8007000Eu);
+    EXPECT_EQ(static_cast<std::uint32_t>(CLASS_E_NOAGGREGATION), 0x80040110u);
+    EXPECT_EQ(static_cast<std::uint32_t>(CLASS_E_CLASSNOTAVAILABLE), 0x80040111u);
+    EXPECT_EQ(S_FALSE, 1);
+    EXPECT_TRUE(SUCCEEDED(S_FALSE));
+    EXPECT_TRUE(FAILED(E_POINTER));
+}
+
+}  // namespace
