@@ -1,0 +1,19 @@
+// Adaptive codebook: closed-loop pitch lag and five-tap gain vector search.
+#pragma once
+
+#include "g7231/basop.h"
+#include "g7231/coder_state.h"
+
+namespace g7231 {
+
+// The 85-row table serves lags below 58, the 170-row table the others.
+extern const Word16 (*const AcbkGainTablePtr[2])[20];
+
+// Searches subframe Sfc and subtracts the chosen filtered contribution from Tv.
+void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDEF* Line, Word16 Sfc);
+// 64 samples of past excitation around Lag, the last period repeated for short lags.
+void Get_Rez(Word16* Tv, Word16* PrevExc, Word16 Lag);
+// Writes the 60-sample adaptive excitation for lag Olp - 1 + Lid and gain row Gid.
+void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid);
+
+}  // namespace g7231

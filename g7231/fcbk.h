@@ -1,0 +1,27 @@
+// MP-MLQ fixed codebook search of the 6.3 kbit/s rate.
+#pragma once
+
+#include "g7231/basop.h"
+#include "g7231/coder_state.h"
+
+namespace g7231 {
+
+struct BESTDEF {
+    Word32 MaxErr;
+    Word16 GridId;
+    Word16 MampId;
+    Word16 UseTrn;
+    Word16 Ploc[MaxPulseNum];
+    Word16 Pamp[MaxPulseNum];
+};
+
+// Replaces the target Dpnt with the chosen excitation and codes it into Line->Sfs[Sfc].
+void Find_Fcbk(Word16* Dpnt, Word16* ImpResp, LINEDEF* Line, Word16 Sfc);
+// Updates Best only with a strictly better candidate. Olp < 58 searches the
+// pulse-train variant.
+void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp);
+// Repeats Src with period Olp; Dst may be Src.
+void Gen_Trn(Word16* Dst, Word16* Src, Word16 Olp);
+void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np);
+
+}  // namespace g7231
