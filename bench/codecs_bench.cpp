@@ -1,0 +1,77 @@
+// Throughput of the codecs on speech: frames (or blocks) per second.
+#include "codecs/G711Codec.h"
+#include "codecs/G722Codec.h"
+#include "g7231/coder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::int16_t> speech() {
+    std::ifstream f(std::string(KV_TEST_DATA_DIR) + "/g7231/speech_en.pcm", std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                               (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+    return samples;
+}
+
+void G7231Coder(benchmark::State& state) {
+    const auto pcm = speech();
+    const std::size_t frames = pcm.size() / g7231::Frame;
+    g7231::CodStat cs;
+    g7231::Init_Coder(cs);
+    g7231::Word16 work[g7231::Frame];
+    std::uint8_t out[24];
+    std::size_t f = 0;
+    for (auto _ : state) {
+        std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(f * g7231::Frame), g7231::Frame, work);
+        g7231::Coder(cs, work, out);
+        benchmark::DoNotOptimize(out);
+        if (++f == frames) f = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(G7231Coder);
+
+void G711ALawBlock(benchmark::State& state) {
+    const auto pcm = speech();
+    CG711Codec codec;
+    std::uint8_t out[160];
+    std::int32_t count = 0;
+    std::size_t at = 0;
+    for (auto _ : state) {
+        codec.encodeALaw(pcm.data() + at, 320, out, &count);
+        benchmark::DoNotOptimize(out);
+        at = (at + 160) % (pcm.size() - 160);
+    }
+    state.counters["blocks/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(G711ALawBlock);
+
+void G722QuorvanBlock(benchmark::State& state) {
+    const auto pcm = speech();
+    CG722Codec codec;
+    codec.initCodec(64000, 8000);
+    std::uint8_t out[240];
+    std::int32_t count = 0;
+    std::size_t at = 0;
+    for (auto _ : state) {
+        codec.encodeG722(pcm.data() + at, 480, out, &count);
+        benchmark::DoNotOptimize(out);
+        at = (at + 240) % (pcm.size() - 240);
+    }
+    state.counters["blocks/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(G722QuorvanBlock);
+
+}  // namespace
+
+BENCHMARK_MAIN();
