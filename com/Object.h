@@ -58,10 +58,23 @@ struct FirstInterface<Last> {
     using type = Last;
 };
 
+// An entry is an interface, or an implementation of one that names it as
+// its `Interface` (such as DispatchImpl<>).
+template <class Entry>
+struct InterfaceOf {
+    using type = Entry;
+};
+template <class Entry>
+    requires requires { typename Entry::Interface; }
+struct InterfaceOf<Entry> {
+    using type = typename Entry::Interface;
+};
+
 template <class Self, class Entry>
 struct Matcher {
     static void* find(Self* self, REFIID riid) {
-        if (IsEqualGUID(riid, iidOf<Entry>())) return static_cast<Entry*>(self);
+        using I = typename InterfaceOf<Entry>::type;
+        if (IsEqualGUID(riid, iidOf<I>())) return static_cast<I*>(static_cast<Entry*>(self));
         return nullptr;
     }
 };

@@ -103,6 +103,70 @@ struct IUnknown {
 };
 using LPUNKNOWN = IUnknown*;
 
+// ---- IDispatch (the type-information side is declared as far as it is used) ---
+using DISPID = LONG;
+using MEMBERID = DISPID;
+struct ITypeInfo;
+struct ITypeLib;
+struct tagDISPPARAMS;
+struct tagVARIANT;
+struct tagEXCEPINFO;
+using DISPPARAMS = tagDISPPARAMS;
+using VARIANT = tagVARIANT;
+using EXCEPINFO = tagEXCEPINFO;
+
+struct IDispatch : IUnknown {
+    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) = 0;
+    STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+    STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) = 0;
+    STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+};
+extern const IID IID_IDispatch;
+
+struct IClassFactory : IUnknown {
+    STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+    STDMETHOD(LockServer)(BOOL fLock) = 0;
+};
+extern const IID IID_IClassFactory;
+
+// ---- COM runtime: apartments and in-process class objects ---------------------
+#define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
+#define REGCLS_SINGLEUSE 0
+#define REGCLS_MULTIPLEUSE 1
+#define RPC_E_CHANGED_MODE KV_HR(0x80010106)
+
+HRESULT CoInitialize(LPVOID reserved);
+HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
+void CoUninitialize();
+// Class objects registered in this process; the real runtime also finds
+// registered in-process servers, which the host build links in instead.
+HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags,
+                              DWORD* lpdwRegister);
+HRESULT CoRevokeClassObject(DWORD dwRegister);
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv);
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+
+// ---- type libraries --------------------------------------------------------------
+// The host has no type-library loader: nothing is ever registered, so the
+// interfaces below are declared only as far as code that uses a loaded type
+// library refers to them; no object of theirs exists here.
+#define DISP_E_BADINDEX KV_HR(0x8002000B)
+struct ITypeInfo : IUnknown {
+    STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0;
+    STDMETHOD(Invoke)(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+};
+struct ITypeLib : IUnknown {
+    STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) = 0;
+};
+HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib);
+
 // ---- BSTR -------------------------------------------------------------------
 BSTR SysAllocString(const OLECHAR* psz);
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);
@@ -205,3 +269,12 @@ namespace kvhost {
 std::u16string debugOutput();
 void clearDebugOutput();
 }  // namespace kvhost
+
+// ---- what headers generated from IDL expect -----------------------------------
+#define interface struct
+#define EXTERN_C extern "C"
+#define DECLSPEC_SELECTANY __attribute__((weak))
+#define DECLSPEC_UUID(x)
+#define __RPC_USER
+#define MIDL_INTERFACE(x) struct
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) EXTERN_C const GUID name
