@@ -1,0 +1,72 @@
+#pragma once
+
+// IDispatch for a dual interface, answered from the interface's registered
+// type library (by LIBID, version and the caller's locale; never from a
+// module file). The type information is loaded on first use and kept.
+
+#include "com/ComPtr.h"
+
+#include <mutex>
+
+KV_INTERFACE_ID(IDispatch, IID_IDispatch);
+
+namespace kv::com {
+
+// Libid must name a GUID object with static storage.
+template <class I, const GUID& Libid, WORD Major, WORD Minor>
+class DispatchImpl : public I {
+public:
+    using Interface = I;
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+        if (!pctinfo) return E_POINTER;
+        *pctinfo = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override {
+        if (!ppTInfo) return E_POINTER;
+        *ppTInfo = nullptr;
+        if (iTInfo != 0) return DISP_E_BADINDEX;
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = typeInfo(lcid, &info);
+        if (FAILED(hr)) return hr;
+        info->AddRef();
+        *ppTInfo = info;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                            DISPID* rgDispId) override {
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = typeInfo(lcid, &info);
+        if (FAILED(hr)) return hr;
+        return info->GetIDsOfNames(rgszNames, cNames, rgDispId);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = typeInfo(lcid, &info);
+        if (FAILED(hr)) return hr;
+        return info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                            puArgErr);
+    }
+
+private:
+    // One holder per interface for the whole process; a failed load is tried
+    // again on the next call, since the library may be registered meanwhile.
+    static HRESULT typeInfo(LCID lcid, ITypeInfo** out) {
+        static std::mutex lock;
+        static ITypeInfo* cached = nullptr;
+        std::lock_guard<std::mutex> guard(lock);
+        if (!cached) {
+            ComPtr<ITypeLib> library;
+            HRESULT hr = LoadRegTypeLib(Libid, Major, Minor, lcid, library.put());
+            if (FAILED(hr)) return hr;
+            hr = library->GetTypeInfoOfGuid(iidOf<I>(), &cached);
+            if (FAILED(hr)) return hr;
+        }
+        *out = cached;
+        return S_OK;
+    }
+};
+
+}  // namespace kv::com
