@@ -1,0 +1,32 @@
+#pragma once
+
+// The interfaces the encoder objects implement and call, generated from
+// KvInterfaces.idl and KvAudioEncoder.idl, tied to their IIDs for ComPtr.
+
+#include "com/Dispatch.h"
+#include "com/Guid.h"
+
+#include "KvAudioEncoder.h"
+#include "KvInterfaces.h"
+
+KV_INTERFACE_ID(IKvObjectRegistry, IID_IKvObjectRegistry);
+KV_INTERFACE_ID(IKvAudioRecorder, IID_IKvAudioRecorder);
+KV_INTERFACE_ID(IKvAudioSink, IID_IKvAudioSink);
+KV_INTERFACE_ID(IKvAudioEncoder, IID_IKvAudioEncoder);
+KV_INTERFACE_ID(IKV_AudioG711A, IID_IKV_AudioG711A);
+KV_INTERFACE_ID(IKV_AudioG711U, IID_IKV_AudioG711U);
+KV_INTERFACE_ID(IKV_AudioG7231, IID_IKV_AudioG7231);
+KV_INTERFACE_ID(IKV_AudioQuorvan, IID_IKV_AudioQuorvan);
+
+namespace kv {
+
+// The components outside this module that every encoder creates or finds.
+inline constexpr CLSID CLSID_KvObjectRegistry = com::guid("{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}");
+inline constexpr CLSID CLSID_KvAudioRecorder = com::guid("{D0CC397C-2790-485A-B996-5E7A3111C1ED}");
+// KvLib describes IKvAudioEncoder; it belongs to the components, not to this module.
+extern const GUID LIBID_KvLib;
+
+// The name under which the running capture component is entered in the registry.
+inline constexpr const OLECHAR* kRecorderName = KV_W("KvCom.KvAudio.KvAudioRecorder");
+
+}  // namespace kv

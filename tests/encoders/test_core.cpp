@@ -1,0 +1,249 @@
+// The encoder object core, told on the A-law class: sinks, the connection to
+// the capture component, delivery and release.
+#include "encoders/KV_AudioG711.h"
+#include "tests/encoders/doubles.h"
+
+#include <gtest/gtest.h>
+
+using kv::com::ComPtr;
+using kvtest::callLog;
+using kvtest::RecordingSink;
+
+namespace {
+
+class EncoderCore : public ::testing::Test, public kvtest::ComponentsFixture {
+protected:
+    ComPtr<IKvAudioEncoder> create() {
+        ComPtr<IKvAudioEncoder> e;
+        EXPECT_EQ(kv::com::createInstance<kv::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, e.put_void()), S_OK);
+        return e;
+    }
+    static HRESULT add(IKvAudioEncoder* e, RecordingSink* s) { return e->AddSink(static_cast<IKvAudioSink*>(s)); }
+    static HRESULT remove(IKvAudioEncoder* e, RecordingSink* s) {
+        return e->RemoveSink(static_cast<IKvAudioSink*>(s));
+    }
+    static void push(IKvAudioEncoder* e, std::vector<BYTE> bytes) {
+        e->OnAudioData(bytes.empty() ? nullptr : bytes.data(), static_cast<LONG>(bytes.size()));
+    }
+};
+
+const std::vector<std::string> kConnectToNewRecorder1 = {
+    "registry.LookupObject KvCom.KvAudio.KvAudioRecorder",
+    "new recorder1",
+    "recorder1.SetProperty SamplesPerSec=16000",
+    "recorder1.SetProperty BitsPerSample=16",
+    "recorder1.AddDataTarget",
+};
+
+TEST_F(EncoderCore, InterfaceMapAndIdentity) {
+    auto e = create();
+    auto cls = e.query<IKV_AudioG711A>();
+    auto dispatch = e.query<IDispatch>();
+    auto unknown = e.query<IUnknown>();
+    ASSERT_TRUE(cls && dispatch && unknown);
+    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(e.get())) << "IDispatch answers as IKvAudioEncoder";
+    EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(cls.get())) << "IUnknown is the class interface";
+    EXPECT_FALSE(e.query<IKV_AudioG711U>());
+    EXPECT_FALSE(e.query<IKvAudioSink>());
+}
+
+TEST_F(EncoderCore, ReservedMethodsAreNotImplementedAndChangeNothing) {
+    auto e = create();
+    EXPECT_EQ(e->Reserved1(1, 2), E_NOTIMPL);
+    EXPECT_EQ(e->Reserved2(3, 4), E_NOTIMPL);
+    EXPECT_TRUE(callLog().empty());
+}
+
+TEST_F(EncoderCore, AddSinkConnectsEveryTimeAndKeepsOneEntry) {
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>();
+    EXPECT_EQ(add(e.get(), sink.get()), S_OK);
+    EXPECT_EQ(callLog(), kConnectToNewRecorder1);
+
+    // The registry has no running recorder: the held one is let go and a new one made.
+    callLog().clear();
+    EXPECT_EQ(add(e.get(), sink.get()), S_FALSE);
+    EXPECT_EQ(callLog(), (std::vector<std::string>{
+                             "registry.LookupObject KvCom.KvAudio.KvAudioRecorder",
+                             "recorder1.RemoveDataTarget",
+                             "recorder1.destroyed",
+                             "new recorder2",
+                             "recorder2.SetProperty SamplesPerSec=16000",
+                             "recorder2.SetProperty BitsPerSample=16",
+                             "recorder2.AddDataTarget",
+                         }));
+    push(e.get(), std::vector<BYTE>(320, 0));
+    EXPECT_EQ(sink->blocks, (std::vector<LONG>{160})) << "one entry, one delivery";
+}
+
+TEST_F(EncoderCore, RunningRecorderIsKeptOrReplacedWithoutRemoval) {
+    auto first = kv::com::make<kvtest::FakeRecorder>("first");
+    registry->running = first.query<IUnknown>();
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>();
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    // The data target registered is the encoder's default interface.
+    EXPECT_EQ(first->lastTarget, static_cast<IUnknown*>(e.query<IKV_AudioG711A>().get()));
+
+    auto second = kv::com::make<kvtest::FakeRecorder>("second");
+    registry->running = second.query<IUnknown>();
+    callLog().clear();
+    auto other = kv::com::make<RecordingSink>("other");
+    ASSERT_EQ(add(e.get(), other.get()), S_OK);
+    EXPECT_EQ(callLog(), (std::vector<std::string>{
+                             "registry.LookupObject KvCom.KvAudio.KvAudioRecorder",
+                             "second.SetProperty SamplesPerSec=16000",
+                             "second.SetProperty BitsPerSample=16",
+                             "second.AddDataTarget",
+                         }))
+        << "the old recorder is replaced without RemoveDataTarget";
+}
+
+TEST_F(EncoderCore, RemovingSinks) {
+    auto first = kv::com::make<kvtest::FakeRecorder>("rec");
+    registry->running = first.query<IUnknown>();
+    auto e = create();
+    auto a = kv::com::make<RecordingSink>("a");
+    auto b = kv::com::make<RecordingSink>("b");
+    auto stranger = kv::com::make<RecordingSink>("stranger");
+    ASSERT_EQ(add(e.get(), a.get()), S_OK);
+    ASSERT_EQ(add(e.get(), b.get()), S_OK);
+    callLog().clear();
+
+    EXPECT_EQ(remove(e.get(), stranger.get()), S_FALSE);
+    EXPECT_EQ(e->RemoveSink(nullptr), S_FALSE);
+    EXPECT_TRUE(callLog().empty()) << "nothing asked of the recorder";
+
+    EXPECT_EQ(remove(e.get(), a.get()), S_OK);
+    EXPECT_TRUE(callLog().empty()) << "a sink remains";
+    EXPECT_EQ(remove(e.get(), b.get()), S_OK);
+    EXPECT_EQ(callLog(), (std::vector<std::string>{"rec.RemoveDataTarget"}));
+    EXPECT_EQ(remove(e.get(), b.get()), S_FALSE);
+
+    // The recorder stays held: the next AddSink finds it running and keeps it.
+    callLog().clear();
+    ASSERT_EQ(add(e.get(), a.get()), S_OK);
+    EXPECT_EQ(callLog().back(), "rec.AddDataTarget");
+    EXPECT_EQ(std::count(callLog().begin(), callLog().end(), "rec.destroyed"), 0);
+}
+
+TEST_F(EncoderCore, UnusableSinksAreRefusedAndNeverCalled) {
+    auto e = create();
+    auto recorder = kv::com::make<kvtest::FakeRecorder>();
+    EXPECT_EQ(e->AddSink(nullptr), E_POINTER);
+    EXPECT_EQ(e->AddSink(static_cast<IKvAudioRecorder*>(recorder.get())), E_NOINTERFACE);
+    push(e.get(), std::vector<BYTE>(640, 1));  // would crash on a null entry
+    auto sink = kv::com::make<RecordingSink>();
+    EXPECT_EQ(add(e.get(), sink.get()), S_OK) << "the refused arguments left no entry behind";
+}
+
+TEST_F(EncoderCore, NoCaptureComponentMeansNoSink) {
+    recorders->failure = E_OUTOFMEMORY;
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>();
+    EXPECT_EQ(add(e.get(), sink.get()), E_OUTOFMEMORY);
+    push(e.get(), std::vector<BYTE>(320, 0));
+    EXPECT_TRUE(sink->blocks.empty()) << "the refused sink was not entered";
+
+    // Once a capture component can be had, the same sink is accepted.
+    recorders->failure = S_OK;
+    EXPECT_EQ(add(e.get(), sink.get()), S_OK);
+}
+
+TEST_F(EncoderCore, SinksAreCalledInPointerOrder) {
+    auto e = create();
+    auto x = kv::com::make<RecordingSink>("x");
+    auto y = kv::com::make<RecordingSink>("y");
+    std::vector<std::string> order;
+    x->onData = [&](RecordingSink& s) { order.push_back(s.name()); };
+    y->onData = x->onData;
+    RecordingSink* high = std::less<RecordingSink*>()(x.get(), y.get()) ? y.get() : x.get();
+    RecordingSink* low = high == x.get() ? y.get() : x.get();
+    ASSERT_EQ(add(e.get(), high), S_OK);  // registered high first
+    ASSERT_EQ(add(e.get(), low), S_OK);
+    push(e.get(), std::vector<BYTE>(320, 0));
+    EXPECT_EQ(order, (std::vector<std::string>{low->name(), high->name()}));
+}
+
+TEST_F(EncoderCore, EveryCallDeliversToEverySinkEvenWhenEmpty) {
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>();
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    push(e.get(), {});
+    push(e.get(), std::vector<BYTE>(100, 0));
+    e->OnAudioData(nullptr, 50);                      // no data
+    BYTE some[4] = {};
+    e->OnAudioData(some, -4);                         // no data
+    push(e.get(), std::vector<BYTE>(100, 0));
+    push(e.get(), std::vector<BYTE>(100, 0));
+    push(e.get(), std::vector<BYTE>(100, 0));         // 300 staged + 100 = one block, 80 left
+    push(e.get(), std::vector<BYTE>(240, 0));         // 80 + 240 = one block
+    EXPECT_EQ(sink->blocks, (std::vector<LONG>{0, 0, 0, 0, 0, 0, 160, 160}));
+}
+
+TEST_F(EncoderCore, DataWithoutSinksStillAdvancesTheStaging) {
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>();
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    ASSERT_EQ(remove(e.get(), sink.get()), S_OK);  // idle again, converter still open
+    push(e.get(), std::vector<BYTE>(300, 0));
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    push(e.get(), std::vector<BYTE>(20, 0));
+    EXPECT_EQ(sink->blocks, (std::vector<LONG>{160}));
+}
+
+TEST_F(EncoderCore, DataBeforeTheFirstConnectionIsNotTaken) {
+    // The converter learns the capture format only when a sink connects.
+    auto e = create();
+    push(e.get(), std::vector<BYTE>(300, 0));
+    auto sink = kv::com::make<RecordingSink>();
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    push(e.get(), std::vector<BYTE>(20, 0));
+    EXPECT_EQ(sink->blocks, (std::vector<LONG>{0}));
+}
+
+TEST_F(EncoderCore, FinalReleaseOrder) {
+    auto e = create();
+    auto sink = kv::com::make<RecordingSink>("s");
+    ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+    auto raw = sink.get();
+    sink.reset();  // the encoder holds the last reference now
+    (void)raw;
+    callLog().clear();
+    e.reset();
+    EXPECT_EQ(callLog(), (std::vector<std::string>{
+                             "registry.RemoveObject KvCom.KvAudio.KvAudioEncoder.KVG711A",
+                             "recorder1.RemoveDataTarget",
+                             "recorder1.destroyed",
+                             "s.destroyed",
+                         }));
+}
+
+// Sinks may change the sink set or drop the encoder while being called.
+TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
+    auto e = create();
+    auto quitter = kv::com::make<RecordingSink>("quitter");
+    auto adder = kv::com::make<RecordingSink>("adder");
+    auto late = kv::com::make<RecordingSink>("late");
+    IKvAudioEncoder* enc = e.get();
+    quitter->onData = [enc](RecordingSink& s) { enc->RemoveSink(static_cast<IKvAudioSink*>(&s)); };
+    adder->onData = [enc, &late](RecordingSink&) { enc->AddSink(static_cast<IKvAudioSink*>(late.get())); };
+    ASSERT_EQ(add(e.get(), quitter.get()), S_OK);
+    ASSERT_EQ(add(e.get(), adder.get()), S_OK);
+    push(e.get(), std::vector<BYTE>(320, 0));
+    push(e.get(), std::vector<BYTE>(320, 0));
+    EXPECT_EQ(quitter->blocks.size(), 1u) << "removed itself after the first block";
+    EXPECT_EQ(adder->blocks.size(), 2u);
+    EXPECT_EQ(late->blocks.size(), 1u) << "added during the first delivery, called from the second on";
+
+    // A sink that drops the caller's last reference: the call still ends cleanly.
+    auto dropper = kv::com::make<RecordingSink>("dropper");
+    dropper->onData = [&e](RecordingSink&) { e.reset(); };
+    ASSERT_EQ(add(enc, dropper.get()), S_OK);
+    BYTE pcm[320] = {};
+    enc->OnAudioData(pcm, 320);
+    EXPECT_FALSE(e);
+    EXPECT_EQ(dropper->blocks.size(), 1u);
+}
+
+}  // namespace
