@@ -93,8 +93,3 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
     factory->Release();
     return hr;
 }
-
-HRESULT LoadRegTypeLib(REFGUID, WORD, WORD, LCID, ITypeLib** pptlib) {
-    if (pptlib) *pptlib = nullptr;
-    return TYPE_E_LIBNOTREGISTERED;
-}

@@ -2,9 +2,12 @@
 // debugger output.
 #include "platform/win32.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <unistd.h>
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
@@ -92,3 +95,34 @@ void clearDebugOutput() {
     g_debugText.clear();
 }
 }  // namespace kvhost
+
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
+    if (module || !filename || size == 0) return 0;
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return 0;
+    // Paths here are UTF-8; the stand-in only needs the ASCII ones of tests,
+    // but decodes multi-byte sequences properly all the same.
+    std::u16string wide;
+    for (ssize_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        char32_t cp = c;
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra) cp = c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(path[i + k]) & 0x3F);
+        i += 1 + extra;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            wide += static_cast<char16_t>(0xD800 + (cp >> 10));
+            wide += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            wide += static_cast<char16_t>(cp);
+        }
+    }
+    // As on Windows: a short buffer gets the truncated, terminated path and
+    // the result is its size.
+    const DWORD copy = static_cast<DWORD>(std::min<std::size_t>(wide.size(), size - 1));
+    std::copy_n(wide.data(), copy, filename);
+    filename[copy] = 0;
+    return wide.size() < size ? copy : size;
+}

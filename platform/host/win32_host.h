@@ -65,7 +65,28 @@ using LPCSTR = const char*;
 #define REGDB_E_CLASSNOTREG KV_HR(0x80040154)
 #define CO_E_NOTINITIALIZED KV_HR(0x800401F0)
 #define TYPE_E_LIBNOTREGISTERED KV_HR(0x8002801D)
+#define TYPE_E_REGISTRYACCESS KV_HR(0x8002801C)
+#define TYPE_E_INVALIDSTATE KV_HR(0x80028029)
+#define TYPE_E_ELEMENTNOTFOUND KV_HR(0x8002802B)
+#define TYPE_E_CANTLOADLIBRARY KV_HR(0x80029C4A)
 #define DISP_E_UNKNOWNNAME KV_HR(0x80020006)
+
+// ---- Win32 error codes ---------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#define FACILITY_WIN32 7
+inline HRESULT HRESULT_FROM_WIN32(long x) {
+    return x <= 0 ? static_cast<HRESULT>(x)
+                  : KV_HR((static_cast<std::uint32_t>(x) & 0x0000FFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
+}
 
 // ---- GUIDs ------------------------------------------------------------------
 struct GUID {
@@ -153,19 +174,49 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 
 // ---- type libraries --------------------------------------------------------------
-// The host has no type-library loader: nothing is ever registered, so the
-// interfaces below are declared only as far as code that uses a loaded type
-// library refers to them; no object of theirs exists here.
+// The host has no type-library loader and no module files with resources.
+// What stands in: a test states which type library a module path carries
+// (kvhost::setModuleTypeLib below); LoadTypeLibEx on that path answers with a
+// library object that knows its attributes and names but describes no types
+// (GetTypeInfoOfGuid fails with E_NOTIMPL); RegisterTypeLib and
+// UnRegisterTypeLib write and remove the HKEY_CLASSES_ROOT\TypeLib entries
+// the real calls write (not the Interface entries, which need type
+// descriptions); LoadRegTypeLib finds a library through those entries, so it
+// fails with TYPE_E_LIBNOTREGISTERED until one is registered. The IDispatch
+// paths that need type information are therefore tested on win32 only.
 #define DISP_E_BADINDEX KV_HR(0x8002000B)
+enum SYSKIND { SYS_WIN16 = 0, SYS_WIN32 = 1, SYS_MAC = 2, SYS_WIN64 = 3 };
+enum REGKIND { REGKIND_DEFAULT = 0, REGKIND_REGISTER = 1, REGKIND_NONE = 2 };
+#define LIBFLAG_FHASDISKIMAGE 0x8
+#define MEMBERID_NIL (-1)
+struct TLIBATTR {
+    GUID guid;
+    LCID lcid;
+    SYSKIND syskind;
+    WORD wMajorVerNum;
+    WORD wMinorVerNum;
+    WORD wLibFlags;
+};
+using LPTLIBATTR = TLIBATTR*;
+
 struct ITypeInfo : IUnknown {
     STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0;
     STDMETHOD(Invoke)(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
                       VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
 };
+// In the order of the real method table, as far as anything here calls it.
 struct ITypeLib : IUnknown {
     STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) = 0;
+    STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) = 0;
+    STDMETHOD(GetDocumentation)(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                BSTR* pBstrHelpFile) = 0;
+    STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) = 0;
 };
+extern const IID IID_ITypeLib;
+HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
 HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib);
+HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
+HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
 
 // ---- BSTR -------------------------------------------------------------------
 BSTR SysAllocString(const OLECHAR* psz);
@@ -187,8 +238,65 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs);
 void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 
+// ---- modules ---------------------------------------------------------------------
+#define MAX_PATH 260
+// The path of the running program for a null handle (the host links the
+// server into programs, so that is the module file); 0 for anything else.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
+
 // ---- debugger output --------------------------------------------------------
 void OutputDebugStringW(LPCWSTR message);
+
+// ---- thread locale ----------------------------------------------------------
+#define LOCALE_USER_DEFAULT 0x0400
+#define LOCALE_SYSTEM_DEFAULT 0x0800
+// Each thread starts with the user default, 0x0409 here; the default
+// locales and 0 are stored as that concrete locale, as Windows does.
+LCID GetThreadLocale();
+BOOL SetThreadLocale(LCID locale);
+
+// ---- registry: HKEY_CLASSES_ROOT ------------------------------------------------
+// One process-wide tree, empty at start. Key and value names compare without
+// regard to ASCII case and keep the case they were created with; subkeys
+// enumerate in name order, values in the order they were first set.
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using REGSAM = DWORD;
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPDWORD = DWORD*;
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define REG_OPTION_VOLATILE 0x00000001
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+// Access rights are accepted and not enforced: nothing here relies on a refusal.
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                     LPDWORD lpdwDisposition);
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG RegCloseKey(HKEY hKey);
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData);
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData);
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
 
 // ---- Audio Compression Manager: the PCM stream calls ---------------------------
 using MMRESULT = UINT;
@@ -268,6 +376,13 @@ namespace kvhost {
 // Everything written with OutputDebugStringW since the last clear.
 std::u16string debugOutput();
 void clearDebugOutput();
+
+// There are no module files with resources here: this states that the module
+// file at `path` carries a type library with these attributes, name and help
+// string, as a Windows module carries one as resource 1 of type "TYPELIB".
+// LoadTypeLibEx(path) answers with it until forgetModuleTypeLib(path).
+void setModuleTypeLib(LPCOLESTR path, const TLIBATTR& attributes, LPCOLESTR name, LPCOLESTR helpString);
+void forgetModuleTypeLib(LPCOLESTR path);
 }  // namespace kvhost
 
 // ---- what headers generated from IDL expect -----------------------------------
