@@ -5,8 +5,7 @@
 // module file). The type information is loaded on first use and kept.
 
 #include "com/ComPtr.h"
-
-#include <mutex>
+#include "com/Module.h"
 
 KV_INTERFACE_ID(IDispatch, IID_IDispatch);
 
@@ -51,18 +50,24 @@ public:
     }
 
 private:
-    // One holder per interface for the whole process; a failed load is tried
+    // One holder per interface for the whole process, loaded under the
+    // module's lock and released when the module ends. A failed load is tried
     // again on the next call, since the library may be registered meanwhile.
     static HRESULT typeInfo(LCID lcid, ITypeInfo** out) {
-        static std::mutex lock;
         static ITypeInfo* cached = nullptr;
-        std::lock_guard<std::mutex> guard(lock);
+        ModuleSection guard;
         if (!cached) {
             ComPtr<ITypeLib> library;
             HRESULT hr = LoadRegTypeLib(Libid, Major, Minor, lcid, library.put());
             if (FAILED(hr)) return hr;
-            hr = library->GetTypeInfoOfGuid(iidOf<I>(), &cached);
+            ITypeInfo* info = nullptr;
+            hr = library->GetTypeInfoOfGuid(iidOf<I>(), &info);
             if (FAILED(hr)) return hr;
+            cached = info;
+            module().addCleanup([](void*) {
+                cached->Release();
+                cached = nullptr;
+            }, nullptr);
         }
         *out = cached;
         return S_OK;

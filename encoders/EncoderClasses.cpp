@@ -2,6 +2,7 @@
 
 #include "com/ClassFactory.h"
 #include "encoders/KV_AudioG711.h"
+#include "encoders/KV_AudioG7231.h"
 #include "encoders/KV_AudioQuorvan.h"
 
 #include <vector>
@@ -28,6 +29,7 @@ HRESULT registerClass(REFCLSID clsid) {
 HRESULT RegisterEncoderClasses() {
     HRESULT hr = registerClass<kv::CKV_AudioG711A>(CLSID_KV_AudioG711A);
     if (SUCCEEDED(hr)) hr = registerClass<kv::CKV_AudioG711U>(CLSID_KV_AudioG711U);
+    if (SUCCEEDED(hr)) hr = registerClass<kv::CKV_AudioG7231>(CLSID_KV_AudioG7231);
     if (SUCCEEDED(hr)) hr = registerClass<kv::CKV_AudioQuorvan>(CLSID_KV_AudioQuorvan);
     return hr;
 }

@@ -8,8 +8,12 @@
 //       static constexpr int kMaxPieceBytes = ...;   // the most one Encode call may take
 //       HRESULT Encode(const BYTE*, int, BYTE**, int*) override;
 //   };
+//
+// A class may also hide nextPieceBytes (how much of a large call the next
+// Encode takes) and releaseCodec (its own step of the final release).
 
 #include "codecs/PCMSampleConvert.h"
+#include "com/Module.h"
 #include "com/Object.h"
 #include "encoders/Interfaces.h"
 
@@ -62,7 +66,7 @@ public:
         // delivery, so nothing overflows and nothing is dropped.
         LONG done = 0;
         do {
-            const LONG piece = std::min<LONG>(length - done, Derived::kMaxPieceBytes);
+            const LONG piece = static_cast<Derived*>(this)->nextPieceBytes(length - done);
             encodeAndDeliver(data ? data + done : nullptr, piece);
             done += piece;
         } while (done < length);
@@ -70,7 +74,7 @@ public:
     }
 
     void finalRelease() {
-        if constexpr (requires(Derived* d) { d->releaseCodec(); }) static_cast<Derived*>(this)->releaseCodec();
+        static_cast<Derived*>(this)->releaseCodec();
         if (m_pRegistry) {
             BSTR name = SysAllocString(m_registryName);
             m_pRegistry->RemoveObject(name);
@@ -81,6 +85,7 @@ public:
             m_pRecorder->RemoveDataTarget(defaultInterface());
             m_pRecorder.reset();
         }
+        com::module().unlock();
         m_converter.closeConvert();
         releaseSinks();
     }
@@ -89,12 +94,18 @@ protected:
     explicit CKvAudioEncoderCore(const OLECHAR* registryName) : m_registryName(registryName) {
         CoCreateInstance(CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                          IID_IKvObjectRegistry, m_pRegistry.put_void());
+        // Every live encoder object keeps the server loaded.
+        com::module().lock();
     }
     ~CKvAudioEncoderCore() override { releaseSinks(); }
 
     // Encodes the converted bytes of one piece; the block stays the object's
     // until the next call. Leaving the outputs unwritten means nothing encoded.
     virtual HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) = 0;
+
+    // Defaults of the class hooks.
+    LONG nextPieceBytes(LONG rest) const { return std::min<LONG>(rest, Derived::kMaxPieceBytes); }
+    void releaseCodec() {}
 
 private:
     IUnknown* defaultInterface() { return static_cast<ClassInterface*>(this); }

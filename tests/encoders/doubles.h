@@ -4,6 +4,7 @@
 
 #include "com/ClassFactory.h"
 #include "com/Object.h"
+#include "components/NoTypeInfo.h"
 #include "encoders/Interfaces.h"
 
 #include <functional>
@@ -24,22 +25,9 @@ inline std::vector<std::string>& callLog() {
     return log;
 }
 
-// These components have no type library; their IDispatch side is never used.
-template <class I>
-struct NoDispatch : I {
-    using Interface = I;
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-};
+using kvcomponents::NoTypeInfo;
 
-class FakeRecorder : public kv::com::implements<FakeRecorder, NoDispatch<IKvAudioRecorder>> {
+class FakeRecorder : public kv::com::implements<FakeRecorder, NoTypeInfo<IKvAudioRecorder>> {
 public:
     explicit FakeRecorder(std::string name = "recorder") : m_name(std::move(name)) {}
     HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR, LONG) override { return E_NOTIMPL; }
@@ -65,7 +53,7 @@ private:
     std::string m_name;
 };
 
-class FakeRegistry : public kv::com::implements<FakeRegistry, NoDispatch<IKvObjectRegistry>> {
+class FakeRegistry : public kv::com::implements<FakeRegistry, NoTypeInfo<IKvObjectRegistry>> {
 public:
     HRESULT STDMETHODCALLTYPE AddObject(LPCOLESTR, IUnknown* object) override {
         running = kv::com::ComPtr<IUnknown>(object);
@@ -84,7 +72,7 @@ public:
     kv::com::ComPtr<IUnknown> running;
 };
 
-class RecordingSink : public kv::com::implements<RecordingSink, NoDispatch<IKvAudioSink>> {
+class RecordingSink : public kv::com::implements<RecordingSink, NoTypeInfo<IKvAudioSink>> {
 public:
     explicit RecordingSink(std::string name = "sink") : m_name(std::move(name)) {}
     ~RecordingSink() override { callLog().push_back(m_name + ".destroyed"); }
