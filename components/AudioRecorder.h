@@ -1,0 +1,67 @@
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "com/Object.h"
+#include "components/Components.h"
+#include "components/NoTypeInfo.h"
+
+namespace kvcomponents {
+
+// The capture component, fed from files instead of a device.
+//
+// Properties "SamplesPerSec" (8000 to 192000), "BitsPerSample" (8 or 16) and
+// "Channels" (1 or 2) take wide decimal strings and set the capture format,
+// 16000 Hz, 16-bit mono until changed. Names are exact; an unknown name or a
+// value out of range is E_INVALIDARG and changes nothing.
+//
+// Data targets are registrations, not references: an encoder is held by its
+// client, and it takes itself off here in its final release. Holding it would
+// keep every connected encoder alive until its client removed the last sink,
+// whatever the client released. A target must answer IKvAudioEncoder
+// (E_NOINTERFACE otherwise); adding the same pointer again keeps one entry and
+// answers S_FALSE, as does removing a pointer that is not registered.
+// RemoveDataTarget never calls the object, which may be in its final release.
+//
+// CaptureFile reads a file (see readPcmFile; raw files are taken at the
+// current capture rate), converts it to the capture format with
+// CPCMSampleConvert and pushes it, on the calling thread, to every data target
+// through OnAudioData in pieces of chunkBytes bytes (the last may be shorter).
+// Each piece goes to the targets registered when it starts, in the order they
+// were added, each held for the call and each given its own copy, skipping any
+// that a target before it took off.
+//
+// S_OK when the file went out; S_FALSE when no data target was registered at
+// the start (the file was still read and converted); else the failure of
+// readPcmFile, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
+// UTF-16), E_KV_CONVERSION, or E_KV_UNSUPPORTED for more than 2 GiB of PCM.
+class CKvAudioRecorder : public kv::com::implements<CKvAudioRecorder, NoTypeInfo<IKvAudioRecorder>,
+                                                    kv::com::alias<IDispatch, IKvAudioRecorder>> {
+public:
+    HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR path, LONG chunkBytes) override;
+    HRESULT STDMETHODCALLTYPE SetProperty(LPCOLESTR name, LPCOLESTR value) override;
+    HRESULT STDMETHODCALLTYPE AddDataTarget(IUnknown* target) override;
+    HRESULT STDMETHODCALLTYPE RemoveDataTarget(IUnknown* target) override;
+
+    // The same capture with a path of the platform's own kind.
+    HRESULT capture(const std::filesystem::path& path, LONG chunkBytes);
+    WAVEFORMATEX captureFormat() const;
+    std::size_t dataTargetCount() const { return m_targets.size(); }
+
+private:
+    struct Target {
+        IUnknown* key;             // the pointer it was registered with
+        IKvAudioEncoder* encoder;  // where the data goes; not a reference
+    };
+
+    bool isRegistered(const Target& target) const;
+    void push(const BYTE* pcm, std::size_t length, std::size_t chunkBytes);
+
+    std::vector<Target> m_targets;
+    DWORD m_samplesPerSec = 16000;
+    WORD m_bitsPerSample = 16;
+    WORD m_channels = 1;
+};
+
+}  // namespace kvcomponents

@@ -1,0 +1,59 @@
+#pragma once
+
+// Our own stand-ins for the components outside the encoder module: the
+// shared-object registry, a capture component fed from files, and sinks.
+// Tests, the command-line tool and the demo use them; the module does not.
+
+#include <cstdint>
+#include <string>
+
+#include "encoders/Interfaces.h"
+#include "platform/win32.h"
+
+namespace kvcomponents {
+
+using OleString = std::basic_string<OLECHAR>;
+
+using kv::CLSID_KvAudioRecorder;
+using kv::CLSID_KvObjectRegistry;
+using kv::kRecorderName;
+
+// Failures of CKvAudioRecorder::CaptureFile besides E_POINTER (no path),
+// E_INVALIDARG (chunk size of 0 or less), E_ACCESSDENIED (the file exists but
+// cannot be opened) and E_OUTOFMEMORY.
+constexpr HRESULT makeError(std::uint32_t code) { return static_cast<HRESULT>(code); }
+inline constexpr HRESULT E_KV_FILE_NOT_FOUND = makeError(0x80070002);  // as Win32 ERROR_FILE_NOT_FOUND
+inline constexpr HRESULT E_KV_READ_FAULT = makeError(0x8007001E);      // as Win32 ERROR_READ_FAULT
+inline constexpr HRESULT E_KV_NOT_WAVE = makeError(0x80040200);        // not a RIFF WAVE file, or a broken one
+inline constexpr HRESULT E_KV_NOT_PCM = makeError(0x80040201);         // a WAVE file whose samples are not PCM
+inline constexpr HRESULT E_KV_UNSUPPORTED = makeError(0x80040202);     // PCM, but a layout we do not convert
+inline constexpr HRESULT E_KV_CONVERSION = makeError(0x80040203);      // the converter refused the formats
+
+// Makes the registry and the capture component creatable with CoCreateInstance
+// in this process (the calling thread must have initialised COM). Nested calls
+// are counted: S_FALSE when already registered, and only the last
+// RevokeComponents takes the class objects away.
+//
+// The registry is one per registration: every CoCreateInstance hands out the
+// same object, so what one party enters the others find. It lives until the
+// class objects are revoked and its last user lets go.
+HRESULT RegisterComponents();
+void RevokeComponents();
+
+// Registration for the lifetime of a scope.
+class ComponentRegistration {
+public:
+    ComponentRegistration() : m_hr(RegisterComponents()) {}
+    ~ComponentRegistration() {
+        if (SUCCEEDED(m_hr)) RevokeComponents();
+    }
+    ComponentRegistration(const ComponentRegistration&) = delete;
+    ComponentRegistration& operator=(const ComponentRegistration&) = delete;
+
+    HRESULT status() const { return m_hr; }
+
+private:
+    HRESULT m_hr;
+};
+
+}  // namespace kvcomponents

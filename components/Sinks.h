@@ -1,0 +1,64 @@
+#pragma once
+
+// Sinks that keep what an encoder delivers: in memory, for tests and callers
+// in C++, or in a file. Both count every byte they are handed; a block is
+// valid only during OnEncodedData, so both copy it. A null block of length 0
+// is an empty block; null with a length, or a negative length, is E_POINTER /
+// E_INVALIDARG and is not counted.
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "com/Object.h"
+#include "components/Components.h"
+#include "components/NoTypeInfo.h"
+
+namespace kvcomponents {
+
+class CKvMemorySink
+    : public kv::com::implements<CKvMemorySink, NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
+public:
+    HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
+
+    // Everything received, in order, and the length of each block (empty
+    // blocks included), so callers can see where the blocks began.
+    const std::vector<BYTE>& bytes() const { return m_bytes; }
+    const std::vector<LONG>& blocks() const { return m_blocks; }
+    void clear();
+
+private:
+    std::vector<BYTE> m_bytes;
+    std::vector<LONG> m_blocks;
+};
+
+// Writes every block to a file as it comes. A failed write is sticky: the
+// file is then incomplete, which status() tells, since an encoder ignores
+// what its sinks return.
+class CKvFileSink
+    : public kv::com::implements<CKvFileSink, NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
+public:
+    ~CKvFileSink() override;
+
+    // Creates or truncates the file. E_ACCESSDENIED when it cannot be opened
+    // for writing; E_UNEXPECTED when a file is open already.
+    HRESULT open(const std::filesystem::path& path);
+    // Flushes and closes; the first failure of any write or of the close, else
+    // S_OK. Closing a sink that is not open is S_FALSE.
+    HRESULT close();
+    // S_OK while every write has succeeded, else the failure (STG_E_WRITEFAULT).
+    HRESULT status() const { return m_status; }
+
+    HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
+
+private:
+    std::ofstream m_file;
+    HRESULT m_status = S_OK;
+    long long m_received = 0;
+};
+
+inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT
+
+}  // namespace kvcomponents

@@ -1,0 +1,176 @@
+// The shared-object registry: its map, and that the whole process meets one
+// instance of it through CoCreateInstance.
+#include "components/ObjectRegistry.h"
+#include "components/Sinks.h"
+#include "tests/components/helpers.h"
+
+using kv::com::ComPtr;
+using kvtest::RecordingTarget;
+namespace kc = kvcomponents;
+
+namespace {
+
+class Registry : public kvtest::ComponentsTest {
+protected:
+    ComPtr<IKvObjectRegistry> create() {
+        ComPtr<IKvObjectRegistry> r;
+        EXPECT_EQ(CoCreateInstance(kc::CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                   IID_IKvObjectRegistry, r.put_void()),
+                  S_OK);
+        return r;
+    }
+    static ComPtr<IUnknown> lookup(IKvObjectRegistry* r, LPCOLESTR name, HRESULT expected) {
+        IUnknown* raw = reinterpret_cast<IUnknown*>(0x1);  // must be overwritten
+        EXPECT_EQ(r->LookupObject(name, &raw), expected);
+        return ComPtr<IUnknown>::attach(raw);
+    }
+    static IUnknown* unknown(RecordingTarget* t) { return t->identity(); }
+};
+
+TEST_F(Registry, HoldsOneReferencePerEntryAndHandsOutOneToTheCaller) {
+    auto registry = create();
+    bool destroyed = false;
+    {
+        auto object = kv::com::make<RecordingTarget>(&destroyed);
+        ASSERT_EQ(registry->AddObject(KV_W("a"), unknown(object.get())), S_OK);
+    }
+    EXPECT_FALSE(destroyed) << "the entry keeps the object alive";
+
+    ComPtr<IUnknown> found = lookup(registry.get(), KV_W("a"), S_OK);
+    ASSERT_TRUE(found);
+    // The lookup's reference is the caller's: dropping it leaves the entry's.
+    found.reset();
+    EXPECT_FALSE(destroyed);
+    EXPECT_TRUE(lookup(registry.get(), KV_W("a"), S_OK));
+
+    BSTR name = SysAllocString(KV_W("a"));
+    EXPECT_EQ(registry->RemoveObject(name), S_OK);
+    EXPECT_TRUE(destroyed) << "removing the entry releases its reference";
+    EXPECT_EQ(registry->RemoveObject(name), S_FALSE);
+    SysFreeString(name);
+    EXPECT_FALSE(lookup(registry.get(), KV_W("a"), S_FALSE));
+}
+
+TEST_F(Registry, ASecondEntryUnderANameReplacesTheFirst) {
+    auto registry = create();
+    bool firstGone = false, secondGone = false;
+    auto first = kv::com::make<RecordingTarget>(&firstGone);
+    auto second = kv::com::make<RecordingTarget>(&secondGone);
+    ASSERT_EQ(registry->AddObject(KV_W("x"), unknown(first.get())), S_OK);
+    ASSERT_EQ(registry->AddObject(KV_W("x"), unknown(second.get())), S_OK);
+    first.reset();
+    EXPECT_TRUE(firstGone) << "the replaced entry's reference is released";
+    EXPECT_EQ(lookup(registry.get(), KV_W("x"), S_OK).get(), unknown(second.get()));
+    second.reset();
+    EXPECT_FALSE(secondGone);
+    BSTR name = SysAllocString(KV_W("x"));
+    EXPECT_EQ(registry->RemoveObject(name), S_OK);
+    SysFreeString(name);
+    EXPECT_TRUE(secondGone);
+}
+
+TEST_F(Registry, NamesAreExactAndSeparate) {
+    auto registry = create();
+    auto a = kv::com::make<RecordingTarget>();
+    auto b = kv::com::make<RecordingTarget>();
+    ASSERT_EQ(registry->AddObject(kc::kRecorderName, unknown(a.get())), S_OK);
+    ASSERT_EQ(registry->AddObject(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A"), unknown(b.get())), S_OK);
+    EXPECT_EQ(lookup(registry.get(), kc::kRecorderName, S_OK).get(), unknown(a.get()));
+    EXPECT_EQ(lookup(registry.get(), KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A"), S_OK).get(), unknown(b.get()));
+    EXPECT_FALSE(lookup(registry.get(), KV_W("kvcom.kvaudio.kvaudiorecorder"), S_FALSE));
+    EXPECT_FALSE(lookup(registry.get(), KV_W("KvCom.KvAudio.KvAudioRecorder "), S_FALSE));
+    // Removing one name leaves the other.
+    BSTR name = SysAllocString(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A"));
+    EXPECT_EQ(registry->RemoveObject(name), S_OK);
+    SysFreeString(name);
+    EXPECT_EQ(lookup(registry.get(), kc::kRecorderName, S_OK).get(), unknown(a.get()));
+}
+
+TEST_F(Registry, RefusesMissingArgumentsWithoutChange) {
+    auto registry = create();
+    auto a = kv::com::make<RecordingTarget>();
+    EXPECT_EQ(registry->AddObject(nullptr, unknown(a.get())), E_POINTER);
+    EXPECT_EQ(registry->AddObject(KV_W("a"), nullptr), E_POINTER);
+    EXPECT_EQ(registry->AddObject(KV_W(""), unknown(a.get())), E_INVALIDARG);
+    EXPECT_EQ(registry->LookupObject(KV_W("a"), nullptr), E_POINTER);
+    lookup(registry.get(), nullptr, E_POINTER);
+    EXPECT_EQ(registry->RemoveObject(nullptr), S_FALSE);
+    EXPECT_FALSE(lookup(registry.get(), KV_W("a"), S_FALSE));
+}
+
+TEST_F(Registry, EveryCreationInTheProcessMeetsTheSameRegistry) {
+    auto one = create();
+    auto two = create();
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one.query<IUnknown>().get(), two.query<IUnknown>().get());
+
+    // What one party enters the other finds, which is how an encoder finds the
+    // capture component a tool entered.
+    auto recorder = kv::com::make<RecordingTarget>();
+    ASSERT_EQ(one->AddObject(kc::kRecorderName, unknown(recorder.get())), S_OK);
+    EXPECT_EQ(lookup(two.get(), kc::kRecorderName, S_OK).get(), unknown(recorder.get()));
+
+    ComPtr<IUnknown> inner;
+    ComPtr<IUnknown> outer(unknown(recorder.get()));
+    EXPECT_EQ(
+        CoCreateInstance(kc::CLSID_KvObjectRegistry, outer.get(), CLSCTX_INPROC_SERVER, IID_IUnknown, inner.put_void()),
+        CLASS_E_NOAGGREGATION);
+}
+
+TEST_F(Registry, LivesAsLongAsItsRegistrationOrItsLastUser) {
+    bool destroyed = false;
+    ComPtr<IKvObjectRegistry> kept = create();
+    {
+        auto object = kv::com::make<RecordingTarget>(&destroyed);
+        ASSERT_EQ(kept->AddObject(KV_W("a"), unknown(object.get())), S_OK);
+    }
+    // A nested registration changes nothing; the outer one still holds.
+    EXPECT_EQ(kc::RegisterComponents(), S_FALSE);
+    kc::RevokeComponents();
+    EXPECT_TRUE(lookup(create().get(), KV_W("a"), S_OK));
+
+    // Revoked: new creations fail, the registry held here still works...
+    kc::RevokeComponents();
+    ComPtr<IKvObjectRegistry> none;
+    EXPECT_EQ(CoCreateInstance(kc::CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER, IID_IKvObjectRegistry,
+                               none.put_void()),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_TRUE(lookup(kept.get(), KV_W("a"), S_OK));
+    EXPECT_FALSE(destroyed);
+    // ...and its entries go with it.
+    kept.reset();
+    EXPECT_TRUE(destroyed);
+
+    // A new registration starts an empty registry.
+    ASSERT_EQ(kc::RegisterComponents(), S_OK);
+    EXPECT_FALSE(lookup(create().get(), KV_W("a"), S_FALSE));
+}
+
+TEST_F(Registry, ComponentsHaveNoTypeInformation) {
+    ComPtr<IDispatch> dispatches[] = {
+        create().query<IDispatch>(),
+        kv::com::make<kc::CKvObjectRegistry>().query<IDispatch>(),
+    };
+    ComPtr<IKvAudioRecorder> recorder;
+    ASSERT_EQ(CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
+                               recorder.put_void()),
+              S_OK);
+    for (const ComPtr<IDispatch>& d :
+         {dispatches[0], dispatches[1], recorder.query<IDispatch>(),
+          kv::com::make<kc::CKvMemorySink>().query<IDispatch>(), kv::com::make<kc::CKvFileSink>().query<IDispatch>()}) {
+        ASSERT_TRUE(d);
+        UINT count = 7;
+        EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 0u);
+        ITypeInfo* info = reinterpret_cast<ITypeInfo*>(0x1);
+        EXPECT_EQ(d->GetTypeInfo(0, 0, &info), E_NOTIMPL);
+        EXPECT_EQ(info, nullptr);
+        OLECHAR name[] = KV_W("AddObject");
+        LPOLESTR names[] = {name};
+        DISPID id = 0;
+        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), E_NOTIMPL);
+        EXPECT_EQ(d->Invoke(1, IID_NULL, 0, 1, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+    }
+}
+
+}  // namespace
