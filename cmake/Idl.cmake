@@ -24,3 +24,33 @@ function(kv_idl TARGET IDL)
   target_sources(${TARGET} PRIVATE ${out}/${name}.h ${out}/${name}_i.c)
   target_include_directories(${TARGET} PUBLIC ${out})
 endfunction()
+
+# Type libraries: widl -t resolves importlib("stdole2.tlb") through this folder.
+find_path(KV_STDOLE2_DIR stdole2.tlb
+  PATHS /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows
+  NO_CMAKE_FIND_ROOT_PATH)
+if(CMAKE_CROSSCOMPILING)
+  # Type libraries travel inside modules as resources.
+  enable_language(RC)
+endif()
+
+# kv_tlb(<target> <file.idl> [DEPENDS <files...>]): builds the type library of
+# the IDL file's library block into ${CMAKE_BINARY_DIR}/tlb/<file>.tlb, made
+# by the custom target <target>. DEPENDS names the files the IDL imports.
+function(kv_tlb TARGET IDL)
+  cmake_parse_arguments(T "" "" "DEPENDS" ${ARGN})
+  if(NOT KV_STDOLE2_DIR)
+    message(FATAL_ERROR "stdole2.tlb not found (Wine's i386-windows folder); set KV_STDOLE2_DIR")
+  endif()
+  get_filename_component(name ${IDL} NAME_WE)
+  get_filename_component(idl ${IDL} ABSOLUTE)
+  set(dir ${CMAKE_BINARY_DIR}/tlb)
+  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/encoders -I${PROJECT_SOURCE_DIR}/com -L${KV_STDOLE2_DIR})
+  add_custom_command(
+    OUTPUT ${dir}/${name}.tlb
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${KV_WIDL} ${args} -t -o ${dir}/${name}.tlb ${idl}
+    DEPENDS ${idl} ${T_DEPENDS}
+    COMMENT "widl -t ${name}.idl")
+  add_custom_target(${TARGET} DEPENDS ${dir}/${name}.tlb)
+endfunction()

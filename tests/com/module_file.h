@@ -1,0 +1,42 @@
+#pragma once
+
+// A file that carries a type library, for the tests of type-library
+// registration: the encoder module's resources (KvAudioEncoderLib) or the
+// KvLib type library. On win32 it is a real copy of the built file; on host,
+// where no file carries resources, a path the stand-in is told about.
+
+#include "platform/win32.h"
+
+#include <string>
+
+namespace kvtest {
+
+using OleString = std::basic_string<OLECHAR>;
+
+enum class Library { KvAudioEncoderLib, KvLib };
+
+class ModuleFile {
+public:
+    // Placed as <scratch folder>\<folder>\<file>; both names may hold spaces,
+    // apostrophes and anything else a Windows file name may hold.
+    ModuleFile(Library library, const OleString& folder, const OleString& file);
+    ~ModuleFile();
+    ModuleFile(const ModuleFile&) = delete;
+    ModuleFile& operator=(const ModuleFile&) = delete;
+
+    const OleString& path() const { return m_path; }
+    const OLECHAR* c_str() const { return m_path.c_str(); }
+
+    // The file goes away; the path stays known.
+    void remove();
+
+private:
+    OleString m_folder;
+    OleString m_path;
+    bool m_present = false;
+};
+
+// A path where no file is.
+OleString missingModulePath();
+
+}  // namespace kvtest
