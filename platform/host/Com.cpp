@@ -2,7 +2,9 @@
 // the process's table of registered class objects.
 #include "platform/win32.h"
 
+#include <algorithm>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -62,6 +64,72 @@ HRESULT CoRevokeClassObject(DWORD dwRegister) {
     return S_OK;
 }
 
+namespace {
+
+struct LinkedModule {
+    std::u16string path;
+    kvhost::DllGetClassObjectFn getClassObject;
+    kvhost::DllCanUnloadNowFn canUnloadNow;
+};
+
+std::vector<LinkedModule> g_modules;
+
+bool samePath(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+std::u16string clsidKey(REFCLSID c) {
+    OLECHAR text[39];
+    StringFromGUID2(c, text, 39);
+    return u"CLSID\\" + std::u16string(text) + u"\\InprocServer32";
+}
+
+// The registered in-process server of a class, as the runtime finds a DLL.
+HRESULT inprocClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, clsidKey(rclsid).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return REGDB_E_CLASSNOTREG;
+    WCHAR path[1024];
+    DWORD bytes = sizeof path;
+    DWORD type = 0;
+    const LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(path), &bytes);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return REGDB_E_CLASSNOTREG;
+    path[std::min<DWORD>(bytes / sizeof(WCHAR), 1023)] = 0;
+    kvhost::DllGetClassObjectFn get = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_classesLock);
+        for (const auto& m : g_modules)
+            if (samePath(m.path, path)) get = m.getClassObject;
+    }
+    if (!get) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    return get(rclsid, riid, ppv);
+}
+
+}  // namespace
+
+void kvhost::addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject,
+                             DllCanUnloadNowFn canUnloadNow) {
+    std::lock_guard<std::mutex> guard(g_classesLock);
+    g_modules.push_back({path, getClassObject, canUnloadNow});
+}
+
+// Linked-in servers cannot be unloaded; asking them is all there is to do.
+void CoFreeUnusedLibraries() {
+    std::vector<LinkedModule> modules;
+    {
+        std::lock_guard<std::mutex> guard(g_classesLock);
+        modules = g_modules;
+    }
+    for (const auto& m : modules)
+        if (m.canUnloadNow) m.canUnloadNow();
+}
+
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid, LPVOID* ppv) {
     if (!ppv) return E_INVALIDARG;
     *ppv = nullptr;
@@ -77,7 +145,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID rii
             }
         }
     }
-    if (!object) return REGDB_E_CLASSNOTREG;
+    if (!object) {
+        if (dwClsContext & CLSCTX_INPROC_SERVER) return inprocClassObject(rclsid, riid, ppv);
+        return REGDB_E_CLASSNOTREG;
+    }
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;

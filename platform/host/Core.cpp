@@ -14,6 +14,29 @@ const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+int StringFromGUID2(REFGUID g, LPOLESTR out, int cchMax) {
+    if (!out || cchMax < 39) return 0;
+    static const char16_t digits[] = u"0123456789ABCDEF";
+    int n = 0;
+    auto put = [&](unsigned long v, int count) {
+        for (int i = count - 1; i >= 0; --i) out[n++] = digits[(v >> (4 * i)) & 0xF];
+    };
+    out[n++] = u'{';
+    put(g.Data1, 8);
+    out[n++] = u'-';
+    put(g.Data2, 4);
+    out[n++] = u'-';
+    put(g.Data3, 4);
+    out[n++] = u'-';
+    put(g.Data4[0], 2);
+    put(g.Data4[1], 2);
+    out[n++] = u'-';
+    for (int i = 2; i < 8; ++i) put(g.Data4[i], 2);
+    out[n++] = u'}';
+    out[n++] = 0;
+    return n;
+}
+
 // A BSTR is preceded by its byte length and followed by a terminating zero,
 // as on Windows, so SysStringLen is O(1) and embedded zeros survive.
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) {

@@ -113,22 +113,9 @@ String hex(unsigned long v) {
 }
 
 String guidText(const GUID& g) {
-    static const char16_t digits[] = u"0123456789ABCDEF";
-    String s = u"{";
-    auto put = [&](unsigned long v, int n) {
-        for (int i = n - 1; i >= 0; --i) s += digits[(v >> (4 * i)) & 0xF];
-    };
-    put(g.Data1, 8);
-    s += u'-';
-    put(g.Data2, 4);
-    s += u'-';
-    put(g.Data3, 4);
-    s += u'-';
-    put(g.Data4[0], 2);
-    put(g.Data4[1], 2);
-    s += u'-';
-    for (int i = 2; i < 8; ++i) put(g.Data4[i], 2);
-    return s + u"}";
+    OLECHAR text[39];
+    StringFromGUID2(g, text, 39);
+    return text;
 }
 
 const char16_t* platformName(SYSKIND kind) {

@@ -73,6 +73,7 @@ using LPCSTR = const char*;
 
 // ---- Win32 error codes ---------------------------------------------------------
 #define ERROR_SUCCESS 0L
+#define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
@@ -110,6 +111,9 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) {
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": the characters written with the
+// terminating zero (39), or 0 when the buffer is shorter than that.
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 
 extern const IID IID_IUnknown;
 extern const GUID GUID_NULL;
@@ -172,6 +176,12 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContex
 HRESULT CoRevokeClassObject(DWORD dwRegister);
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv);
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+
+// Class objects of registered in-process servers. The host has no DLLs: a
+// server is linked into the program and announced under the module path it
+// registers as InprocServer32 (kvhost::addLinkedModule); CoGetClassObject then
+// finds it through the registry as the real runtime finds a DLL.
+void CoFreeUnusedLibraries();
 
 // ---- type libraries --------------------------------------------------------------
 // The host has no type-library loader and no module files with resources.
@@ -373,6 +383,11 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
 
 // ---- what only the stand-in offers: test access ------------------------------
 namespace kvhost {
+using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+using DllCanUnloadNowFn = HRESULT (*)();
+// Makes a linked-in server answer for the module path it registers.
+void addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject, DllCanUnloadNowFn canUnloadNow);
+
 // Everything written with OutputDebugStringW since the last clear.
 std::u16string debugOutput();
 void clearDebugOutput();
