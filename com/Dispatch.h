@@ -7,6 +7,10 @@
 #include "com/ComPtr.h"
 #include "com/Module.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 KV_INTERFACE_ID(IDispatch, IID_IDispatch);
 
 namespace kv::com {
@@ -35,10 +39,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                             DISPID* rgDispId) override {
+        // Late-bound callers look the same few names up before every call.
+        const bool single = cNames == 1 && rgszNames && rgszNames[0] && rgDispId;
+        if (single && cachedId(rgszNames[0], rgDispId)) return S_OK;
         ITypeInfo* info = nullptr;
-        const HRESULT hr = typeInfo(lcid, &info);
+        HRESULT hr = typeInfo(lcid, &info);
         if (FAILED(hr)) return hr;
-        return info->GetIDsOfNames(rgszNames, cNames, rgDispId);
+        hr = info->GetIDsOfNames(rgszNames, cNames, rgDispId);
+        if (single && SUCCEEDED(hr)) remember(rgszNames[0], rgDispId[0]);
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
@@ -50,6 +59,34 @@ public:
     }
 
 private:
+    using Name = std::basic_string<OLECHAR>;
+    struct NameCache {
+        std::vector<std::pair<Name, DISPID>> entries;  // names as callers spelled them
+    };
+    static NameCache& names() {
+        static NameCache cache;
+        return cache;
+    }
+
+    // Compared by length first, then character for character.
+    static bool cachedId(const OLECHAR* name, DISPID* id) {
+        const Name wanted(name);
+        ModuleSection guard;
+        for (const auto& [known, knownId] : names().entries) {
+            if (known.size() == wanted.size() && known == wanted) {
+                *id = knownId;
+                return true;
+            }
+        }
+        return false;
+    }
+    // Only names the type information answered enter, so the cache stays as
+    // small as the interface.
+    static void remember(const OLECHAR* name, DISPID id) {
+        ModuleSection guard;
+        names().entries.emplace_back(Name(name), id);
+    }
+
     // One holder per interface for the whole process, loaded under the
     // module's lock and released when the module ends. A failed load is tried
     // again on the next call, since the library may be registered meanwhile.
