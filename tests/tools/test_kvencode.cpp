@@ -1,7 +1,9 @@
 // kvencode end to end: the program as built, run with arguments, judged by
 // its exit status, its stderr and the bytes it writes. Expectations come from
 // outside the encoder: the G.711 laws written out in the test, and the
-// G.723.1 reference vectors.
+// G.723.1 reference vectors. The win32 test prefix has the encoder classes
+// unregistered, so there the tool runs on the KvAudioEncoder.dll beside it
+// and says so first on stderr.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "tests/tools/g711_reference.h"
+#include "tests/tools/tool_server.h"
 
 namespace {
 
@@ -89,10 +92,27 @@ protected:
     fs::path file(const std::string& name) const { return dir / name; }
 
     // The tool sits in bin/ under the build folder, the tests' working folder.
-    // Its name goes first and unquoted: the Windows command interpreter
+    static fs::path builtTool() { return fs::path("bin") / KV_TOOL_NAME; }
+
+    // What stderr holds after a run that went well: the note, where the tool
+    // has to use the server beside it, and nothing else.
+    static std::vector<std::string> quietRun(const fs::path& toolFolder = "bin") {
+        const std::string note = kvtest::fallbackNote(toolFolder);
+        return note.empty() ? std::vector<std::string>{} : std::vector<std::string>{note};
+    }
+
+    // The tool alone in a folder of its own, without the server beside it.
+    fs::path lonelyTool() const {
+        const fs::path folder = file("alone");
+        fs::create_directories(folder);
+        fs::copy_file(builtTool(), folder / KV_TOOL_NAME, fs::copy_options::overwrite_existing);
+        return folder / KV_TOOL_NAME;
+    }
+
+    // The tool's name goes first and unquoted: the Windows command interpreter
     // strips the outer quotes of a line that starts with one.
-    Outcome run(const std::vector<std::string>& args) const {
-        std::string line = (fs::path("bin") / KV_TOOL_NAME).make_preferred().string();
+    Outcome run(const std::vector<std::string>& args, const fs::path& tool = builtTool()) const {
+        std::string line = fs::path(tool).make_preferred().string();
         for (const std::string& a : args) line += " \"" + a + "\"";
         // Fresh names for every run: under Wine a finished run's files can
         // stay open a moment longer, and reusing them fails with a sharing
@@ -117,8 +137,8 @@ protected:
         std::vector<std::string> args{"-f", format, "-i", input.string(), "-o", output.string()};
         if (!chunk.empty()) args.insert(args.end(), {"--chunk", chunk});
         const Outcome r = run(args);
-        EXPECT_EQ(r.status, 0) << (r.errorLines.empty() ? "" : r.errorLines.front());
-        EXPECT_TRUE(r.errorLines.empty());
+        EXPECT_EQ(r.status, 0) << (r.errorLines.empty() ? "" : r.errorLines.back());
+        EXPECT_EQ(r.errorLines, quietRun());
         return readFile(output);
     }
 
@@ -132,6 +152,7 @@ struct Mistake {
     const char* name;
     std::vector<std::string> args;  // {dir} and {out} stand for the test's folder and output
     const char* says;
+    bool createsEncoder = false;  // the mistake shows only after the encoder is made
     friend void PrintTo(const Mistake& m, std::ostream* os) { *os << m.name; }
 };
 
@@ -153,9 +174,12 @@ TEST_P(Mistakes, EndInOneLineOnStderrAndAFailureStatus) {
     }
     const Outcome r = run(args);
     EXPECT_NE(r.status, 0);
-    ASSERT_EQ(r.errorLines.size(), 1u) << r.out;
-    EXPECT_EQ(r.errorLines[0].rfind("kvencode: ", 0), 0u) << r.errorLines[0];
-    EXPECT_NE(r.errorLines[0].find(m.says), std::string::npos) << r.errorLines[0];
+    const std::vector<std::string> before = m.createsEncoder ? quietRun() : std::vector<std::string>{};
+    ASSERT_EQ(r.errorLines.size(), before.size() + 1) << r.out;
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), r.errorLines.begin()));
+    const std::string& line = r.errorLines.back();
+    EXPECT_EQ(line.rfind("kvencode: ", 0), 0u) << line;
+    EXPECT_NE(line.find(m.says), std::string::npos) << line;
     EXPECT_FALSE(fs::exists(file("out.bin"))) << "a failed run leaves no output";
 }
 
@@ -176,10 +200,10 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"chunkText", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "20ms"}, "bad --chunk"},
         Mistake{
             "chunkHuge", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "2147483648"}, "bad --chunk"},
-        Mistake{"missingInput", {"-f", "g711a", "-i", "{dir}absent.raw", "-o", "{out}"}, "no such file"},
-        Mistake{"folderInput", {"-f", "g711u", "-i", "{dir}folder.wav", "-o", "{out}"}, "cannot open"},
-        Mistake{"floatWave", {"-f", "quorvan", "-i", "{dir}float.wav", "-o", "{out}"}, "not PCM"},
-        Mistake{"notAWave", {"-f", "g7231", "-i", "{dir}text.wav", "-o", "{out}"}, "not a WAV file"},
+        Mistake{"missingInput", {"-f", "g711a", "-i", "{dir}absent.raw", "-o", "{out}"}, "no such file", true},
+        Mistake{"folderInput", {"-f", "g711u", "-i", "{dir}folder.wav", "-o", "{out}"}, "cannot open", true},
+        Mistake{"floatWave", {"-f", "quorvan", "-i", "{dir}float.wav", "-o", "{out}"}, "not PCM", true},
+        Mistake{"notAWave", {"-f", "g7231", "-i", "{dir}text.wav", "-o", "{out}"}, "not a WAV file", true},
         Mistake{"unwritableOutput",
                 {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{dir}no-such-folder/out.bin"},
                 "cannot write"}),
@@ -193,6 +217,53 @@ TEST_F(Kvencode, ExplainsItselfOnHelp) {
         EXPECT_EQ(r.out.rfind("usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES]", 0), 0u) << r.out;
         for (const char* word : {"g711a", "g711u", "quorvan", "g7231", "prefix"})
             EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    }
+}
+
+// ---- where the encoder objects come from -------------------------------------------
+
+TEST_F(Kvencode, WithoutTheServerBesideItEncodesOnlyWhereItCarriesIt) {
+    Bytes samples;
+    for (int i = 0; i < 1600; ++i) put16(samples, static_cast<unsigned>(i * 37) & 0xFFFF);
+    writeFile(file("in.raw"), samples);
+    const fs::path tool = lonelyTool();
+    const Outcome r = run({"-f", "g711a", "-i", file("in.raw").string(), "-o", file("out.bin").string()}, tool);
+    if (kvtest::toolCarriesServer()) {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.errorLines.empty());
+        EXPECT_EQ(readFile(file("out.bin")).size(), 1600u);
+    } else {
+        EXPECT_NE(r.status, 0);
+        ASSERT_EQ(r.errorLines.size(), 2u);
+        EXPECT_EQ(r.errorLines[0], kvtest::fallbackNote(tool.parent_path()));
+        EXPECT_EQ(r.errorLines[1].rfind("kvencode: cannot create the g711a encoder (0x", 0), 0u) << r.errorLines[1];
+        EXPECT_FALSE(fs::exists(file("out.bin")));
+    }
+}
+
+// Registered, the classes come from wherever their registration says, with no
+// word about it: a copy of the tool alone encodes all four formats as the
+// tool beside its server does.
+TEST_F(Kvencode, UsesTheRegisteredServerWithoutANote) {
+    Bytes samples;
+    for (int i = 0; i < 4800; ++i)
+        put16(samples, static_cast<unsigned>(6000 * std::sin(i * 0.05) + (i % 53) * 60) & 0xFFFF);
+    writeFile(file("in.raw"), samples);
+    const char* formats[] = {"g711a", "g711u", "g7231", "quorvan"};
+    std::vector<Bytes> beside;
+    for (const char* format : formats) beside.push_back(encode(format, file("in.raw")));
+
+    const fs::path tool = lonelyTool();
+    kvtest::RegisteredServer server(file("installed"));
+    ASSERT_EQ(server.status(), S_OK);
+    for (std::size_t f = 0; f < std::size(formats); ++f) {
+        SCOPED_TRACE(formats[f]);
+        const fs::path output = file(std::string("registered-") + formats[f] + ".bin");
+        const Outcome r = run({"-f", formats[f], "-i", file("in.raw").string(), "-o", output.string()}, tool);
+        EXPECT_EQ(r.status, 0) << (r.errorLines.empty() ? "" : r.errorLines.back());
+        EXPECT_TRUE(r.errorLines.empty()) << testing::PrintToString(r.errorLines);
+        ASSERT_FALSE(beside[f].empty());
+        EXPECT_EQ(readFile(output), beside[f]);
     }
 }
 

@@ -11,8 +11,8 @@
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
 #include "components/Sinks.h"
-#include "encoders/EncoderClasses.h"
 #include "encoders/Interfaces.h"
+#include "tools/kvencode/Server.h"
 
 namespace {
 
@@ -151,27 +151,23 @@ kc::OleString oleString(const std::filesystem::path& path) {
     return kc::OleString(units.begin(), units.end());
 }
 
-// The encoder's side of things: COM, the classes, the objects. The output
-// file is already open in `sink`.
+// The encoder's side of things: COM, the server, the objects. The output
+// file is already open in `sink`. The encoder is released before the server
+// goes, and everything before the caller uninitialises COM.
 std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& sink) {
     kc::ComponentRegistration components;
     if (FAILED(components.status()))
         return Failure{"cannot register the capture components (" + hex(components.status()) + ")", kRunError};
-    HRESULT hr = kvencoders::RegisterEncoderClasses();
-    if (FAILED(hr)) {
-        kvencoders::RevokeEncoderClasses();
-        return Failure{"cannot register the encoder classes (" + hex(hr) + ")", kRunError};
-    }
-    struct Revoke {
-        ~Revoke() { kvencoders::RevokeEncoderClasses(); }
-    } revoke;
+    kvencode::EncoderServer server;
+    if (FAILED(server.status()))
+        return Failure{"cannot register the encoder classes (" + hex(server.status()) + ")", kRunError};
 
     // The recorder is entered in the registry before the encoder looks for
     // one, so that the file plays into the recorder the encoder listens to.
     ComPtr<IKvAudioRecorder> recorder;
     ComPtr<IKvObjectRegistry> registry;
-    hr = CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
-                          recorder.put_void());
+    HRESULT hr = CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
+                                  recorder.put_void());
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(kc::CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER, IID_IKvObjectRegistry,
                               registry.put_void());
@@ -180,7 +176,9 @@ std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& s
 
     std::optional<Failure> failure;
     ComPtr<IKvAudioEncoder> encoder;
-    hr = CoCreateInstance(*o.format->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, encoder.put_void());
+    std::string note;
+    hr = server.createEncoder(*o.format->clsid, encoder.put(), note);
+    if (!note.empty()) std::fprintf(stderr, "kvencode: %s\n", note.c_str());
     if (FAILED(hr))
         failure = Failure{std::string("cannot create the ") + o.format->name + " encoder (" + hex(hr) + ")", kRunError};
     if (!failure) {

@@ -1,0 +1,55 @@
+// Host: there are no DLLs here, so the server is linked into the program and
+// announced under the program's own path. DllRegisterServer then writes the
+// InprocServer32 entries for that path into the stand-in's registry, and
+// CoCreateInstance finds the classes through them as Windows finds the DLL.
+// The stand-in's registry lives in the process, so nothing outlasts the run.
+#include "tools/kvencode/Server.h"
+
+#include <vector>
+
+#include "com/ClassObjects.h"
+
+namespace kvencode {
+
+namespace {
+
+// The type library a built KvAudioEncoder.dll carries as its resource;
+// registration reads it from the module file, which here is the program.
+constexpr TLIBATTR kKvAudioEncoderLib = {
+    {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}},
+    0x0409,
+    SYS_WIN32,
+    1,
+    0,
+    LIBFLAG_FHASDISKIMAGE};
+
+}  // namespace
+
+struct EncoderServer::State {
+    HRESULT status = S_OK;
+};
+
+EncoderServer::EncoderServer() : m_state(std::make_unique<State>()) {
+    std::vector<OLECHAR> path(32768);
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) {
+        m_state->status = E_FAIL;
+        return;
+    }
+    kvhost::setModuleTypeLib(path.data(), kKvAudioEncoderLib, u"KvAudioEncoderLib",
+                             u"KvAudioEncoder 1.0 Type Library");
+    kvhost::addLinkedModule(std::u16string(path.data(), n), DllGetClassObject, DllCanUnloadNow);
+    m_state->status = DllRegisterServer();
+}
+
+EncoderServer::~EncoderServer() = default;
+
+HRESULT EncoderServer::status() const { return m_state->status; }
+
+HRESULT EncoderServer::createEncoder(REFCLSID clsid, IKvAudioEncoder** encoder, std::string& note) {
+    note.clear();
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder,
+                            reinterpret_cast<void**>(encoder));
+}
+
+}  // namespace kvencode
