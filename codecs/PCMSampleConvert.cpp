@@ -3,6 +3,18 @@
 #include <cstring>
 #include <new>
 
+WAVEFORMATEX pcmWaveFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = samplesPerSec;
+    f.nBlockAlign = static_cast<WORD>(channels * (bitsPerSample / 8));
+    f.nAvgBytesPerSec = samplesPerSec * f.nBlockAlign;
+    f.wBitsPerSample = bitsPerSample;
+    f.cbSize = 0;
+    return f;
+}
+
 CPCMSampleConvert::CPCMSampleConvert() : m_bOpened(0), m_bPassThrough(0), m_hStream(nullptr) {
     std::memset(&m_header, 0, sizeof m_header);
 }

@@ -8,6 +8,9 @@
 //
 // Results: 0 success, -1 invalid arguments, -2 not opened, -3 size query or
 // stream open failed, -4 header preparation failed, -5 conversion failed.
+// A PCM wave format with consistent block alignment and byte rate.
+WAVEFORMATEX pcmWaveFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample);
+
 class CPCMSampleConvert {
 public:
     CPCMSampleConvert();

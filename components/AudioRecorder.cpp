@@ -52,14 +52,7 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLEST
 }
 
 WAVEFORMATEX CKvAudioRecorder::captureFormat() const {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = m_channels;
-    f.nSamplesPerSec = m_samplesPerSec;
-    f.nBlockAlign = static_cast<WORD>(m_channels * (m_bitsPerSample / 8));
-    f.nAvgBytesPerSec = m_samplesPerSec * f.nBlockAlign;
-    f.wBitsPerSample = m_bitsPerSample;
-    return f;
+    return pcmWaveFormat(m_channels, m_samplesPerSec, m_bitsPerSample);
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::AddDataTarget(IUnknown* target) {

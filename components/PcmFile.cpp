@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "codecs/PCMSampleConvert.h"
 #include "components/Components.h"
 
 namespace kvcomponents {
@@ -23,18 +24,6 @@ std::uint32_t le32(const BYTE* p) {
 }
 WORD le16(const BYTE* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
 
-WAVEFORMATEX pcmFormat(WORD channels, DWORD rate, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = static_cast<WORD>(channels * (bits / 8));
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    f.wBitsPerSample = bits;
-    f.cbSize = 0;
-    return f;
-}
-
 // Reads the format chunk's body; its block alignment and byte rate are not
 // trusted, since writers get them wrong and both follow from the rest.
 HRESULT readFormat(const BYTE* body, std::uint64_t size, WAVEFORMATEX& format) {
@@ -51,7 +40,7 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, WAVEFORMATEX& format) {
     const DWORD rate = le32(body + 4);
     const WORD bits = le16(body + 14);
     if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16) || rate == 0) return E_KV_UNSUPPORTED;
-    format = pcmFormat(channels, rate, bits);
+    format = pcmWaveFormat(channels, rate, bits);
     return S_OK;
 }
 
@@ -128,7 +117,7 @@ HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& o
         if (FAILED(hr)) return hr;
         if (!isRawName(path)) return parseWave(bytes.data(), bytes.size(), out);
         bytes.resize(bytes.size() & ~std::size_t{1});
-        out.format = pcmFormat(1, rawRate, 16);
+        out.format = pcmWaveFormat(1, rawRate, 16);
         out.bytes = std::move(bytes);
         return S_OK;
     } catch (const std::bad_alloc&) {

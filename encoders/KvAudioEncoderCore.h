@@ -128,14 +128,7 @@ private:
         }
         if (!m_pRecorder) return FAILED(hr) ? hr : E_NOINTERFACE;
 
-        WAVEFORMATEX capture{};
-        capture.wFormatTag = WAVE_FORMAT_PCM;
-        capture.nChannels = 1;
-        capture.nSamplesPerSec = 16000;
-        capture.nAvgBytesPerSec = 32000;
-        capture.nBlockAlign = 2;
-        capture.wBitsPerSample = 16;
-        capture.cbSize = 0;
+        const WAVEFORMATEX capture = pcmWaveFormat(1, 16000, 16);
         m_converter.initConvert(&capture, &capture);
         m_pRecorder->SetProperty(KV_W("SamplesPerSec"), KV_W("16000"));
         m_pRecorder->SetProperty(KV_W("BitsPerSample"), KV_W("16"));

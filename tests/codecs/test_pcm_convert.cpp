@@ -8,17 +8,7 @@
 
 namespace {
 
-WAVEFORMATEX pcm(WORD channels, DWORD rate, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
+const auto pcm = pcmWaveFormat;
 const WAVEFORMATEX kCapture = pcm(1, 16000, 16);
 
 std::vector<BYTE> bytesOf(const std::vector<std::int16_t>& samples) {
