@@ -4,14 +4,16 @@
 # neither sees nor leaves registry state anywhere else.
 #
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
-#                    --kvlib TLB --data DIR [--prefix-source DIR]
+#                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
 #
 # Installs the module as a user would, into a folder whose path has spaces and
 # an apostrophe, registers it with regsvr32, runs the client with its report
-# in DIR/NAME.xml, unregisters it and checks that it is gone.
+# in DIR/NAME.xml (and every --arg on its command line), unregisters it and
+# checks that it is gone.
 set -uo pipefail
 
 name= results= client= dll= kvlib= data= prefix_source=
+client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
         --name) name=$2 ;;
@@ -21,6 +23,7 @@ while [ $# -gt 0 ]; do
         --kvlib) kvlib=$2 ;;
         --data) data=$2 ;;
         --prefix-source) prefix_source=$2 ;;
+        --arg) client_args+=("$2") ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -123,7 +126,8 @@ mkdir -p "$results"
 report=$results/$name.xml
 rm -f "$report"
 wine "$client" "--dll=$module" "--kvlib=C:\\Program Files\\Kv Components\\KvLib.tlb" \
-    "--data=$(winpath "$data")" "--gtest_output=xml:$(winpath "$report")" >"$work/client.out" 2>&1 </dev/null
+    "--data=$(winpath "$data")" "--gtest_output=xml:$(winpath "$report")" "${client_args[@]}" \
+    >"$work/client.out" 2>&1 </dev/null
 status=$?
 cat "$work/client.out"
 [ -s "$report" ] || fail "the client wrote no report (exit status $status)"
