@@ -78,14 +78,15 @@ TEST_P(Soak, CyclesLeaveNothingBehind) {
     EXPECT_LE(growth[2], kHandleTolerance) << env::kUsageNames[2];
 }
 
-INSTANTIATE_TEST_SUITE_P(EachClass, Soak, testing::ValuesIn([] {
-                             std::vector<const env::EncoderClass*> all;
-                             for (const auto& c : env::kClasses) all.push_back(&c);
-                             return all;
-                         }()),
-                         [](const testing::TestParamInfo<const env::EncoderClass*>& info) {
-                             return std::string(info.param->name);
-                         });
+std::vector<const env::EncoderClass*> allClasses() {
+    std::vector<const env::EncoderClass*> all;
+    for (const auto& c : env::kClasses) all.push_back(&c);
+    return all;
+}
+
+std::string className(const testing::TestParamInfo<const env::EncoderClass*>& param) { return param.param->name; }
+
+INSTANTIATE_TEST_SUITE_P(EachClass, Soak, testing::ValuesIn(allClasses()), className);
 
 }  // namespace
 }  // namespace threads

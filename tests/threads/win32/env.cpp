@@ -30,6 +30,35 @@ bool takeOption(const std::wstring& arg, const wchar_t* name, std::wstring& into
     into = arg.substr(prefix.size());
     return true;
 }
+// SystemHandleInformation: a count, then one entry per open handle.
+struct HandleEntry {
+    ULONG process;
+    BYTE type;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+long long handlesInSystemTable() {
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG size = 0;
+    while (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &size) != 0) {
+        if (buffer.size() >= (1u << 26)) return -1;
+        buffer.resize(buffer.size() * 2);
+    }
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    long long mine = 0;
+    for (ULONG i = 0; i < count; ++i)
+        if (entries[i].process == GetCurrentProcessId()) ++mine;
+    return mine;
+}
+
 }  // namespace
 
 Server::Server() {
@@ -68,13 +97,16 @@ Usage usage() {
             if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) u.heapBytes += entry.cbData;
         HeapUnlock(heaps[i]);
     }
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    // The commit charge; Wine leaves PrivateUsage at 0 but fills this.
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters))
-        u.memoryBytes = static_cast<long long>(counters.PrivateUsage);
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        u.memoryBytes = static_cast<long long>(counters.PagefileUsage);
     DWORD handles = 0;
     u.handles = GetProcessHandleCount(GetCurrentProcess(), &handles) ? static_cast<long long>(handles) : -1;
+    // A process always holds handles: 0 is Wine's stub answer. Count ours in
+    // the system's handle table instead.
+    if (u.handles == 0) u.handles = handlesInSystemTable();
     return u;
 }
 

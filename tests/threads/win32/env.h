@@ -62,14 +62,15 @@ HRESULT canUnloadNow();
 
 std::vector<std::uint8_t> readData(const char* relativePath);
 
-// What the process holds: busy bytes in all its heaps, private bytes, handles.
+// What the process holds: busy bytes in all its heaps, committed memory,
+// handles.
 struct Usage {
     long long heapBytes;
     long long memoryBytes;
     long long handles;
 };
 Usage usage();
-inline const char* const kUsageNames[] = {"heap in use", "private bytes", "handles"};
+inline const char* const kUsageNames[] = {"heap in use", "committed", "handles"};
 
 // --dll=PATH --kvlib=PATH --data=FOLDER [--cycles=N]
 void parseOptions(int argc, char** argv);
