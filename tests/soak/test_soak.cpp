@@ -17,7 +17,7 @@ namespace {
 // cycle, far beyond this after a few thousand cycles; what stays below it is
 // allocator bookkeeping that does not grow with the cycles.
 constexpr long long kHeapTolerance = 4096;
-constexpr long long kMemoryTolerance = 256 * 1024;
+constexpr long long kMemoryTolerance = 1024 * 1024;
 constexpr long long kHandleTolerance = 0;
 constexpr std::size_t kChunk = 960;  // whole blocks of every class
 

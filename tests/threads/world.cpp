@@ -64,10 +64,8 @@ public:
         *object = nullptr;
         Apartment* apartment = Apartment::current();
         if (!apartment) return S_FALSE;
+        // Borrowed, as the contract has it: the apartment keeps the reference.
         *object = static_cast<env::IKvAudioRecorder*>(&apartment->recorder());
-        // The contract hands the running object out borrowed; the encoder
-        // core still releases what it is given, so it gets a reference.
-        (*object)->AddRef();
         return S_OK;
     }
 };
