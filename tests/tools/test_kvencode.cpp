@@ -502,6 +502,7 @@ std::vector<Hostile> hostileFiles() {
          "'fmt ' chunk claims 4294967295 bytes", {}, {}},
         {"extensibleFloat", withFormat(extensibleBody(16000, 32, 3)), "sub-format 0x00000003", {}, {}},
         {"extensibleTooShort", withFormat(shortExtensible), "too short for WAVE_FORMAT_EXTENSIBLE", {}, {}},
+        {"tooLong", {}, "2147483650 bytes of samples, more than the 2147483647", {}, {}, "in.pcm", 0x80000002},
         {"tooLongOnceConverted", huge, "more than the 2147483647 bytes this tool takes", {}, {}, "in.wav", 0x10000001},
     };
 }
