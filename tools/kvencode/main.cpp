@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
     // would be gone before it was read. Identity, not spelling, decides.
     const std::filesystem::path output(options.output);
     if (kvencode::sameFile(options.input, output))
-        return fail({options.input + " and " + options.output + " are the same file; the output would destroy the input",
+        return fail({options.input + " and " + options.output +
+                         " are the same file; the output would destroy the input",
                      kUsageError});
     if (std::optional<Failure> f = checkInput(options)) return fail(*f);
 
