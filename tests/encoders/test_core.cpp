@@ -171,9 +171,9 @@ TEST_F(EncoderCore, EveryCallDeliversToEverySinkEvenWhenEmpty) {
     ASSERT_EQ(add(e.get(), sink.get()), S_OK);
     push(e.get(), {});
     push(e.get(), std::vector<BYTE>(100, 0));
-    e->OnAudioData(nullptr, 50);                      // no data
+    EXPECT_EQ(e->OnAudioData(nullptr, 50), S_OK);     // no data
     BYTE some[4] = {};
-    e->OnAudioData(some, -4);                         // no data
+    EXPECT_EQ(e->OnAudioData(some, -4), S_OK);        // no data
     push(e.get(), std::vector<BYTE>(100, 0));
     push(e.get(), std::vector<BYTE>(100, 0));
     push(e.get(), std::vector<BYTE>(100, 0));         // 300 staged + 100 = one block, 80 left
