@@ -59,4 +59,13 @@ public:
     ModuleSection& operator=(const ModuleSection&) = delete;
 };
 
+// Keeps the server loaded while its holder lives.
+class ModuleLock {
+public:
+    ModuleLock() { module().lock(); }
+    ~ModuleLock() { module().unlock(); }
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+};
+
 }  // namespace kv::com

@@ -1,67 +1,46 @@
 #pragma once
 
-// The two G.711 encoder classes: the core with a CG711Codec and a staging
-// area that cuts the PCM byte stream into 320-byte blocks (160 samples), each
-// encoded into 160 bytes.
+// The two G.711 encoder classes: the core with a CG711Codec, the PCM byte
+// stream cut into 320-byte blocks (160 samples), each coded into 160 bytes.
 
 #include "codecs/G711Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
 namespace kv {
 
-template <class Derived, class ClassInterface>
-class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface> {
-public:
-    static constexpr int kBlockBytes = 320;
-    static constexpr int kCodeBytes = 160;
-    static constexpr int kAreaBytes = 3200;
-    // With at most 319 bytes staged, 6400 more complete at most 20 blocks,
-    // which is what the output area holds.
+struct G711Blocks {
+    static constexpr int kInBlock = 320;
+    static constexpr int kOutBlock = 160;
+    static constexpr int kStagingBlocks = 1;
+    // 20 blocks of code at most (3200 bytes) per delivery.
     static constexpr int kMaxPieceBytes = 6400;
+    static constexpr bool kEmptyBlockIsNull = false;
+};
 
-protected:
-    using CKvAudioEncoderCore<Derived, ClassInterface>::CKvAudioEncoderCore;
-
-    HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) override {
-        m_outLen = 0;
-        int position = 0;
-        while (position < byteCount) {
-            const int room = kBlockBytes - m_pcmFill;
-            const int rest = byteCount - position;
-            const int take = rest > room ? room : rest;
-            std::copy_n(pcm + position, take, m_pcm + m_pcmFill);
-            m_pcmFill += take;
-            position += take;
-            if (m_pcmFill < kBlockBytes) break;
-            std::int32_t count = 0;
-            static_cast<Derived*>(this)->encodeBlock(m_codec, reinterpret_cast<const std::int16_t*>(m_pcm),
-                                                     m_out + m_outLen, &count);
-            m_outLen += count;
-            m_pcmFill = 0;
-        }
-        *outData = m_out;
-        *outLen = m_outLen;
-        return S_OK;
+template <class Derived, class ClassInterface,
+          std::int32_t (CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*) const>
+class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
+public:
+    void encodeBlock(const std::int16_t* pcm, BYTE* code) {
+        std::int32_t count = 0;
+        (m_codec.*Law)(pcm, G711Blocks::kInBlock, code, &count);
     }
 
+protected:
+    using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
+
 private:
-    alignas(2) BYTE m_pcm[kAreaBytes] = {};
-    int m_pcmFill = 0;
-    BYTE m_out[kAreaBytes] = {};
-    int m_outLen = 0;
     CG711Codec m_codec;
 };
 
-class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A> {
+class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &CG711Codec::encodeALaw> {
 public:
     CKV_AudioG711A();
-    static void encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count);
 };
 
-class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U> {
+class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &CG711Codec::encodeMuLaw> {
 public:
     CKV_AudioG711U();
-    static void encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count);
 };
 
 }  // namespace kv

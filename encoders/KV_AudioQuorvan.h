@@ -9,26 +9,24 @@
 
 namespace kv {
 
-class CKV_AudioQuorvan : public CKvAudioEncoderCore<CKV_AudioQuorvan, IKV_AudioQuorvan> {
-public:
-    static constexpr int kBlockBytes = 480;
-    static constexpr int kCodeBytes = 240;
-    static constexpr int kAreaBytes = 4800;
-    // At most 479 bytes stay staged between calls, so 4321 more always fit.
-    static constexpr int kMaxPieceBytes = kAreaBytes - (kBlockBytes - 1);
+struct QuorvanBlocks {
+    static constexpr int kInBlock = 480;
+    static constexpr int kOutBlock = 240;
+    static constexpr int kStagingBlocks = 1;
+    // With at most 479 bytes held, 10 blocks of code at most (2400 bytes).
+    static constexpr int kMaxPieceBytes = 4321;
+    static constexpr bool kEmptyBlockIsNull = true;
+};
 
+class CKV_AudioQuorvan : public CKvAudioEncoderCore<CKV_AudioQuorvan, IKV_AudioQuorvan, QuorvanBlocks> {
+public:
     CKV_AudioQuorvan();
     // The class's own step of the final release.
     void releaseCodec();
 
-protected:
-    HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) override;
+    void encodeBlock(const std::int16_t* pcm, BYTE* code);
 
 private:
-    alignas(2) BYTE m_pcm[kAreaBytes] = {};
-    BYTE m_out[kAreaBytes] = {};
-    int m_pcmFill = 0;
-    int m_outLen = 0;
     CG722Codec m_codec;
 };
 

@@ -2,15 +2,20 @@
 
 // The skeleton every encoder class stands on: two dual interfaces, the sink
 // set, the connection to the capture component, the converter and the data
-// path. A class adds its codec, its staging and Encode.
+// path with its staging. A class adds its codec and says how it cuts PCM:
 //
-//   class CKV_AudioX : public CKvAudioEncoderCore<CKV_AudioX, IKV_AudioX> {
-//       static constexpr int kMaxPieceBytes = ...;   // the most one Encode call may take
-//       HRESULT Encode(const BYTE*, int, BYTE**, int*) override;
+//   struct XBlocks {
+//       static constexpr int kInBlock = ...;        // PCM bytes the codec takes at once
+//       static constexpr int kOutBlock = ...;       // code bytes it makes of them
+//       static constexpr int kStagingBlocks = ...;  // blocks the staging holds (see Encode)
+//       static constexpr int kMaxPieceBytes = ...;  // the most one piece of a call may bring
+//       static constexpr bool kEmptyBlockIsNull = ...;  // no block coded: deliver null, not the output area
+//   };
+//   class CKV_AudioX : public CKvAudioEncoderCore<CKV_AudioX, IKV_AudioX, XBlocks> {
+//       void encodeBlock(const std::int16_t* pcm, BYTE* code);  // one block, kOutBlock bytes out
 //   };
 //
-// A class may also hide nextPieceBytes (how much of a large call the next
-// Encode takes) and releaseCodec (its own step of the final release).
+// A class may also hide releaseCodec (its own step of the final release).
 
 #include "codecs/PCMSampleConvert.h"
 #include "com/Barrier.h"
@@ -21,12 +26,14 @@
 #include "encoders/Interfaces.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 namespace kv {
 
-template <class Derived, class ClassInterface>
+template <class Derived, class ClassInterface, class Blocks>
 class CKvAudioEncoderCore
     : public com::implements<Derived, com::DispatchImpl<ClassInterface, LIBID_KvAudioEncoderLib, 1, 0>,
                              EncoderDispatch, com::alias<IDispatch, IKvAudioEncoder>> {
@@ -56,7 +63,6 @@ public:
             m_pRecorder->RemoveDataTarget(defaultInterface());
             m_pRecorder.reset();
         }
-        com::module().unlock();
         m_converter.closeConvert();
         releaseSinks();
     }
@@ -65,21 +71,55 @@ protected:
     explicit CKvAudioEncoderCore(const OLECHAR* registryName) : m_registryName(registryName) {
         CoCreateInstance(CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                          IID_IKvObjectRegistry, m_pRegistry.put_void());
-        // Every live encoder object keeps the server loaded.
-        com::module().lock();
     }
     ~CKvAudioEncoderCore() override { releaseSinks(); }
 
-    // Encodes the converted bytes of one piece; the block stays the object's
-    // until the next call. Leaving the outputs unwritten means nothing encoded.
-    virtual HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) = 0;
+    // Codes one piece of converted PCM through the staging, in passes: a
+    // pass appends as much input as the staging has room for and codes the
+    // oldest block held. With one block of staging that is every whole block
+    // the input completes; with more, whole blocks may stay held across
+    // calls, one coded per pass (G.723.1). The block is the object's until
+    // the next call; with nothing coded the outputs point at the empty
+    // output area, or stay unwritten when the class says so.
+    HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) {
+        int produced = 0;
+        int at = 0;
+        while (pcm && at < byteCount) {
+            const int take = std::min(byteCount - at, kStagingBytes - m_held);
+            const BYTE* in = pcm + at;
+            at += take;
+            if (m_held == 0 && take >= kIn && reinterpret_cast<std::uintptr_t>(in) % alignof(std::int16_t) == 0) {
+                // Nothing waits in front of it: the block is coded where it lies.
+                code(in, produced);
+                stage(in + kIn, take - kIn);
+                continue;
+            }
+            stage(in, take);
+            if (m_held < kIn) break;
+            code(m_staging + m_first, produced);
+            m_first = (m_first + kIn) % kStagingBytes;
+            m_held -= kIn;
+        }
+        if (produced > 0 || !Blocks::kEmptyBlockIsNull) {
+            *outData = m_out;
+            *outLen = produced;
+        }
+        return S_OK;
+    }
 
-    // Defaults of the class hooks.
-    LONG nextPieceBytes(LONG rest) const { return std::min<LONG>(rest, Derived::kMaxPieceBytes); }
+    // Default of the class hook.
     void releaseCodec() {}
 
 private:
     using SinkPtr = com::ComPtr<IKvAudioSink>;
+
+    static constexpr int kIn = Blocks::kInBlock;
+    static constexpr int kStagingBytes = kIn * Blocks::kStagingBlocks;
+    // A piece of N bytes codes at most ceil(N / kIn) blocks: with one block
+    // of staging at most kIn - 1 bytes wait in front of it, and with more
+    // every pass after the first brings at most kIn new bytes.
+    static constexpr int kOutBytes = (Blocks::kMaxPieceBytes + kIn - 1) / kIn * Blocks::kOutBlock;
+    static_assert(kIn % 2 == 0 && Blocks::kStagingBlocks >= 1 && Blocks::kMaxPieceBytes >= kIn);
 
     IUnknown* defaultInterface() { return static_cast<ClassInterface*>(this); }
 
@@ -139,15 +179,48 @@ private:
         return S_OK;
     }
 
-    // Larger calls than one Encode may take go in pieces, each its own
+    // Larger calls than one piece may bring go in pieces, each its own
     // delivery, so nothing overflows and nothing is dropped.
     void take(const BYTE* data, LONG length) {
         LONG done = 0;
         do {
-            const LONG piece = static_cast<Derived*>(this)->nextPieceBytes(length - done);
+            const LONG piece = nextPieceBytes(length - done);
             encodeAndDeliver(length > 0 ? data + done : nullptr, piece);
             done += piece;
         } while (done < length);
+    }
+
+    // With one block of staging, where a call is cut changes nothing but the
+    // deliveries. With more, every piece ends with a block coded, so a cut
+    // part-way through one of the passes a single call would make codes a
+    // block early, and what a large call delivers would depend on where it
+    // was cut. A fixed piece size cannot avoid that for every fill, so
+    // oversized calls are then cut only at the end of a pass, sized from the
+    // fill: the pieces code exactly the blocks one unbounded call would.
+    LONG nextPieceBytes(LONG rest) const {
+        if (rest <= Blocks::kMaxPieceBytes) return rest;
+        if constexpr (Blocks::kStagingBlocks == 1) {
+            return Blocks::kMaxPieceBytes;
+        } else {
+            const int room = kStagingBytes - m_held;
+            return room + (Blocks::kMaxPieceBytes - room) / kIn * kIn;
+        }
+    }
+
+    // Appends behind the bytes held. The staging is a ring whose size is a
+    // whole number of blocks and blocks are taken from it at multiples of
+    // the block size, so a block never wraps and nothing is ever moved.
+    void stage(const BYTE* from, int count) {
+        const int end = (m_first + m_held) % kStagingBytes;
+        const int first = std::min(count, kStagingBytes - end);
+        std::memcpy(m_staging + end, from, static_cast<std::size_t>(first));
+        std::memcpy(m_staging, from + first, static_cast<std::size_t>(count - first));
+        m_held += count;
+    }
+
+    void code(const BYTE* block, int& produced) {
+        static_cast<Derived*>(this)->encodeBlock(reinterpret_cast<const std::int16_t*>(block), m_out + produced);
+        produced += Blocks::kOutBlock;
     }
 
     HRESULT ConnectRecorder() {
@@ -227,6 +300,9 @@ private:
         sinks.swap(m_sinks);
     }
 
+    // Every live encoder object keeps the server loaded; first in, so it is
+    // let go only when everything else of the object is gone.
+    com::ModuleLock m_moduleLock;
     const OLECHAR* m_registryName;
     com::ComPtr<IKvObjectRegistry> m_pRegistry;
     std::vector<SinkPtr> m_sinks;  // ascending by pointer, one reference each
@@ -236,6 +312,11 @@ private:
     std::vector<IKvAudioSink*> m_snapshot;    // room for one delivery's walk
     bool m_delivering = false;
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
+
+    alignas(std::int16_t) BYTE m_staging[kStagingBytes] = {};
+    int m_first = 0;  // where the oldest byte held is, a multiple of kIn
+    int m_held = 0;   // bytes held
+    BYTE m_out[kOutBytes] = {};
 };
 
 }  // namespace kv
