@@ -5,7 +5,7 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
 namespace kvcomponents {
 

@@ -2,13 +2,13 @@
 
 namespace kv {
 
-CKV_AudioG711A::CKV_AudioG711A() : CKV_AudioG711Base(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A")) {}
+CKV_AudioG711A::CKV_AudioG711A() : CKV_AudioG711Base(kRegistryName) {}
 
 void CKV_AudioG711A::encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count) {
     codec.encodeALaw(pcm, kBlockBytes, out, count);
 }
 
-CKV_AudioG711U::CKV_AudioG711U() : CKV_AudioG711Base(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U")) {}
+CKV_AudioG711U::CKV_AudioG711U() : CKV_AudioG711Base(kRegistryName) {}
 
 void CKV_AudioG711U::encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count) {
     codec.encodeMuLaw(pcm, kBlockBytes, out, count);

@@ -54,12 +54,18 @@ private:
 
 class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A");
+
     CKV_AudioG711A();
     static void encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count);
 };
 
 class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U");
+
     CKV_AudioG711U();
     static void encodeBlock(const CG711Codec& codec, const std::int16_t* pcm, BYTE* out, std::int32_t* count);
 };

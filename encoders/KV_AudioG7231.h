@@ -3,7 +3,7 @@
 // The G.723.1 encoder: PCM staged in up to ten 480-byte frames, one frame
 // coded per piece of input taken, 24 bytes of 6.3 kbit/s code per frame.
 
-#include "encoders/G7231Codec.h"
+#include "codecs/G7231Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
 namespace kv {
@@ -19,6 +19,9 @@ public:
     // so N bytes make at most ceil(N / 480) passes of one frame each: this
     // many bytes fill the output area's 2000 frames and no more.
     static constexpr int kMaxPieceBytes = kFrameBytes * (kAreaBytes / kCodeBytes);
+
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG7231");
 
     CKV_AudioG7231();
     HRESULT finalConstruct();

@@ -17,6 +17,9 @@ public:
     // At most 479 bytes stay staged between calls, so 4321 more always fit.
     static constexpr int kMaxPieceBytes = kAreaBytes - (kBlockBytes - 1);
 
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG722");
+
     CKV_AudioQuorvan();
     // The class's own step of the final release.
     void releaseCodec();

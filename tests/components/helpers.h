@@ -15,7 +15,7 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
 namespace kvtest {
 
@@ -129,7 +129,7 @@ inline kvcomponents::OleString ole(const std::filesystem::path& p) {
 
 // A data target standing in for an encoder: keeps every OnAudioData call.
 // `onData` runs inside the call, for targets that act on the recorder then.
-class RecordingTarget : public kv::com::implements<RecordingTarget, kvcomponents::NoTypeInfo<IKvAudioEncoder>,
+class RecordingTarget : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
                                                    kv::com::alias<IDispatch, IKvAudioEncoder>> {
 public:
     explicit RecordingTarget(bool* destroyed = nullptr) : m_destroyed(destroyed) {}

@@ -2,8 +2,8 @@
 // vectors under different splits of the input, its frame staging, its codec,
 // the independence of its stream from other objects, and data calls larger
 // than its output area.
-#include "encoders/EncoderClasses.h"
-#include "encoders/G7231Codec.h"
+#include "tests/server/linked_classes.h"
+#include "codecs/G7231Codec.h"
 #include "encoders/KV_AudioG7231.h"
 #include "tests/encoders/doubles.h"
 #include "tests/g7231/vector_data.h"
@@ -363,7 +363,7 @@ public:
 };
 
 TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
-    ASSERT_EQ(kvencoders::RegisterEncoderClasses(), S_OK);
+    ASSERT_EQ(kvtest::registerLinkedClasses(), S_OK);
     const auto& pcm = longPcm();
     for (const char* way : {"alone", "aggregated", "class object"}) {
         callLog().clear();
@@ -396,7 +396,7 @@ TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
                   log.end())
             << way;
     }
-    kvencoders::RevokeEncoderClasses();
+    kvtest::revokeLinkedClasses();
 }
 
 // ---------------------------------------------------------------------------

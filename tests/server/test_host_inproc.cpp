@@ -1,8 +1,8 @@
 // On host the server is linked into the program: once announced under its
 // module path and registered, CoCreateInstance finds it through the registry
 // as the runtime finds a DLL.
-#include "com/ClassObjects.h"
-#include "encoders/Interfaces.h"
+#include "server/ClassObjects.h"
+#include "interfaces/Interfaces.h"
 
 #include <gtest/gtest.h>
 

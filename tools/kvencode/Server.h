@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 
 namespace kvencode {
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "com/ClassObjects.h"
+#include "server/ClassObjects.h"
 
 namespace kvencode {
 

@@ -12,7 +12,7 @@
 #include "components/Components.h"
 #include "components/PcmFile.h"
 #include "components/Sinks.h"
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 #include "tools/kvencode/SameFile.h"
 #include "tools/kvencode/Server.h"
 

@@ -1,4 +1,4 @@
-#include "encoders/G7231Codec.h"
+#include "codecs/G7231Codec.h"
 
 #include "g7231/coder.h"
 
