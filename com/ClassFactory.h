@@ -4,6 +4,7 @@
 // T may have a finalConstruct() step, run after construction and before the
 // new object is asked for the requested interface; its failure ends creation.
 
+#include "com/Barrier.h"
 #include "com/Object.h"
 
 #include <new>
@@ -13,10 +14,7 @@ KV_INTERFACE_ID(IClassFactory, IID_IClassFactory);
 namespace kv::com {
 
 template <class T>
-HRESULT createInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer && !IsEqualGUID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+HRESULT createInstanceUnguarded(IUnknown* outer, REFIID riid, void** ppv) {
     if (outer) {
         auto* aggregate = new (std::nothrow) Aggregated<T>(outer);
         if (!aggregate) return E_OUTOFMEMORY;
@@ -35,6 +33,15 @@ HRESULT createInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (SUCCEEDED(hr)) hr = object->internalQueryInterface(riid, ppv);
     object->Release();  // a failure above ends the object here, through its final release
     return hr;
+}
+
+template <class T>
+HRESULT createInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer && !IsEqualGUID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    // A constructor or set-up step that throws has freed what it built.
+    return guarded([&] { return createInstanceUnguarded<T>(outer, riid, ppv); });
 }
 
 template <class T>

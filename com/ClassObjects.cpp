@@ -1,5 +1,6 @@
 #include "com/ClassObjects.h"
 
+#include "com/Barrier.h"
 #include "com/ClassFactory.h"
 #include "com/Module.h"
 #include "com/Registrar.h"
@@ -77,25 +78,28 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     using namespace kv::com;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    for (auto& entry : g_objectMap) {
-        if (!IsEqualGUID(*entry.clsid, rclsid)) continue;
-        {
-            ModuleSection guard;
-            if (!entry.cached) {
-                auto* factory = new (std::nothrow) CachedClassFactory(entry.create);
-                if (!factory) return E_OUTOFMEMORY;
-                factory->AddRef();  // the cache's own reference
-                static bool cleanupAdded = false;
-                if (!cleanupAdded) {
-                    module().addCleanup(releaseClassObjects, nullptr);
-                    cleanupAdded = true;
+    return guarded([&] {
+        for (auto& entry : g_objectMap) {
+            if (!IsEqualGUID(*entry.clsid, rclsid)) continue;
+            {
+                ModuleSection guard;
+                if (!entry.cached) {
+                    // The clean-up first: a cached class object is always released at the end.
+                    static bool cleanupAdded = false;
+                    if (!cleanupAdded) {
+                        module().addCleanup(releaseClassObjects, nullptr);
+                        cleanupAdded = true;
+                    }
+                    auto* factory = new (std::nothrow) CachedClassFactory(entry.create);
+                    if (!factory) return E_OUTOFMEMORY;
+                    factory->AddRef();  // the cache's own reference
+                    entry.cached = factory;
                 }
-                entry.cached = factory;
             }
+            return entry.cached->QueryInterface(riid, ppv);
         }
-        return entry.cached->QueryInterface(riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+        return CLASS_E_CLASSNOTAVAILABLE;
+    });
 }
 
 STDAPI DllCanUnloadNow() { return kv::com::module().lockCount() == 0 ? S_OK : S_FALSE; }
@@ -114,13 +118,17 @@ HRESULT modulePath(std::vector<OLECHAR>& path) {
 }  // namespace
 
 STDAPI DllRegisterServer() {
-    std::vector<OLECHAR> path;
-    const HRESULT hr = modulePath(path);
-    return FAILED(hr) ? hr : kv::com::RegisterServer(path.data());
+    return kv::com::guarded([] {
+        std::vector<OLECHAR> path;
+        const HRESULT hr = modulePath(path);
+        return FAILED(hr) ? hr : kv::com::RegisterServer(path.data());
+    });
 }
 
 STDAPI DllUnregisterServer() {
-    std::vector<OLECHAR> path;
-    const HRESULT hr = modulePath(path);
-    return FAILED(hr) ? hr : kv::com::UnregisterServer(path.data());
+    return kv::com::guarded([] {
+        std::vector<OLECHAR> path;
+        const HRESULT hr = modulePath(path);
+        return FAILED(hr) ? hr : kv::com::UnregisterServer(path.data());
+    });
 }

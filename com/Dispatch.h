@@ -4,6 +4,7 @@
 // type library (by LIBID, version and the caller's locale; never from a
 // module file). The type information is loaded on first use and kept.
 
+#include "com/Barrier.h"
 #include "com/ComPtr.h"
 #include "com/Module.h"
 
@@ -30,32 +31,38 @@ public:
         if (!ppTInfo) return E_POINTER;
         *ppTInfo = nullptr;
         if (iTInfo != 0) return DISP_E_BADINDEX;
-        ITypeInfo* info = nullptr;
-        const HRESULT hr = typeInfo(lcid, &info);
-        if (FAILED(hr)) return hr;
-        info->AddRef();
-        *ppTInfo = info;
-        return S_OK;
+        return guarded([&] {
+            ITypeInfo* info = nullptr;
+            const HRESULT hr = typeInfo(lcid, &info);
+            if (FAILED(hr)) return hr;
+            info->AddRef();  // the caller's reference
+            *ppTInfo = info;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                             DISPID* rgDispId) override {
-        // Late-bound callers look the same few names up before every call.
-        const bool single = cNames == 1 && rgszNames && rgszNames[0] && rgDispId;
-        if (single && cachedId(rgszNames[0], rgDispId)) return S_OK;
-        ITypeInfo* info = nullptr;
-        HRESULT hr = typeInfo(lcid, &info);
-        if (FAILED(hr)) return hr;
-        hr = info->GetIDsOfNames(rgszNames, cNames, rgDispId);
-        if (single && SUCCEEDED(hr)) remember(rgszNames[0], rgDispId[0]);
-        return hr;
+        return guarded([&] {
+            // Late-bound callers look the same few names up before every call.
+            const bool single = cNames == 1 && rgszNames && rgszNames[0] && rgDispId;
+            if (single && cachedId(rgszNames[0], rgDispId)) return S_OK;
+            ITypeInfo* info = nullptr;
+            HRESULT hr = typeInfo(lcid, &info);
+            if (FAILED(hr)) return hr;
+            hr = info->GetIDsOfNames(rgszNames, cNames, rgDispId);
+            if (single && SUCCEEDED(hr)) remember(rgszNames[0], rgDispId[0]);
+            return hr;
+        });
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-        ITypeInfo* info = nullptr;
-        const HRESULT hr = typeInfo(lcid, &info);
-        if (FAILED(hr)) return hr;
-        return info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
-                            puArgErr);
+        return guarded([&] {
+            ITypeInfo* info = nullptr;
+            const HRESULT hr = typeInfo(lcid, &info);
+            if (FAILED(hr)) return hr;
+            return info->Invoke(static_cast<I*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                                puArgErr);
+        });
     }
 
 private:
@@ -87,9 +94,11 @@ private:
         names().entries.emplace_back(Name(name), id);
     }
 
+protected:
     // One holder per interface for the whole process, loaded under the
     // module's lock and released when the module ends. A failed load is tried
     // again on the next call, since the library may be registered meanwhile.
+    // The pointer handed out is borrowed from the holder.
     static HRESULT typeInfo(LCID lcid, ITypeInfo** out) {
         static ITypeInfo* cached = nullptr;
         ModuleSection guard;
@@ -97,14 +106,14 @@ private:
             ComPtr<ITypeLib> library;
             HRESULT hr = LoadRegTypeLib(Libid, Major, Minor, lcid, library.put());
             if (FAILED(hr)) return hr;
-            ITypeInfo* info = nullptr;
-            hr = library->GetTypeInfoOfGuid(iidOf<I>(), &info);
+            ComPtr<ITypeInfo> info;
+            hr = library->GetTypeInfoOfGuid(iidOf<I>(), info.put());
             if (FAILED(hr)) return hr;
-            cached = info;
             module().addCleanup([](void*) {
                 cached->Release();
                 cached = nullptr;
             }, nullptr);
+            cached = info.detach();
         }
         *out = cached;
         return S_OK;

@@ -46,7 +46,7 @@ HRESULT STDMETHODCALLTYPE CKvObjectRegistry::LookupObject(LPCOLESTR name, IUnkno
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_objects.find(key);
         if (it == m_objects.end()) return S_FALSE;
-        *object = kv::com::ComPtr<IUnknown>(it->second).detach();
+        *object = it->second.get();  // borrowed: the entry keeps the reference
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -14,9 +14,11 @@ namespace kvcomponents {
 //
 // AddObject replaces an earlier entry of the name (S_OK). RemoveObject of a
 // name that is not entered changes nothing and answers S_FALSE. LookupObject
-// hands out the entry with a reference of the caller's (S_OK) or null with
-// S_FALSE, so a caller may test either. A null or empty name is E_POINTER /
-// E_INVALIDARG.
+// hands out the entry as a borrowed pointer (S_OK), without a reference of
+// the caller's, as the encoder objects expect: they never release what it
+// gives them. The pointer stays good while the entry does. An absent name is
+// null with S_FALSE, so a caller may test either. A null or empty name is
+// E_POINTER / E_INVALIDARG.
 //
 // One registry serves the whole process (see RegisterComponents), whichever
 // thread asks, so the map is locked and the count interlocked. An entry is

@@ -19,15 +19,16 @@ protected:
                   S_OK);
         return r;
     }
+    // The result is borrowed: the caller takes a reference of its own.
     static ComPtr<IUnknown> lookup(IKvObjectRegistry* r, LPCOLESTR name, HRESULT expected) {
         IUnknown* raw = reinterpret_cast<IUnknown*>(0x1);  // must be overwritten
         EXPECT_EQ(r->LookupObject(name, &raw), expected);
-        return ComPtr<IUnknown>::attach(raw);
+        return ComPtr<IUnknown>(raw);
     }
     static IUnknown* unknown(RecordingTarget* t) { return t->identity(); }
 };
 
-TEST_F(Registry, HoldsOneReferencePerEntryAndHandsOutOneToTheCaller) {
+TEST_F(Registry, HoldsOneReferencePerEntryAndLendsItOut) {
     auto registry = create();
     bool destroyed = false;
     {
@@ -38,7 +39,8 @@ TEST_F(Registry, HoldsOneReferencePerEntryAndHandsOutOneToTheCaller) {
 
     ComPtr<IUnknown> found = lookup(registry.get(), KV_W("a"), S_OK);
     ASSERT_TRUE(found);
-    // The lookup's reference is the caller's: dropping it leaves the entry's.
+    // Lookups lend the entry: many of them leave only the entry's reference.
+    for (int i = 0; i < 3; ++i) lookup(registry.get(), KV_W("a"), S_OK);
     found.reset();
     EXPECT_FALSE(destroyed);
     EXPECT_TRUE(lookup(registry.get(), KV_W("a"), S_OK));

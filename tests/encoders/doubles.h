@@ -13,6 +13,12 @@
 
 namespace kvtest {
 
+// An object's reference count, read through its own AddRef and Release.
+inline ULONG refs(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
 inline std::string narrow(const OLECHAR* s) {
     std::string r;
     for (; s && *s; ++s) r += static_cast<char>(*s);
@@ -63,13 +69,16 @@ public:
         callLog().push_back("registry.RemoveObject " + narrow(name));
         return S_OK;
     }
+    // Lends the running object, or, when addsReference is set, hands the
+    // caller a reference as well: the encoder must cope with either.
     HRESULT STDMETHODCALLTYPE LookupObject(LPCOLESTR name, IUnknown** object) override {
         callLog().push_back("registry.LookupObject " + narrow(name));
         *object = running.get();
-        if (*object) (*object)->AddRef();
+        if (*object && addsReference) (*object)->AddRef();
         return S_OK;
     }
     kv::com::ComPtr<IUnknown> running;
+    bool addsReference = false;
 };
 
 class RecordingSink : public kv::com::implements<RecordingSink, NoTypeInfo<IKvAudioSink>> {

@@ -220,6 +220,30 @@ TEST_F(EncoderCore, FinalReleaseOrder) {
 }
 
 // Sinks may change the sink set or drop the encoder while being called.
+// The registry may or may not add a reference to what LookupObject gives;
+// either way the pointer is not the encoder's to release. It takes its own
+// reference once, by the query that makes the object its recorder.
+TEST_F(EncoderCore, TheRunningRecorderIsBorrowedFromTheRegistry) {
+    for (const bool addsReference : {false, true}) {
+        registry->addsReference = addsReference;
+        auto recorder = kv::com::make<kvtest::FakeRecorder>("running");
+        registry->running = recorder.query<IUnknown>();
+        const ULONG before = kvtest::refs(recorder.get());
+        const ULONG handedOut = addsReference ? 1000 : 0;
+        auto e = create();
+        auto sink = kv::com::make<RecordingSink>();
+        for (int round = 0; round < 1000; ++round) {
+            ASSERT_EQ(add(e.get(), sink.get()), S_OK) << round;
+            ASSERT_EQ(remove(e.get(), sink.get()), S_OK) << round;
+        }
+        EXPECT_EQ(kvtest::refs(recorder.get()), before + handedOut + 1) << "the encoder holds one of its own";
+        e.reset();
+        EXPECT_EQ(kvtest::refs(recorder.get()), before + handedOut) << "addsReference " << addsReference;
+        registry->running.reset();
+        callLog().clear();
+    }
+}
+
 TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
     auto e = create();
     auto quitter = kv::com::make<RecordingSink>("quitter");

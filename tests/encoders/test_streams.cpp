@@ -3,11 +3,13 @@
 #include "codecs/G711Codec.h"
 #include "codecs/G722Codec.h"
 #include "encoders/KV_AudioG711.h"
+#include "encoders/KV_AudioG7231.h"
 #include "encoders/KV_AudioQuorvan.h"
 #include "tests/encoders/doubles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -176,6 +178,65 @@ TEST_F(Streams, QuorvanStagingAndBytes) {
         s.encoder->OnAudioData(const_cast<BYTE*>(pcm.data()), 0);
         EXPECT_EQ(s.sink->blocks, (std::vector<LONG>{480, 0, 240, 0}));
         for (BYTE b : s.sink->bytes) ASSERT_GE(b, 0xC4);
+    }
+}
+
+// A sink that pushes PCM into the encoder from inside its delivery: that
+// input waits until the delivery ends, so every sink, before and after the
+// one that pushed, sees every block once and in order. The oracle is a fresh
+// object given the same calls in the order they arrived, none of them nested.
+TEST_F(Streams, InputPushedDuringADeliveryWaitsItsTurn) {
+    const struct {
+        const char* name;
+        HRESULT (*create)(IUnknown*, REFIID, void**);
+    } classes[] = {
+        {"G711A", kv::com::createInstance<kv::CKV_AudioG711A>},
+        {"G711U", kv::com::createInstance<kv::CKV_AudioG711U>},
+        {"G7231", kv::com::createInstance<kv::CKV_AudioG7231>},
+        {"Quorvan", kv::com::createInstance<kv::CKV_AudioQuorvan>},
+    };
+    // Whole G.723.1 frames, so that calls, not pieces of calls, decide what it codes.
+    constexpr std::size_t kCall = 480;
+    const auto outer = speechLike(kCall * 6);
+    const std::vector<BYTE> nested(kCall * 9, 0x7F);
+    for (const auto& c : classes) {
+        for (const std::size_t sinkCount : {2u, 3u, 20u}) {
+            const std::string what = std::string(c.name) + " with " + std::to_string(sinkCount) + " sinks";
+            ComPtr<IKvAudioEncoder> encoder;
+            ASSERT_EQ(c.create(nullptr, IID_IKvAudioEncoder, encoder.put_void()), S_OK);
+            std::vector<ComPtr<RecordingSink>> sinks;
+            for (std::size_t i = 0; i < sinkCount; ++i) {
+                sinks.push_back(kv::com::make<RecordingSink>());
+                ASSERT_EQ(encoder->AddSink(static_cast<IKvAudioSink*>(sinks.back().get())), S_OK);
+            }
+            // The first sink called pushes on every block it gets, nested
+            // ones included, until its input runs out.
+            std::sort(sinks.begin(), sinks.end(), [](const auto& a, const auto& b) {
+                return static_cast<IKvAudioSink*>(a.get()) < static_cast<IKvAudioSink*>(b.get());
+            });
+            std::vector<std::vector<BYTE>> arrived;
+            auto push = [&](const BYTE* data) {
+                arrived.emplace_back(data, data + kCall);
+                encoder->OnAudioData(const_cast<BYTE*>(data), static_cast<LONG>(kCall));
+            };
+            std::size_t nestedAt = 0;
+            sinks.front()->onData = [&](RecordingSink&) {
+                if (nestedAt < nested.size()) push(nested.data() + (nestedAt += kCall) - kCall);
+            };
+            for (std::size_t at = 0; at < outer.size(); at += kCall) push(outer.data() + at);
+            ASSERT_EQ(nestedAt, nested.size()) << what;
+
+            ComPtr<IKvAudioEncoder> plain;
+            ASSERT_EQ(c.create(nullptr, IID_IKvAudioEncoder, plain.put_void()), S_OK);
+            auto expected = kv::com::make<RecordingSink>();
+            ASSERT_EQ(plain->AddSink(static_cast<IKvAudioSink*>(expected.get())), S_OK);
+            for (auto& call : arrived) plain->OnAudioData(call.data(), static_cast<LONG>(call.size()));
+            ASSERT_EQ(expected->blocks.size(), arrived.size());
+            for (const auto& sink : sinks) {
+                EXPECT_EQ(sink->blocks, expected->blocks) << what;
+                EXPECT_EQ(sink->bytes, expected->bytes) << what;
+            }
+        }
     }
 }
 

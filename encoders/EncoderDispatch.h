@@ -1,0 +1,27 @@
+#pragma once
+
+// IDispatch of IKvAudioEncoder. Late-bound OnAudioData gets its own door:
+// through the type information a caller's number would arrive as a pointer
+// to a one-byte temporary, and the encoder would read `length` bytes from it.
+// A byte array is taken up to its size; a reference to a byte still means
+// what a vtable call means (the caller vouches for `length` bytes); any other
+// data argument with a positive length is a type mismatch and nothing is read.
+
+#include "com/Dispatch.h"
+#include "encoders/Interfaces.h"
+
+namespace kv {
+
+class EncoderDispatch : public com::DispatchImpl<IKvAudioEncoder, LIBID_KvLib, 1, 0> {
+public:
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                     UINT* puArgErr) override;
+
+private:
+    // S_FALSE when the call is not one this door decides: it then goes
+    // through the type information as any other call.
+    HRESULT invokeOnAudioData(const DISPPARAMS& params, VARIANT* result, UINT* argErr);
+};
+
+}  // namespace kv
