@@ -103,9 +103,10 @@ HRESULT CKvAudioRecorder::capture(const std::filesystem::path& path, LONG chunkB
     PcmData data;
     HRESULT hr = readPcmFile(path, m_samplesPerSec, data);
     if (FAILED(hr)) return hr;
-    if (data.bytes.size() > 0x7FFFFFFF) return E_KV_UNSUPPORTED;
-
     const WAVEFORMATEX to = captureFormat();
+    // The converter counts in 32 bits; a size it would wrap must not reach it.
+    if (convertedBytes(data.format, to, data.bytes.size()) > kMaxPcmBytes) return E_KV_UNSUPPORTED;
+
     CPCMSampleConvert converter;  // holds the converted bytes until it goes
     if (converter.initConvert(&data.format, &to) != 0) return E_KV_CONVERSION;
     BYTE* pcm = nullptr;

@@ -35,7 +35,8 @@ namespace kvcomponents {
 // S_OK when the file went out; S_FALSE when no data target was registered at
 // the start (the file was still read and converted); else the failure of
 // readPcmFile, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
-// UTF-16), E_KV_CONVERSION, or E_KV_UNSUPPORTED for more than 2 GiB of PCM.
+// UTF-16), E_KV_CONVERSION, or E_KV_UNSUPPORTED for more than 2 GiB of PCM
+// before or after conversion.
 class CKvAudioRecorder : public kv::com::implements<CKvAudioRecorder, NoTypeInfo<IKvAudioRecorder>,
                                                     kv::com::alias<IDispatch, IKvAudioRecorder>> {
 public:

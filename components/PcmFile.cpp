@@ -1,8 +1,10 @@
 #include "components/PcmFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <system_error>
 
@@ -18,30 +20,142 @@ constexpr WORD kFormatExtensible = 0xFFFE;
 // KSDATAFORMAT_SUBTYPE_PCM as it is laid out in a file.
 constexpr BYTE kSubtypePcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                   0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// The most of a format chunk that means anything to us: the extensible layout.
+constexpr std::size_t kFormatBytesUsed = 40;
 
 std::uint32_t le32(const BYTE* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 WORD le16(const BYTE* p) { return static_cast<WORD>(p[0] | p[1] << 8); }
 
-// Reads the format chunk's body; its block alignment and byte rate are not
-// trusted, since writers get them wrong and both follow from the rest.
-HRESULT readFormat(const BYTE* body, std::uint64_t size, WAVEFORMATEX& format) {
-    if (size < 16) return E_KV_NOT_WAVE;
+std::string hex(std::uint32_t v, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*lX", digits, static_cast<unsigned long>(v));
+    return text;
+}
+
+// A chunk identifier for a message; a hostile file may put anything there.
+std::string fourcc(const BYTE* id) {
+    std::string s = "'";
+    for (int i = 0; i < 4; ++i) s += id[i] >= 0x20 && id[i] < 0x7F ? static_cast<char>(id[i]) : '?';
+    return s + "'";
+}
+
+HRESULT refuse(PcmLayout& layout, HRESULT hr, std::string why) {
+    layout.problem = std::move(why);
+    return hr;
+}
+
+// Reads the format chunk's body, of which `body` holds the first
+// min(size, kFormatBytesUsed) bytes. The byte rate is not trusted, since
+// writers get it wrong and it follows from the rest; a block alignment that
+// disagrees with the rest leaves the frames themselves in doubt.
+HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
+    if (size < 16)
+        return refuse(layout, E_KV_NOT_WAVE, "fmt chunk too short (" + std::to_string(size) + " bytes, need 16)");
     const WORD tag = le16(body);
     if (tag == kFormatExtensible) {
         // cbSize, valid bits, channel mask, then the sub-format GUID.
-        if (size < 40 || le16(body + 16) < 22) return E_KV_NOT_WAVE;
-        if (std::memcmp(body + 24, kSubtypePcm, sizeof kSubtypePcm) != 0) return E_KV_NOT_PCM;
+        if (size < 40 || le16(body + 16) < 22)
+            return refuse(layout, E_KV_NOT_WAVE,
+                          "fmt chunk too short for WAVE_FORMAT_EXTENSIBLE (" + std::to_string(size) +
+                              " bytes, need 40)");
+        if (std::memcmp(body + 24, kSubtypePcm, sizeof kSubtypePcm) != 0)
+            return refuse(layout, E_KV_NOT_PCM,
+                          "samples are not PCM (WAVE_FORMAT_EXTENSIBLE, sub-format " + hex(le32(body + 24), 8) +
+                              "...)");
     } else if (tag != kFormatPcm) {
-        return E_KV_NOT_PCM;
+        return refuse(layout, E_KV_NOT_PCM, "samples are not PCM (format tag " + hex(tag, 4) + ")");
     }
     const WORD channels = le16(body + 2);
     const DWORD rate = le32(body + 4);
+    const WORD align = le16(body + 12);
     const WORD bits = le16(body + 14);
-    if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16) || rate == 0) return E_KV_UNSUPPORTED;
-    format = pcmWaveFormat(channels, rate, bits);
+    if (channels != 1 && channels != 2)
+        return refuse(layout, E_KV_UNSUPPORTED, std::to_string(channels) + " channels (only 1 or 2 are supported)");
+    if (bits != 8 && bits != 16)
+        return refuse(layout, E_KV_UNSUPPORTED,
+                      std::to_string(bits) + " bits per sample (only 8 or 16 are supported)");
+    if (rate < kMinFileRate || rate > kMaxFileRate)
+        return refuse(layout, E_KV_UNSUPPORTED,
+                      "sample rate " + std::to_string(rate) + " Hz (only " + std::to_string(kMinFileRate) + " to " +
+                          std::to_string(kMaxFileRate) + " Hz are supported)");
+    const unsigned frame = channels * bits / 8u;
+    if (align != frame)
+        return refuse(layout, E_KV_NOT_WAVE,
+                      "block align " + std::to_string(align) + " does not match " + std::to_string(channels) +
+                          " channel(s) of " + std::to_string(bits) + " bits (" + std::to_string(frame) + ")");
+    layout.format = pcmWaveFormat(channels, rate, bits);
     return S_OK;
+}
+
+// Random access to an open file: exactly `n` bytes at `at`, or false.
+class FileBytes {
+public:
+    FileBytes(std::ifstream& in, std::uint64_t size) : m_in(in), m_size(size) {}
+    std::uint64_t size() const { return m_size; }
+    bool read(std::uint64_t at, BYTE* to, std::size_t n) {
+        if (at > m_size || n > m_size - at) return false;
+        m_in.clear();
+        m_in.seekg(static_cast<std::streamoff>(at));
+        m_in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
+        return static_cast<std::size_t>(m_in.gcount()) == n;
+    }
+
+private:
+    std::ifstream& m_in;
+    std::uint64_t m_size;
+};
+
+// The RIFF size is not trusted: streaming writers leave it 0 or all ones.
+// The chunks are walked up to the data chunk instead, which is where reading
+// stops; what follows it does not matter.
+HRESULT walkWave(FileBytes& file, PcmLayout& layout) {
+    const std::uint64_t size = file.size();
+    if (size == 0) return refuse(layout, E_KV_NOT_WAVE, "empty file");
+    BYTE riff[12];
+    const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof riff));
+    if (!file.read(0, riff, head)) return E_KV_READ_FAULT;
+    if (std::memcmp(riff, "RIFF", std::min<std::size_t>(head, 4)) != 0)
+        return refuse(layout, E_KV_NOT_WAVE,
+                      "not a WAV file: no RIFF header (raw 16-bit input must be named .pcm or .raw)");
+    if (head < sizeof riff)
+        return refuse(layout, E_KV_NOT_WAVE, "RIFF header cut short (" + std::to_string(head) + " of 12 bytes)");
+    if (std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return refuse(layout, E_KV_NOT_WAVE, "not a WAV file: RIFF form " + fourcc(riff + 8) + ", not 'WAVE'");
+
+    bool haveFormat = false;
+    for (std::uint64_t pos = 12; pos + 8 <= size;) {
+        BYTE header[8];
+        if (!file.read(pos, header, sizeof header)) return E_KV_READ_FAULT;
+        const std::uint64_t declared = le32(header + 4);
+        const std::uint64_t body = pos + 8;
+        const std::uint64_t present = std::min(declared, size - body);
+        if (std::memcmp(header, "data", 4) == 0) {
+            // The format must come first: a reader that streams has nothing
+            // to make of samples it meets before it.
+            if (!haveFormat) return refuse(layout, E_KV_NOT_WAVE, "no fmt chunk before the data chunk");
+            layout.dataOffset = body;
+            layout.claimedBytes = declared;
+            layout.presentBytes = present;
+            layout.dataBytes = present - present % layout.format.nBlockAlign;
+            return S_OK;
+        }
+        if (present < declared)
+            return refuse(layout, E_KV_NOT_WAVE,
+                          fourcc(header) + " chunk claims " + std::to_string(declared) + " bytes, but the file ends " +
+                              std::to_string(present) + " bytes into it");
+        if (std::memcmp(header, "fmt ", 4) == 0 && !haveFormat) {
+            BYTE format[kFormatBytesUsed] = {};
+            if (!file.read(body, format, static_cast<std::size_t>(std::min<std::uint64_t>(declared, sizeof format))))
+                return E_KV_READ_FAULT;
+            const HRESULT hr = readFormat(format, declared, layout);
+            if (FAILED(hr)) return hr;
+            haveFormat = true;
+        }
+        pos = body + declared + (declared & 1);
+    }
+    return refuse(layout, E_KV_NOT_WAVE, haveFormat ? "no data chunk" : "no fmt chunk and no data chunk");
 }
 
 // Compared in UTF-16, which every path converts to, whatever the platform's
@@ -53,78 +167,83 @@ bool isRawName(const std::filesystem::path& path) {
     return ext == u".pcm" || ext == u".raw";
 }
 
-HRESULT readWholeFile(const std::filesystem::path& path, std::vector<BYTE>& bytes) {
+HRESULT openFile(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& size) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (status.type() == std::filesystem::file_type::not_found) return E_KV_FILE_NOT_FOUND;
     if (std::filesystem::is_directory(status)) return E_ACCESSDENIED;
-    std::ifstream in(path, std::ios::binary);
+    in.open(path, std::ios::binary);
     if (!in) return E_ACCESSDENIED;
     in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) return E_KV_READ_FAULT;
-    in.seekg(0, std::ios::beg);
-    bytes.resize(static_cast<std::size_t>(size));
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return E_KV_READ_FAULT;
+    const std::streamoff end = in.tellg();
+    if (end < 0) return E_KV_READ_FAULT;
+    size = static_cast<std::uint64_t>(end);
+    return S_OK;
+}
+
+HRESULT inspect(FileBytes& file, const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
+    layout = PcmLayout{};
+    if (!isRawName(path)) return walkWave(file, layout);
+    layout.format = pcmWaveFormat(1, rawRate, 16);
+    layout.claimedBytes = layout.presentBytes = file.size();
+    layout.dataBytes = file.size() & ~std::uint64_t{1};
     return S_OK;
 }
 
 }  // namespace
 
-HRESULT parseWave(const BYTE* file, std::size_t size, PcmData& out) {
-    if (!file || size < 12 || std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0)
-        return E_KV_NOT_WAVE;
-    // The RIFF size is not trusted either: streaming writers leave it 0 or
-    // all ones. The chunks are walked up to the end of the file instead.
-    bool haveFormat = false;
-    bool haveData = false;
-    WAVEFORMATEX format{};
-    std::uint64_t dataAt = 0;
-    std::uint64_t dataSize = 0;
-    std::uint64_t pos = 12;
-    while (pos + 8 <= size && !(haveFormat && haveData)) {
-        const BYTE* header = file + pos;
-        const std::uint64_t chunkSize = le32(header + 4);
-        const std::uint64_t body = pos + 8;
-        const std::uint64_t available = std::min<std::uint64_t>(chunkSize, size - body);
-        if (std::memcmp(header, "fmt ", 4) == 0 && !haveFormat) {
-            const HRESULT hr = readFormat(file + body, available, format);
-            if (FAILED(hr)) return hr;
-            haveFormat = true;
-        } else if (std::memcmp(header, "data", 4) == 0 && !haveData) {
-            // A data chunk cut short by the end of the file keeps what is there.
-            dataAt = body;
-            dataSize = available;
-            haveData = true;
-        }
-        pos = body + chunkSize + (chunkSize & 1);
-    }
-    if (!haveFormat || !haveData) return E_KV_NOT_WAVE;
-    dataSize -= dataSize % format.nBlockAlign;
+HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
     try {
-        out.bytes.assign(file + dataAt, file + dataAt + dataSize);
+        std::ifstream in;
+        std::uint64_t size = 0;
+        const HRESULT hr = openFile(path, in, size);
+        if (FAILED(hr)) return hr;
+        FileBytes file(in, size);
+        return inspect(file, path, rawRate, layout);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (const std::exception&) {
+        return E_KV_READ_FAULT;
     }
-    out.format = format;
-    return S_OK;
 }
 
 HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out) {
     try {
-        std::vector<BYTE> bytes;
-        const HRESULT hr = readWholeFile(path, bytes);
+        std::ifstream in;
+        std::uint64_t size = 0;
+        HRESULT hr = openFile(path, in, size);
         if (FAILED(hr)) return hr;
-        if (!isRawName(path)) return parseWave(bytes.data(), bytes.size(), out);
-        bytes.resize(bytes.size() & ~std::size_t{1});
-        out.format = pcmWaveFormat(1, rawRate, 16);
-        out.bytes = std::move(bytes);
+        FileBytes file(in, size);
+        PcmLayout layout;
+        hr = inspect(file, path, rawRate, layout);
+        if (FAILED(hr)) return hr;
+        if (layout.dataBytes > kMaxPcmBytes) return E_KV_UNSUPPORTED;
+        out.bytes.resize(static_cast<std::size_t>(layout.dataBytes));
+        if (!out.bytes.empty() && !file.read(layout.dataOffset, out.bytes.data(), out.bytes.size()))
+            return E_KV_READ_FAULT;
+        out.format = layout.format;
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::exception&) {
         return E_KV_READ_FAULT;
     }
+}
+
+std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes) {
+    const std::uint64_t fromFrame = from.nChannels * (from.wBitsPerSample / 8u);
+    const std::uint64_t toFrame = to.nChannels * (to.wBitsPerSample / 8u);
+    if (fromFrame == 0 || from.nSamplesPerSec == 0) return 0;
+    const std::uint64_t frames = bytes / fromFrame;
+    if (from.nSamplesPerSec == to.nSamplesPerSec) return frames * toFrame;
+    // frames * to / from without an intermediate wider than 64 bits, plus the
+    // one frame any rounding of the converter may add.
+    constexpr std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t whole = frames / from.nSamplesPerSec, part = frames % from.nSamplesPerSec;
+    if (to.nSamplesPerSec != 0 && whole > kAll / to.nSamplesPerSec / (toFrame + 1)) return kAll;
+    const std::uint64_t outFrames =
+        whole * to.nSamplesPerSec + part * to.nSamplesPerSec / from.nSamplesPerSec + 1;
+    return outFrames * toFrame;
 }
 
 }  // namespace kvcomponents

@@ -4,12 +4,32 @@
 // headerless file of 16-bit little-endian mono samples.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "platform/win32.h"
 
 namespace kvcomponents {
+
+// The sample rates a WAVE file may have.
+inline constexpr DWORD kMinFileRate = 4000;
+inline constexpr DWORD kMaxFileRate = 384000;
+
+// The most PCM bytes taken at once, read or converted: lengths on the way to
+// the converter and the encoders are 32-bit.
+inline constexpr std::uint64_t kMaxPcmBytes = 0x7FFFFFFF;
+
+// What a file's headers say about its samples, found without reading them.
+struct PcmLayout {
+    WAVEFORMATEX format{};
+    std::uint64_t dataOffset = 0;    // where the samples start
+    std::uint64_t claimedBytes = 0;  // what the data chunk declares; the size of a raw file
+    std::uint64_t presentBytes = 0;  // how much of that the file holds
+    std::uint64_t dataBytes = 0;     // the whole frames among them: what is played
+    std::string problem;             // why the file was refused, in a few words
+};
 
 struct PcmData {
     WAVEFORMATEX format{};
@@ -17,15 +37,27 @@ struct PcmData {
 };
 
 // A file named .pcm or .raw (any case) is headerless 16-bit mono at rawRate;
-// anything else must be a WAVE file. Results: S_OK, E_KV_FILE_NOT_FOUND,
-// E_ACCESSDENIED, E_KV_READ_FAULT, E_KV_NOT_WAVE, E_KV_NOT_PCM,
-// E_KV_UNSUPPORTED, E_OUTOFMEMORY.
+// anything else must be a WAVE file: "fmt " (PCM, or WAVE_FORMAT_EXTENSIBLE
+// with the PCM sub-format; 1 or 2 channels of 8 or 16 bits, 4000 to 384000
+// Hz, a block alignment that matches) before "data". Chunks it does not know
+// are skipped, odd-sized chunks carry their pad byte, a data chunk cut short
+// by the end of the file yields what is there (also when it declares
+// 0xFFFFFFFF, as streaming writers leave it), and a trailing partial frame is
+// dropped. A chunk before the data that runs past the end of the file breaks
+// it.
+//
+// Results: S_OK, E_KV_FILE_NOT_FOUND, E_ACCESSDENIED, E_KV_READ_FAULT,
+// E_KV_NOT_WAVE (not a WAVE file, or a broken one), E_KV_NOT_PCM,
+// E_KV_UNSUPPORTED (a layout we do not take); on any failure but the first
+// three, `layout.problem` says what is wrong.
+HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout);
+
+// The same, then the samples: E_KV_UNSUPPORTED besides for more than
+// kMaxPcmBytes of them, E_OUTOFMEMORY when they do not fit in memory.
 HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out);
 
-// The WAVE parser on its own, over the bytes of a whole file. Chunks it does
-// not know are skipped, odd-sized chunks carry their pad byte, a data chunk
-// cut short by the end of the file yields what is there, and a trailing
-// partial frame is dropped.
-HRESULT parseWave(const BYTE* file, std::size_t size, PcmData& out);
+// No less than what `bytes` of PCM in `from` become in `to`, counted in 64
+// bits so that no rate or length wraps it.
+std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes);
 
 }  // namespace kvcomponents

@@ -29,19 +29,21 @@ bool isOpen(HACMSTREAM has) {
     return g_streams.count(has) != 0;
 }
 
+// The system's converter takes any rate; this one takes those the tree has a
+// use for, from 4 kHz telephone recordings to 384 kHz studio ones.
 bool supported(const WAVEFORMATEX& f) {
     return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
-           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 8000 &&
-           f.nSamplesPerSec <= 48000;
+           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 4000 &&
+           f.nSamplesPerSec <= 384000;
 }
 
 DWORD frameBytes(const WAVEFORMATEX& f) { return f.nChannels * (f.wBitsPerSample / 8u); }
 
 // Output frames for a number of input frames, rounded to the nearest frame
 // with halves rounded down.
-DWORD outputFrames(const HACMSTREAM__& s, DWORD inFrames) {
+std::uint64_t outputFrames(const HACMSTREAM__& s, DWORD inFrames) {
     const std::uint64_t num = std::uint64_t{inFrames} * s.dst.nSamplesPerSec;
-    return static_cast<DWORD>((num + (s.src.nSamplesPerSec - 1) / 2) / s.src.nSamplesPerSec);
+    return (num + (s.src.nSamplesPerSec - 1) / 2) / s.src.nSamplesPerSec;
 }
 
 int readSample(const WAVEFORMATEX& f, const BYTE* frame, int channel) {
@@ -119,7 +121,10 @@ MMRESULT acmStreamSize(HACMSTREAM has, DWORD cbInput, DWORD* pdwOutputBytes, DWO
     if (!pdwOutputBytes) return MMSYSERR_INVALPARAM;
     // Only the source-to-destination query is used here.
     if (fdwSize != ACM_STREAMSIZEF_SOURCE) return MMSYSERR_INVALFLAG;
-    *pdwOutputBytes = outputFrames(*has, cbInput / frameBytes(has->src)) * frameBytes(has->dst);
+    // A size past 32 bits is refused, not wrapped into a small one.
+    const std::uint64_t size = outputFrames(*has, cbInput / frameBytes(has->src)) * frameBytes(has->dst);
+    if (size > 0xFFFFFFFF) return ACMERR_NOTPOSSIBLE;
+    *pdwOutputBytes = static_cast<DWORD>(size);
     return MMSYSERR_NOERROR;
 }
 
@@ -145,7 +150,8 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
     const DWORD inFrameBytes = frameBytes(s.src);
     const DWORD outFrameBytes = frameBytes(s.dst);
     const DWORD inFrames = pash->cbSrcLength / inFrameBytes;
-    const DWORD outFrames = std::min(outputFrames(s, inFrames), pash->cbDstLength / outFrameBytes);
+    const DWORD outFrames =
+        static_cast<DWORD>(std::min<std::uint64_t>(outputFrames(s, inFrames), pash->cbDstLength / outFrameBytes));
     for (DWORD n = 0; n < outFrames; ++n) {
         const std::uint64_t pos = (std::uint64_t{n} * s.src.nSamplesPerSec + s.src.nSamplesPerSec / 2) /
                                   s.dst.nSamplesPerSec;

@@ -100,11 +100,14 @@ std::u16string g_debugText;
 }  // namespace
 
 // Without a debugger the real call is silent; here the text is kept so that
-// tests can read what the module reported.
+// tests can read what the module reported. Only the newest part is kept: a
+// long run (a fuzzer, a stream of failing calls) must not grow it for ever.
 void OutputDebugStringW(LPCWSTR message) {
     if (!message) return;
     std::lock_guard<std::mutex> guard(g_debugLock);
     g_debugText += message;
+    if (g_debugText.size() > kvhost::kDebugOutputKept)
+        g_debugText.erase(0, g_debugText.size() - kvhost::kDebugOutputKept);
 }
 
 namespace kvhost {

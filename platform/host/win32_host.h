@@ -388,7 +388,9 @@ using DllCanUnloadNowFn = HRESULT (*)();
 // Makes a linked-in server answer for the module path it registers.
 void addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject, DllCanUnloadNowFn canUnloadNow);
 
-// Everything written with OutputDebugStringW since the last clear.
+// What was written with OutputDebugStringW since the last clear: all of it,
+// or its last kDebugOutputKept characters when there was more.
+inline constexpr std::size_t kDebugOutputKept = 64 * 1024;
 std::u16string debugOutput();
 void clearDebugOutput();
 

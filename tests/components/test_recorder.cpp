@@ -90,7 +90,6 @@ std::vector<Variant> variants() {
                chunk("id3 ", Bytes(10, 1))}),
          mono},
         {"oddChunkWithPad", riff({fmt, chunk("note", Bytes(5, 'n')), chunk("data", monoData)}), mono},
-        {"dataBeforeFormat", riff({chunk("data", monoData), fmt}), mono},
         {"longFormatChunk",
          riff({chunk("fmt ",
                      [] {
@@ -214,6 +213,8 @@ std::vector<Refusal> refusals() {
          640, kc::E_KV_NOT_WAVE},
         {"noDataChunk", "in.wav", riff({chunk("fmt ", fmtBody(1, 1, 16000, 16))}), 640, kc::E_KV_NOT_WAVE},
         {"noFormatChunk", "in.wav", riff({chunk("data", data)}), 640, kc::E_KV_NOT_WAVE},
+        {"dataBeforeFormat", "in.wav", riff({chunk("data", data), chunk("fmt ", fmtBody(1, 1, 16000, 16))}), 640,
+         kc::E_KV_NOT_WAVE},
         {"shortFormatChunk", "in.wav", riff({chunk("fmt ", Bytes(14, 1)), chunk("data", data)}), 640,
          kc::E_KV_NOT_WAVE},
         {"shortExtensible", "in.wav",

@@ -80,7 +80,7 @@ HRESULT STDMETHODCALLTYPE RegistryDouble::LookupObject(LPCOLESTR name, IUnknown*
     callLog().push_back("registry.LookupObject " + narrow(name));
     if (!object) return E_POINTER;
     *object = World::running.get();
-    if (*object) (*object)->AddRef();
+    if (*object && World::lookupAddsReference) (*object)->AddRef();
     return S_OK;
 }
 
@@ -129,6 +129,7 @@ ClassObject<RecorderDouble> g_recorderClass("recorder");
 }  // namespace
 
 Ptr<IUnknown> World::running;
+bool World::lookupAddsReference = false;
 std::vector<Ptr<RecorderDouble>> World::createdRecorders;
 
 void World::install() {
@@ -146,6 +147,7 @@ void World::uninstall() {
 }
 
 void World::reset() {
+    lookupAddsReference = false;
     callLog().clear();
     running.reset();
     createdRecorders.clear();

@@ -112,6 +112,9 @@ struct World {
     static void reset();
 
     static Ptr<IUnknown> running;
+    // A registry may lend the running object (the default here) or hand out
+    // a reference with it; the module must not release it either way.
+    static bool lookupAddsReference;
     static std::vector<Ptr<RecorderDouble>> createdRecorders;
 };
 

@@ -54,6 +54,30 @@ TEST_P(Components, TheRunningCaptureComponentIsJoinedAndLeft) {
     EXPECT_EQ(recorder->refs(), recorderRefs) << "the capture component is let go";
 }
 
+// Whatever the registry chose, what LookupObject gave is never released by
+// the module: a lending registry's capture component outlives any number of
+// AddSink calls, and one that handed out references keeps every one of them.
+TEST_P(Components, TheRunningCaptureComponentIsBorrowed) {
+    constexpr LONG kRounds = 1000;
+    for (const bool addsReference : {false, true}) {
+        World::reset();
+        World::lookupAddsReference = addsReference;
+        auto recorder = runningRecorder();
+        const LONG before = recorder->refs();
+        const LONG handedOut = addsReference ? kRounds : 0;
+        Ptr<IKvAudioEncoder> encoder = create(cls());
+        auto sink = make<SinkDouble>();
+        for (LONG round = 0; round < kRounds; ++round) {
+            ASSERT_EQ(encoder->AddSink(sink.get()), S_OK) << round;
+            ASSERT_EQ(encoder->RemoveSink(sink.get()), S_OK) << round;
+        }
+        EXPECT_EQ(recorder->refs(), before + handedOut + 1) << "the module holds one reference of its own";
+        encoder.reset();
+        EXPECT_EQ(recorder->refs(), before + handedOut) << "addsReference " << addsReference;
+        for (LONG i = 0; i < handedOut; ++i) recorder->Release();  // the references the registry gave away
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(DllClient, Components, testing::ValuesIn(kEncoderClasses), className);
 
 // With no capture component running, AddSink makes one through COM, and

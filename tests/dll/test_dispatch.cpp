@@ -149,5 +149,128 @@ TEST_F(Dispatch, NeedsKvLibThenCallsTheEncoderLateBound) {
     EXPECT_TRUE(recorder->targets.empty()) << "RemoveSink ran";
 }
 
+// Late-bound OnAudioData reads only what the caller handed over. Through the
+// type information a number would become a pointer to a one-byte temporary;
+// the module refuses it unless nothing is to be read. A byte array is coded
+// up to its size.
+TEST_F(Dispatch, LateBoundAudioDataReadsOnlyWhatItWasGiven) {
+    Ptr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(paths().kvLib.c_str(), REGKIND_REGISTER, library.put()), S_OK);
+    std::vector<BYTE> pcm(640);
+    std::vector<BYTE> coded;
+    for (int i = 0; i < 320; ++i) {
+        const auto v = static_cast<std::int16_t>(i * 197 - 31000);
+        pcm[2 * i] = static_cast<BYTE>(v & 0xFF);
+        pcm[2 * i + 1] = static_cast<BYTE>((v >> 8) & 0xFF);
+        coded.push_back(kvtest::alawReference(v));
+    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(pcm.size()));
+    ASSERT_TRUE(array);
+    std::copy(pcm.begin(), pcm.end(), static_cast<BYTE*>(array->pvData));
+    const SAFEARRAYBOUND square[2] = {{16, 0}, {20, 0}};
+    SAFEARRAY* twoDimensions = SafeArrayCreate(VT_UI1, 2, const_cast<SAFEARRAYBOUND*>(square));
+    ASSERT_TRUE(twoDimensions);
+
+    VARIANT number, text, bytes, twoD, arrayVariable;
+    VariantInit(&number);
+    V_VT(&number) = VT_I2;
+    V_I2(&number) = 65;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"AAAA");
+    VariantInit(&bytes);
+    V_VT(&bytes) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&bytes) = array;
+    VariantInit(&twoD);
+    V_VT(&twoD) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&twoD) = twoDimensions;
+    VariantInit(&arrayVariable);  // how a script passes its variable
+    V_VT(&arrayVariable) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&arrayVariable) = &bytes;
+
+    const struct {
+        const char* what;
+        VARIANT data;
+        LONG length;
+        HRESULT result;
+        std::vector<LONG> blocks;  // what the sink got
+        std::size_t codedBytes;    // the first this many of `coded`
+    } cases[] = {
+        {"a number, a small length", number, 320, DISP_E_TYPEMISMATCH, {}, 0},
+        {"a number, a huge length", number, 10000000, DISP_E_TYPEMISMATCH, {}, 0},
+        {"a string", text, 320, DISP_E_TYPEMISMATCH, {}, 0},
+        {"a two-dimensional array", twoD, 320, DISP_E_TYPEMISMATCH, {}, 0},
+        {"a number with nothing to read", number, 0, S_OK, {0}, 0},
+        {"a byte array", bytes, 640, S_OK, {320}, 320},
+        {"a byte array, part of it", bytes, 320, S_OK, {160}, 160},
+        {"a byte array, a length beyond it", bytes, 10000000, S_OK, {320}, 320},
+        {"a script's array variable", arrayVariable, 640, S_OK, {320}, 320},
+    };
+    auto recorder = runningRecorder();
+    for (const auto& c : cases) {
+        Ptr<IKvAudioEncoder> encoder = create(kG711A);
+        ASSERT_TRUE(encoder);
+        auto dispatch = encoder.query<IDispatch>(IID_IDispatch);
+        DISPID onAudioData = 0;
+        ASSERT_EQ(idOf(dispatch.get(), L"OnAudioData", &onAudioData), S_OK);
+        auto sink = make<SinkDouble>();
+        ASSERT_EQ(encoder->AddSink(sink.get()), S_OK);
+
+        VARIANT args[2] = {longArg(c.length), c.data};  // last first
+        DISPPARAMS params{args, nullptr, 2, 0};
+        UINT argError = 99;
+        EXCEPINFO error{};
+        EXPECT_EQ(dispatch->Invoke(onAudioData, IID_NULL, kEnglishUs, DISPATCH_METHOD, &params, nullptr, &error,
+                                   &argError),
+                  c.result)
+            << c.what;
+        if (c.result == DISP_E_TYPEMISMATCH) {
+            EXPECT_EQ(argError, 1u) << c.what << ": the data argument";
+        }
+        EXPECT_EQ(sink->blocks, c.blocks) << c.what;
+        EXPECT_EQ(sink->bytes, std::vector<BYTE>(coded.begin(), coded.begin() + c.codedBytes)) << c.what;
+        EXPECT_EQ(encoder->RemoveSink(sink.get()), S_OK);
+    }
+    VariantClear(&text);
+    VariantClear(&bytes);
+    VariantClear(&twoD);
+}
+
+// The same through a script engine: the call raises a script error with the
+// type-mismatch code, and the host lives on to report it.
+TEST_F(Dispatch, AScriptPassingANumberGetsAnError) {
+    Ptr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(paths().kvLib.c_str(), REGKIND_REGISTER, library.put()), S_OK);
+    wchar_t dir[MAX_PATH] = {}, script[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, dir), 0u);
+    ASSERT_NE(GetTempFileNameW(dir, L"kv", 0, script), 0u);
+    const std::wstring path = std::wstring(script) + L".vbs";
+    const char text[] =
+        "Set enc = CreateObject(\"KvAudioEncoder.KV_AudioG711A\")\r\n"
+        "On Error Resume Next\r\n"
+        "enc.OnAudioData 65, 10000000\r\n"
+        "WScript.Quit Err.Number And &HFFFF\r\n";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, text, sizeof text - 1, &written, nullptr);
+    CloseHandle(file);
+
+    std::wstring command = L"cscript.exe //nologo \"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    DeleteFileW(path.c_str());
+    DeleteFileW(script);
+    EXPECT_EQ(exitCode, 13u) << "VBScript's own number for a type mismatch, from a script that ran to its end";
+}
+
 }  // namespace
 }  // namespace client

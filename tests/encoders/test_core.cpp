@@ -171,9 +171,9 @@ TEST_F(EncoderCore, EveryCallDeliversToEverySinkEvenWhenEmpty) {
     ASSERT_EQ(add(e.get(), sink.get()), S_OK);
     push(e.get(), {});
     push(e.get(), std::vector<BYTE>(100, 0));
-    e->OnAudioData(nullptr, 50);                      // no data
+    EXPECT_EQ(e->OnAudioData(nullptr, 50), S_OK);     // no data
     BYTE some[4] = {};
-    e->OnAudioData(some, -4);                         // no data
+    EXPECT_EQ(e->OnAudioData(some, -4), S_OK);        // no data
     push(e.get(), std::vector<BYTE>(100, 0));
     push(e.get(), std::vector<BYTE>(100, 0));
     push(e.get(), std::vector<BYTE>(100, 0));         // 300 staged + 100 = one block, 80 left
@@ -239,6 +239,7 @@ TEST_F(EncoderCore, TheRunningRecorderIsBorrowedFromTheRegistry) {
         EXPECT_EQ(kvtest::refs(recorder.get()), before + handedOut + 1) << "the encoder holds one of its own";
         e.reset();
         EXPECT_EQ(kvtest::refs(recorder.get()), before + handedOut) << "addsReference " << addsReference;
+        for (ULONG i = 0; i < handedOut; ++i) recorder->Release();  // the references the registry gave away
         registry->running.reset();
         callLog().clear();
     }

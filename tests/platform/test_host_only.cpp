@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 TEST(HostDebugOutput, KeepsEveryMessageInOrder) {
@@ -14,6 +16,25 @@ TEST(HostDebugOutput, KeepsEveryMessageInOrder) {
     EXPECT_EQ(kvhost::debugOutput(), u"first\r\nsecond");
     kvhost::clearDebugOutput();
     EXPECT_TRUE(kvhost::debugOutput().empty());
+}
+
+TEST(HostDebugOutput, KeepsOnlyTheNewestText) {
+    // Numbered lines, so that what is kept shows which were dropped.
+    kvhost::clearDebugOutput();
+    std::u16string all;
+    for (int i = 0; all.size() < 3 * kvhost::kDebugOutputKept; ++i) {
+        std::u16string line;
+        for (char c : "line " + std::to_string(i) + "\r\n") line += static_cast<char16_t>(c);
+        OutputDebugStringW(line.c_str());
+        all += line;
+    }
+    EXPECT_EQ(kvhost::debugOutput(), all.substr(all.size() - kvhost::kDebugOutputKept));
+
+    // One message longer than all that is kept leaves its end.
+    const std::u16string huge = all.substr(0, kvhost::kDebugOutputKept + 5);
+    OutputDebugStringW(huge.c_str());
+    EXPECT_EQ(kvhost::debugOutput(), huge.substr(5));
+    kvhost::clearDebugOutput();
 }
 
 TEST(HostAcm, RefusesUnknownHandlesAndMissingFormats) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/win32.h"
 
@@ -21,6 +22,13 @@ std::string fallbackNote(const std::filesystem::path& toolFolder);
 // True where a copy of the tool alone, without the server beside it, still
 // encodes.
 bool toolCarriesServer();
+
+// A file and a symbolic link to it, in one folder: the file is the caller's
+// to write. On host they are made in `folder` as `name` and soft-`name`.
+// Wine cannot make symbolic links, so on win32 the build made them, for the
+// names in.pcm and in.wav, in kvencode-links/ of the build folder.
+std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::filesystem::path& folder,
+                                                                   const std::string& name);
 
 // The server the tests were built with, registered for the life of the
 // object as an installer registers it: on win32 a copy of KvAudioEncoder.dll

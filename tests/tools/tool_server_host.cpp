@@ -7,6 +7,13 @@ std::string fallbackNote(const std::filesystem::path&) { return {}; }
 
 bool toolCarriesServer() { return true; }
 
+std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::filesystem::path& folder,
+                                                                   const std::string& name) {
+    const std::filesystem::path link = folder / ("soft-" + name);
+    std::filesystem::create_symlink(name, link);
+    return {folder / name, link};
+}
+
 RegisteredServer::RegisteredServer(const std::filesystem::path&) {}
 
 RegisteredServer::~RegisteredServer() = default;

@@ -46,6 +46,13 @@ std::string fallbackNote(const std::filesystem::path& toolFolder) {
 
 bool toolCarriesServer() { return false; }
 
+// The tests run in the build folder.
+std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::filesystem::path&,
+                                                                   const std::string& name) {
+    const std::filesystem::path folder = "kvencode-links";
+    return {folder / name, folder / ("soft-" + name)};
+}
+
 RegisteredServer::RegisteredServer(const std::filesystem::path& folder) {
     const std::filesystem::path copy = folder / "KvAudioEncoder.dll";
     std::error_code ec;

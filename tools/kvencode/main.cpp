@@ -10,8 +10,10 @@
 
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
+#include "components/PcmFile.h"
 #include "components/Sinks.h"
 #include "encoders/Interfaces.h"
+#include "tools/kvencode/SameFile.h"
 #include "tools/kvencode/Server.h"
 
 namespace {
@@ -29,9 +31,10 @@ const char kUsage[] =
     "                       g711u   G.711 mu-law, 1 byte per sample\n"
     "                       quorvan Quorvan (G.722 low-band codes), 1 byte per sample\n"
     "                       g7231   G.723.1 6.3 kbit/s, 24 bytes per 240 samples\n"
-    "  -i, --input INPUT    a PCM WAV file (any rate, mono or stereo, 8 or 16 bit;\n"
-    "                       converted to 16 kHz mono 16-bit), or a .pcm/.raw file\n"
-    "                       of 16-bit little-endian mono samples at 16 kHz\n"
+    "  -i, --input INPUT    a PCM WAV file (4000 to 384000 Hz, mono or stereo,\n"
+    "                       8 or 16 bit; converted to 16 kHz mono 16-bit), or a\n"
+    "                       .pcm/.raw file of 16-bit little-endian mono samples\n"
+    "                       at 16 kHz; never the same file as OUTPUT\n"
     "  -o, --output OUTPUT  the encoded stream, no header\n"
     "  --chunk BYTES        bytes of PCM per capture call: default 640 (20 ms),\n"
     "                       480 (one frame) for g7231. The G.723.1 encoder codes\n"
@@ -139,11 +142,55 @@ std::string captureMessage(HRESULT hr, const std::string& input) {
     if (hr == kc::E_KV_READ_FAULT) return "cannot read " + input + ": read error";
     if (hr == kc::E_KV_NOT_WAVE) return input + " is not a WAV file (raw 16-bit input must be named .pcm or .raw)";
     if (hr == kc::E_KV_NOT_PCM) return input + " is a WAV file but its samples are not PCM";
-    if (hr == kc::E_KV_UNSUPPORTED) return input + ": only 1 or 2 channels of 8 or 16 bits are supported";
+    if (hr == kc::E_KV_UNSUPPORTED) return input + ": a layout or a size this tool does not take";
     if (hr == kc::E_KV_CONVERSION) return input + ": cannot convert its format to 16 kHz mono 16-bit";
     if (hr == E_OUTOFMEMORY) return input + " is too large to encode here";
     if (hr == S_FALSE) return "the encoder did not connect to the capture component";
     return "capturing " + input + " failed (" + hex(hr) + ")";
+}
+
+// What the input holds, looked at before anything is opened for writing, so
+// that a file the tool cannot take leaves no output behind, not even an
+// empty one. The capture component reads it the same way afterwards.
+std::optional<Failure> checkInput(const Options& o) {
+    // The capture format the encoders ask for: raw input is taken at it.
+    WAVEFORMATEX capture{};
+    capture.wFormatTag = WAVE_FORMAT_PCM;
+    capture.nChannels = 1;
+    capture.nSamplesPerSec = 16000;
+    capture.wBitsPerSample = 16;
+    capture.nBlockAlign = 2;
+    capture.nAvgBytesPerSec = 32000;
+
+    const std::filesystem::path input(o.input);
+    kc::PcmLayout layout;
+    const HRESULT hr = kc::inspectPcmFile(input, capture.nSamplesPerSec, layout);
+    if (FAILED(hr))
+        return Failure{layout.problem.empty() ? captureMessage(hr, o.input) : o.input + ": " + layout.problem,
+                       kRunError};
+    const std::string limit = ", more than the " + std::to_string(kc::kMaxPcmBytes) + " bytes this tool takes";
+    if (layout.dataBytes > kc::kMaxPcmBytes)
+        return Failure{o.input + ": " + std::to_string(layout.dataBytes) + " bytes of samples" + limit, kRunError};
+    // Counted in 64 bits: a low rate or a long file must not wrap it.
+    const std::uint64_t converted = kc::convertedBytes(layout.format, capture, layout.dataBytes);
+    if (converted > kc::kMaxPcmBytes)
+        return Failure{o.input + ": its " + std::to_string(layout.dataBytes) + " bytes of samples at " +
+                           std::to_string(layout.format.nSamplesPerSec) + " Hz become up to " +
+                           std::to_string(converted) + " bytes at 16 kHz" + limit,
+                       kRunError};
+
+    // Taken, but not all of it: said, not hidden.
+    if (layout.presentBytes < layout.claimedBytes)
+        std::fprintf(stderr,
+                     "kvencode: warning: %s: the data chunk claims %llu bytes but the file holds %llu; "
+                     "encoding those (was the recording finished?)\n",
+                     o.input.c_str(), static_cast<unsigned long long>(layout.claimedBytes),
+                     static_cast<unsigned long long>(layout.presentBytes));
+    if (const std::uint64_t rest = layout.presentBytes - layout.dataBytes; rest != 0)
+        std::fprintf(stderr, "kvencode: warning: %s: the last %llu byte(s) are not a whole %s and are left out\n",
+                     o.input.c_str(), static_cast<unsigned long long>(rest),
+                     layout.format.nBlockAlign == 2 && layout.format.nChannels == 1 ? "sample" : "sample frame");
+    return std::nullopt;
 }
 
 kc::OleString oleString(const std::filesystem::path& path) {
@@ -208,7 +255,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Opening the output for writing empties it: were it the input, the input
+    // would be gone before it was read. Identity, not spelling, decides.
     const std::filesystem::path output(options.output);
+    if (kvencode::sameFile(options.input, output))
+        return fail({options.input + " and " + options.output +
+                         " are the same file; the output would destroy the input",
+                     kUsageError});
+    if (std::optional<Failure> f = checkInput(options)) return fail(*f);
+
     ComPtr<kc::CKvFileSink> sink = kv::com::make<kc::CKvFileSink>();
     if (!sink) return fail({"out of memory", kRunError});
     if (FAILED(sink->open(output))) return fail({"cannot write " + options.output, kRunError});
