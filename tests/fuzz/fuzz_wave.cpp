@@ -25,10 +25,17 @@ namespace {
 
 namespace kc = kvcomponents;
 
+// One file per process, taken away when the process ends.
 const std::filesystem::path& scratchFile() {
-    static const std::filesystem::path p =
-        std::filesystem::temp_directory_path() / ("kv-fuzz-wave-" + std::to_string(getpid()) + ".wav");
-    return p;
+    static const struct Scratch {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("kv-fuzz-wave-" + std::to_string(getpid()) + ".wav");
+        ~Scratch() {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
+    } scratch;
+    return scratch.path;
 }
 
 bool sameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
