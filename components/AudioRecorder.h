@@ -7,7 +7,7 @@
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 // The capture component, fed from files instead of a device.
 //
@@ -65,4 +65,4 @@ private:
     WORD m_channels = 1;
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -11,7 +11,7 @@
 #include "interfaces/Interfaces.h"
 #include "platform/win32.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 using OleString = std::basic_string<OLECHAR>;
 
@@ -58,4 +58,4 @@ private:
     HRESULT m_hr;
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -122,9 +122,9 @@ inline Bytes readFile(const std::filesystem::path& p) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline kvcomponents::OleString ole(const std::filesystem::path& p) {
+inline kv::components::OleString ole(const std::filesystem::path& p) {
     const std::u16string u = p.u16string();
-    return kvcomponents::OleString(u.begin(), u.end());
+    return kv::components::OleString(u.begin(), u.end());
 }
 
 // A data target standing in for an encoder: keeps every OnAudioData call.
@@ -167,10 +167,10 @@ class ComponentsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(kvcomponents::RegisterComponents(), S_OK);
+        ASSERT_EQ(kv::components::RegisterComponents(), S_OK);
     }
     void TearDown() override {
-        kvcomponents::RevokeComponents();
+        kv::components::RevokeComponents();
         CoUninitialize();
     }
 };

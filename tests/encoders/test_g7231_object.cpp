@@ -38,14 +38,14 @@ std::vector<BYTE> codeOf(const std::string& name) {
 // The stream the coder itself gives for the whole frames of pcm, each coded
 // once in order from a fresh state: what the object must deliver, in prefix.
 std::vector<BYTE> referenceCode(const std::vector<BYTE>& pcm) {
-    g7231::CodStat cs;
-    g7231::Init_Coder(cs);
+    kv::g7231::CodStat cs;
+    kv::g7231::Init_Coder(cs);
     std::vector<BYTE> out(pcm.size() / kFrame * kCode);
     for (std::size_t f = 0; f < pcm.size() / kFrame; ++f) {
-        g7231::Word16 work[g7231::Frame];
-        for (int i = 0; i < g7231::Frame; ++i)
-            work[i] = static_cast<g7231::Word16>(pcm[f * kFrame + 2 * i] | (pcm[f * kFrame + 2 * i + 1] << 8));
-        g7231::Coder(cs, work, out.data() + f * kCode);
+        kv::g7231::Word16 work[kv::g7231::Frame];
+        for (int i = 0; i < kv::g7231::Frame; ++i)
+            work[i] = static_cast<kv::g7231::Word16>(pcm[f * kFrame + 2 * i] | (pcm[f * kFrame + 2 * i + 1] << 8));
+        kv::g7231::Coder(cs, work, out.data() + f * kCode);
     }
     return out;
 }

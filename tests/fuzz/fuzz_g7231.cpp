@@ -1,4 +1,4 @@
-// The G.723.1 frame coder (g7231::Coder) on arbitrary frames.
+// The G.723.1 frame coder (kv::g7231::Coder) on arbitrary frames.
 //
 // The G.723.1 frame coder on arbitrary sample frames: no fault, no undefined
 // behaviour, and the same frames coded twice give the same bits, once from a
@@ -13,21 +13,21 @@
 
 namespace {
 
-constexpr std::size_t kFrameBytes = 2 * g7231::Frame;
+constexpr std::size_t kFrameBytes = 2 * kv::g7231::Frame;
 constexpr std::size_t kMaxFrames = 4;  // a frame costs milliseconds under the sanitizers
 
 std::vector<std::uint8_t> codeAll(const std::uint8_t* data, std::size_t frames, std::size_t size, int garbage) {
     // Whatever the state held before, Init_Coder must set every field that matters.
-    g7231::CodStat state;
+    kv::g7231::CodStat state;
     std::memset(&state, garbage, sizeof state);
-    g7231::Init_Coder(state);
+    kv::g7231::Init_Coder(state);
     std::vector<std::uint8_t> out(frames * 24);
     for (std::size_t f = 0; f < frames; ++f) {
-        g7231::Word16 buffer[g7231::Frame] = {};
+        kv::g7231::Word16 buffer[kv::g7231::Frame] = {};
         const std::size_t at = f * kFrameBytes;
         // The last frame may be short: the rest of it is silence.
         std::memcpy(buffer, data + at, std::min(kFrameBytes, size - at));
-        g7231::Coder(state, buffer, out.data() + f * 24);
+        kv::g7231::Coder(state, buffer, out.data() + f * 24);
     }
     return out;
 }

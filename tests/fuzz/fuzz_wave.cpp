@@ -23,7 +23,7 @@
 
 namespace {
 
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 // One file per process, taken away when the process ends.
 const std::filesystem::path& scratchFile() {
