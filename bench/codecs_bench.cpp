@@ -25,15 +25,15 @@ std::vector<std::int16_t> speech() {
 
 void G7231Coder(benchmark::State& state) {
     const auto pcm = speech();
-    const std::size_t frames = pcm.size() / g7231::Frame;
-    g7231::CodStat cs;
-    g7231::Init_Coder(cs);
-    g7231::Word16 work[g7231::Frame];
+    const std::size_t frames = pcm.size() / kv::g7231::Frame;
+    kv::g7231::CodStat cs;
+    kv::g7231::Init_Coder(cs);
+    kv::g7231::Word16 work[kv::g7231::Frame];
     std::uint8_t out[24];
     std::size_t f = 0;
     for (auto _ : state) {
-        std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(f * g7231::Frame), g7231::Frame, work);
-        g7231::Coder(cs, work, out);
+        std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(f * kv::g7231::Frame), kv::g7231::Frame, work);
+        kv::g7231::Coder(cs, work, out);
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }

@@ -11,6 +11,13 @@ if(KV_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+if(KV_FUZZ)
+  # Coverage feedback in every library; the fuzzer's main comes in only
+  # where the targets link (tests/fuzz).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(CMAKE_CROSSCOMPILING)
   # The DLL and the test programs must need nothing beyond system DLLs.
   add_link_options(-static-libgcc -static-libstdc++ -static)

@@ -7,24 +7,26 @@
 namespace kv::com {
 
 namespace detail {
-consteval unsigned hexDigit(char c) {
+template <class Char>
+consteval unsigned hexDigit(Char c) {
     if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
     if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
     if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
     throw "not a hexadecimal digit";
 }
-consteval unsigned long hexValue(const char* s, std::size_t digits) {
+template <class Char>
+consteval unsigned long hexValue(const Char* s, std::size_t digits) {
     unsigned long v = 0;
     for (std::size_t i = 0; i < digits; ++i) v = v * 16 + hexDigit(s[i]);
     return v;
 }
 }  // namespace detail
 
-// A GUID from its registry form, checked at compile time:
+// A GUID from its registry form, narrow or wide, checked at compile time:
 // guid("{E078E6AE-97CD-4380-BC5A-E46C838177DC}"); the braces are optional.
-template <std::size_t N>
-consteval GUID guid(const char (&text)[N]) {
-    const char* s = text;
+template <class Char, std::size_t N>
+consteval GUID guid(const Char (&text)[N]) {
+    const Char* s = text;
     std::size_t n = N - 1;
     if (n == 38) {
         if (s[0] != '{' || s[37] != '}') throw "unbalanced braces";
@@ -60,6 +62,7 @@ inline const IID& iidOf() {
     template <>                                                      \
     struct kv::com::InterfaceId<Interface> {                         \
         static const IID& get() { return iidObject; }                \
+        static constexpr const IID* address() { return &iidObject; } \
     }
 
 KV_INTERFACE_ID(IUnknown, IID_IUnknown);

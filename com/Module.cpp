@@ -2,25 +2,25 @@
 
 namespace kv::com {
 
-CKvAudioEncoderModule::CKvAudioEncoderModule() {
+Module::Module() {
     m_initialised = InitializeCriticalSectionAndSpinCount(&m_section, 0) != FALSE;
 }
 
-CKvAudioEncoderModule::~CKvAudioEncoderModule() {
+Module::~Module() {
     for (auto it = m_cleanups.rbegin(); it != m_cleanups.rend(); ++it) it->fn(it->arg);
     m_cleanups.clear();
     if (m_initialised) DeleteCriticalSection(&m_section);
 }
 
-void CKvAudioEncoderModule::addCleanup(void (*fn)(void*), void* arg) {
+void Module::addCleanup(void (*fn)(void*), void* arg) {
     ModuleSection guard;
     m_cleanups.push_back({fn, arg});
 }
 
-CKvAudioEncoderModule& module() {
+Module& module() {
     // Constructed on first use, so objects of other translation units may
     // lock the module during their own static initialisation.
-    static CKvAudioEncoderModule instance;
+    static Module instance;
     return instance;
 }
 

@@ -10,12 +10,12 @@
 
 namespace kv::com {
 
-class CKvAudioEncoderModule {
+class Module {
 public:
-    CKvAudioEncoderModule();
-    ~CKvAudioEncoderModule();
-    CKvAudioEncoderModule(const CKvAudioEncoderModule&) = delete;
-    CKvAudioEncoderModule& operator=(const CKvAudioEncoderModule&) = delete;
+    Module();
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
 
     // False when the lock could not be set up: the library must not load.
     bool initialised() const { return m_initialised; }
@@ -48,7 +48,7 @@ private:
     std::vector<Cleanup> m_cleanups;
 };
 
-CKvAudioEncoderModule& module();
+Module& module();
 
 // Holds the module lock for a scope.
 class ModuleSection {

@@ -1,22 +1,102 @@
 #pragma once
 
-// Registration of the encoder module: its AppID, its four classes (with their
-// ProgIDs) and the type library it carries as resource 1 of type "TYPELIB".
-// The entries are kept as data, not as script text, so odd module paths
-// (spaces, apostrophes, percent signs) are written exactly as given.
+// Registry scripts kept as data, not as script text, so odd module paths
+// (spaces, apostrophes, percent signs) are written exactly as given. A
+// module describes its entries as lines of keys and values with their rules
+// and applies them with the replacements of one registration.
 
 #include "platform/win32.h"
 
-namespace kv::com {
+#include <span>
 
-// Writes the AppID entries, then the class entries in object-map order, then
-// registers the type library read from the module file. Stops at the first
-// failure and returns it; what was written before stays.
-HRESULT RegisterServer(const OLECHAR* modulePath);
+namespace kv::com::registrar {
 
-// Removes the class entries in object-map order and unregisters the module's
-// type library; only when all that succeeded, removes the AppID entries.
-// Stops at the first failure and returns it.
-HRESULT UnregisterServer(const OLECHAR* modulePath);
+// A string of a script: literal text, or what a replacement stands for.
+// Replacements are whole strings, never spliced into text, so a value can
+// never be read back as script syntax.
+enum class Var : unsigned char { None, Module, AppId, Description, ProgId, VersionIndependentProgId, Clsid };
 
-}  // namespace kv::com
+struct Text {
+    Var var;
+    const OLECHAR* literal;
+};
+constexpr Text lit(const OLECHAR* s) { return {Var::None, s}; }
+constexpr Text var(Var v) { return {v, nullptr}; }
+constexpr Text kNone{Var::None, nullptr};
+
+enum class Rule : unsigned char {
+    Plain,                 // created at registration, deleted with its subtree at unregistration
+    NeverRemoved,          // created when missing, never deleted
+    RemovedBeforeWritten,  // deleted with its subtree, then created, at registration; deleted at unregistration
+};
+
+// One line of a script: a key with its default value (if any), or a named
+// string value. A key at depth 0 lies under HKEY_CLASSES_ROOT, one at depth
+// n under the last key at depth n-1; a value at depth n belongs to the last
+// key at depth n-1.
+struct Line {
+    int depth;
+    bool isValue;
+    Rule rule;
+    Text name;
+    Text data;
+};
+constexpr Line key(int depth, Text name, Text defaultValue = kNone, Rule rule = Rule::Plain) {
+    return {depth, false, rule, name, defaultValue};
+}
+constexpr Line value(int depth, const OLECHAR* name, Text data) { return {depth, true, Rule::Plain, lit(name), data}; }
+
+// Unregistration leaves named values to the deletion of their keys, which
+// holds only while no value sits in a key that is never removed.
+consteval bool wellFormed(std::span<const Line> lines) {
+    constexpr int kMaxDepth = 8;
+    Rule owners[kMaxDepth] = {};
+    int keyDepth = -1;
+    for (const Line& l : lines) {
+        if (l.depth < 0 || l.depth >= kMaxDepth || l.depth > keyDepth + 1) return false;
+        if (l.isValue) {
+            const bool hasData = l.data.var != Var::None || l.data.literal;
+            if (l.depth == 0 || owners[l.depth - 1] == Rule::NeverRemoved || !hasData) return false;
+        } else {
+            owners[l.depth] = l.rule;
+            keyDepth = l.depth;
+        }
+    }
+    return true;
+}
+
+// What the replacements of one script stand for.
+struct Replacements {
+    const OLECHAR* module = nullptr;
+    const OLECHAR* appId = nullptr;
+    const OLECHAR* description = nullptr;
+    const OLECHAR* progId = nullptr;
+    const OLECHAR* versionIndependentProgId = nullptr;
+    const OLECHAR* clsid = nullptr;  // as written in the registry
+};
+
+// Writes the script's keys and values under HKEY_CLASSES_ROOT; stops at the
+// first failure and returns it.
+HRESULT registerScript(std::span<const Line> lines, const Replacements& r);
+// Removes what the script wrote, leaving never-removed keys; keys already
+// gone count as removed.
+HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r);
+
+// The type library in a module file, registered for or removed from its path.
+HRESULT registerTypeLib(const OLECHAR* modulePath);
+HRESULT unregisterTypeLib(const OLECHAR* modulePath);
+
+// Registration runs in the system locale, so what it writes never depends on
+// the calling thread's locale; the caller gets its own back on every path.
+class SystemLocaleScope {
+public:
+    SystemLocaleScope() : m_saved(GetThreadLocale()) { SetThreadLocale(LOCALE_SYSTEM_DEFAULT); }
+    ~SystemLocaleScope() { SetThreadLocale(m_saved); }
+    SystemLocaleScope(const SystemLocaleScope&) = delete;
+    SystemLocaleScope& operator=(const SystemLocaleScope&) = delete;
+
+private:
+    LCID m_saved;
+};
+
+}  // namespace kv::com::registrar

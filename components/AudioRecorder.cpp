@@ -7,7 +7,7 @@
 #include "codecs/PCMSampleConvert.h"
 #include "components/PcmFile.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 namespace {
 
@@ -142,4 +142,4 @@ void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::size_t chu
     }
 }
 
-}  // namespace kvcomponents
+}  // namespace kv::components

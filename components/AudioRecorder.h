@@ -5,9 +5,9 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 // The capture component, fed from files instead of a device.
 //
@@ -65,4 +65,4 @@ private:
     WORD m_channels = 1;
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -6,7 +6,7 @@
 #include "components/AudioRecorder.h"
 #include "components/ObjectRegistry.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 namespace {
 
@@ -71,4 +71,4 @@ void RevokeComponents() {
     CoRevokeClassObject(g_registryCookie);
 }
 
-}  // namespace kvcomponents
+}  // namespace kv::components

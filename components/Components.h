@@ -7,16 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "encoders/Interfaces.h"
+#include "com/NoTypeInfo.h"
+#include "interfaces/Interfaces.h"
 #include "platform/win32.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 using OleString = std::basic_string<OLECHAR>;
 
 using kv::CLSID_KvAudioRecorder;
 using kv::CLSID_KvObjectRegistry;
 using kv::kRecorderName;
+using kv::com::NoTypeInfo;
 
 // Failures of CKvAudioRecorder::CaptureFile besides E_POINTER (no path),
 // E_INVALIDARG (chunk size of 0 or less), E_ACCESSDENIED (the file exists but
@@ -56,4 +58,4 @@ private:
     HRESULT m_hr;
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::components

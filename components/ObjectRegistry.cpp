@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace kvcomponents {
+namespace kv::components {
 
 HRESULT STDMETHODCALLTYPE CKvObjectRegistry::AddObject(LPCOLESTR name, IUnknown* object) {
     if (!name || !object) return E_POINTER;
@@ -58,4 +58,4 @@ std::size_t CKvObjectRegistry::size() const {
     return m_objects.size();
 }
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -5,9 +5,9 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 // The shared-object registry: running objects entered under wide names, one
 // reference held per entry. Names are compared exactly (case matters).
@@ -38,4 +38,4 @@ private:
     std::map<OleString, kv::com::ComPtr<IUnknown>> m_objects;
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::components

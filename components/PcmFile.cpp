@@ -11,7 +11,7 @@
 #include "codecs/PCMSampleConvert.h"
 #include "components/Components.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 namespace {
 
@@ -246,4 +246,4 @@ std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, s
     return outFrames * toFrame;
 }
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -11,7 +11,7 @@
 
 #include "platform/win32.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 // The sample rates a WAVE file may have.
 inline constexpr DWORD kMinFileRate = 4000;
@@ -60,4 +60,4 @@ HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& o
 // bits so that no rate or length wraps it.
 std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes);
 
-}  // namespace kvcomponents
+}  // namespace kv::components

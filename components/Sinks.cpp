@@ -3,7 +3,7 @@
 #include <limits>
 #include <new>
 
-namespace kvcomponents {
+namespace kv::components {
 
 namespace {
 
@@ -84,4 +84,4 @@ HRESULT STDMETHODCALLTYPE CKvFileSink::OnEncodedData(BYTE* data, LONG length) {
     return m_status;
 }
 
-}  // namespace kvcomponents
+}  // namespace kv::components

@@ -12,9 +12,9 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
-namespace kvcomponents {
+namespace kv::components {
 
 class CKvMemorySink
     : public kv::com::implements<CKvMemorySink, NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
@@ -61,4 +61,4 @@ private:
 
 inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT
 
-}  // namespace kvcomponents
+}  // namespace kv::components

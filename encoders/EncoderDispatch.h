@@ -8,7 +8,7 @@
 // data argument with a positive length is a type mismatch and nothing is read.
 
 #include "com/Dispatch.h"
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 
 namespace kv {
 

@@ -2,8 +2,8 @@
 
 namespace kv {
 
-CKV_AudioG711A::CKV_AudioG711A() : CKV_AudioG711Base(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A")) {}
+CKV_AudioG711A::CKV_AudioG711A() : CKV_AudioG711Base(kRegistryName) {}
 
-CKV_AudioG711U::CKV_AudioG711U() : CKV_AudioG711Base(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U")) {}
+CKV_AudioG711U::CKV_AudioG711U() : CKV_AudioG711Base(kRegistryName) {}
 
 }  // namespace kv

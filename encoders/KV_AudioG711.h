@@ -35,11 +35,17 @@ private:
 
 class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &CG711Codec::encodeALaw> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A");
+
     CKV_AudioG711A();
 };
 
 class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &CG711Codec::encodeMuLaw> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U");
+
     CKV_AudioG711U();
 };
 

@@ -2,7 +2,7 @@
 
 namespace kv {
 
-CKV_AudioG7231::CKV_AudioG7231() : CKvAudioEncoderCore(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG7231")) {}
+CKV_AudioG7231::CKV_AudioG7231() : CKvAudioEncoderCore(kRegistryName) {}
 
 HRESULT CKV_AudioG7231::finalConstruct() {
     m_codec.initCodec();

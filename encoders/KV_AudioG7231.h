@@ -3,7 +3,7 @@
 // The G.723.1 encoder: PCM staged in up to ten 480-byte frames, one frame
 // coded per pass of input taken, 24 bytes of 6.3 kbit/s code per frame.
 
-#include "encoders/G7231Codec.h"
+#include "codecs/G7231Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
 namespace kv {
@@ -20,6 +20,9 @@ struct G7231Blocks {
 
 class CKV_AudioG7231 : public CKvAudioEncoderCore<CKV_AudioG7231, IKV_AudioG7231, G7231Blocks> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG7231");
+
     CKV_AudioG7231();
     HRESULT finalConstruct();
 

@@ -2,7 +2,7 @@
 
 namespace kv {
 
-CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(KV_W("KvCom.KvAudio.KvAudioEncoder.KVG722")) {
+CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(kRegistryName) {
     m_codec.initCodec(64000, 8000);
 }
 

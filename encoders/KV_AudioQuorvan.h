@@ -20,6 +20,9 @@ struct QuorvanBlocks {
 
 class CKV_AudioQuorvan : public CKvAudioEncoderCore<CKV_AudioQuorvan, IKV_AudioQuorvan, QuorvanBlocks> {
 public:
+    // The name the object takes out of the registry component at its end.
+    static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG722");
+
     CKV_AudioQuorvan();
     // The class's own step of the final release.
     void releaseCodec();

@@ -23,7 +23,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "encoders/EncoderDispatch.h"
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,6 +38,8 @@ class CKvAudioEncoderCore
     : public com::implements<Derived, com::DispatchImpl<ClassInterface, LIBID_KvAudioEncoderLib, 1, 0>,
                              EncoderDispatch, com::alias<IDispatch, IKvAudioEncoder>> {
 public:
+    using DefaultInterface = ClassInterface;
+
     HRESULT STDMETHODCALLTYPE Reserved1(LONG, LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved2(LONG, LONG) override { return E_NOTIMPL; }
 

@@ -3,7 +3,7 @@
 #include "g7231/tables.h"
 #include "g7231/tame.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 const Word16 (*const AcbkGainTablePtr[2])[20] = {AcbkGainTable085, AcbkGainTable170};
 
@@ -158,4 +158,4 @@ void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid)
     }
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

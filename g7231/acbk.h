@@ -4,7 +4,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // The 85-row table serves lags below 58, the 170-row table the others.
 extern const Word16 (*const AcbkGainTablePtr[2])[20];
@@ -16,4 +16,4 @@ void Get_Rez(Word16* Tv, Word16* PrevExc, Word16 Lag);
 // Writes the 60-sample adaptive excitation for lag Olp - 1 + Lid and gain row Gid.
 void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid);
 
-}  // namespace g7231
+}  // namespace kv::g7231

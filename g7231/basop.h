@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace g7231 {
+namespace kv::g7231 {
 
 using Word16 = int16_t;
 using Word32 = int32_t;
@@ -232,4 +232,4 @@ inline Word32 L_mls(Word32 a, Word16 b) {
     return L_mac(t, b, extract_h(a));
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

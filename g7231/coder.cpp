@@ -9,7 +9,7 @@
 #include "g7231/pitch.h"
 #include "g7231/tame.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 Flag Coder(CodStat& cs, Word16* DataBuff, uint8_t* Vout) {
     LINEDEF Line{};
@@ -86,4 +86,4 @@ Flag Coder(CodStat& cs, Word16* DataBuff, uint8_t* Vout) {
     return 1;
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

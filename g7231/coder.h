@@ -6,11 +6,11 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // Encodes DataBuff[240] into Vout[24] and advances the stream state cs
 // (Init_Coder must have run on it). DataBuff is used as work space: its
 // content afterwards is not the input. Always returns 1.
 Flag Coder(CodStat& cs, Word16* DataBuff, uint8_t* Vout);
 
-}  // namespace g7231
+}  // namespace kv::g7231

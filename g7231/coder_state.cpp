@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 void Init_Coder(CodStat& cs) {
     cs = CodStat{};
@@ -10,4 +10,4 @@ void Init_Coder(CodStat& cs) {
     for (auto& e : cs.Err) e = Err0;
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -4,7 +4,7 @@
 
 #include "g7231/basop.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // Frame geometry.
 inline constexpr int Frame = 240;
@@ -88,4 +88,4 @@ struct PWDEF {
 // Starts a new stream on cs.
 void Init_Coder(CodStat& cs);
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 void Find_Fcbk(Word16* Dpnt, Word16* ImpResp, LINEDEF* Line, Word16 Sfc)
 {
@@ -203,4 +203,4 @@ void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np)
     Sfs->Tran = Best->UseTrn;
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

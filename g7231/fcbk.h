@@ -4,7 +4,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 struct BESTDEF {
     Word32 MaxErr;
@@ -24,4 +24,4 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
 void Gen_Trn(Word16* Dst, Word16* Src, Word16 Olp);
 void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np);
 
-}  // namespace g7231
+}  // namespace kv::g7231

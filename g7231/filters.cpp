@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 namespace {
 
@@ -136,4 +136,4 @@ void Upd_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16*
     }
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -5,7 +5,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // PerLpc holds 20 coefficients per subframe: 10 zero, then 10 pole coefficients.
 void Wght_Lpc(Word16* PerLpc, Word16* UnqLpc);
@@ -16,4 +16,4 @@ void Comp_Ir(Word16* ImpResp, Word16* QntLpc, Word16* PerLpc, PWDEF Pw);
 void Sub_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16* PrevErr, PWDEF Pw);
 void Upd_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16* PrevErr);
 
-}  // namespace g7231
+}  // namespace kv::g7231

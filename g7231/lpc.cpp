@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 namespace {
 
@@ -125,4 +125,4 @@ void Mem_Shift(Word16* PrevDat, Word16* DataBuff) {
     for (int i = 0; i < Frame; i++) DataBuff[i] = Dpnt[SubFrLen + i];
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

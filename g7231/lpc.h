@@ -6,7 +6,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // Filters the 240 samples of Dpnt in place (DC removal; also halves the level).
 void Rem_Dc(CodStat& cs, Word16* Dpnt);
@@ -25,4 +25,4 @@ void Vec_Norm(Word16* Vect, Word16 Len);
 // Delays DataBuff by one subframe and keeps its last 120 samples in PrevDat.
 void Mem_Shift(Word16* PrevDat, Word16* DataBuff);
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 namespace {
 
@@ -240,4 +240,4 @@ void LsptoA(Word16* Lsp) {
     }
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

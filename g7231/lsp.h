@@ -5,7 +5,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 // Ten LSP frequencies (0..32767 for 0..pi) from ten quarter-scale LPC
 // coefficients; falls back to PrevLsp when fewer than ten roots are found.
@@ -28,4 +28,4 @@ void Lsp_Int(Word16* QntLpc, const Word16* CurrLsp, const Word16* PrevLsp);
 // Converts ten LSPs in place into ten quarter-scale LPC coefficients.
 void LsptoA(Word16* Lsp);
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -1,6 +1,6 @@
 #include "g7231/pack.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 namespace {
 
@@ -60,4 +60,4 @@ void Line_Pack(const LINEDEF* Line, uint8_t* Vout, [[maybe_unused]] Word16 Ftyp)
     w.put(Sfs[3].Pamp, 5);
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -6,7 +6,7 @@
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 inline constexpr int FrameBytes = 24;
 
@@ -14,4 +14,4 @@ inline constexpr int FrameBytes = 24;
 // always 1 (active speech), which this rate codes as 00.
 void Line_Pack(const LINEDEF* Line, uint8_t* Vout, Word16 Ftyp);
 
-}  // namespace g7231
+}  // namespace kv::g7231

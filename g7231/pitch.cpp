@@ -1,6 +1,6 @@
 #include "g7231/pitch.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 Word16 Estim_Pitch(Word16* Dpnt, Word16 Start)
 {
@@ -170,4 +170,4 @@ void Filt_Pw(Word16* DataBuff, Word16* Dpnt, Word16 Start, PWDEF Pw)
     }
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

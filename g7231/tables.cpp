@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 const Word16 AcbkGainTable085[85][20] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -1207,4 +1207,4 @@ const Word16 tabgain85[85] = {
     15255,
 };
 
-}  // namespace g7231
+}  // namespace kv::g7231

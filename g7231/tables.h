@@ -4,7 +4,7 @@
 
 #include "g7231/basop.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 extern const Word16 AcbkGainTable085[85][20];
 extern const Word16 AcbkGainTable170[170][20];
@@ -26,4 +26,4 @@ extern const Word16 PerFiltZeroTable[10];
 extern const Word16 tabgain170[170];
 extern const Word16 tabgain85[85];
 
-}  // namespace g7231
+}  // namespace kv::g7231

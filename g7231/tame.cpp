@@ -2,7 +2,7 @@
 
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 
 namespace {
 constexpr Word32 ThreshErr = 0x40000000;
@@ -66,4 +66,4 @@ void Update_Err(CodStat& cs, Word16 Olp, Word16 AcLg, Word16 AcGn)
     cs.Err[1] = Worst1;
 }
 
-}  // namespace g7231
+}  // namespace kv::g7231

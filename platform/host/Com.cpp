@@ -68,8 +68,8 @@ namespace {
 
 struct LinkedModule {
     std::u16string path;
-    kvhost::DllGetClassObjectFn getClassObject;
-    kvhost::DllCanUnloadNowFn canUnloadNow;
+    kv::host::DllGetClassObjectFn getClassObject;
+    kv::host::DllCanUnloadNowFn canUnloadNow;
 };
 
 std::vector<LinkedModule> g_modules;
@@ -101,7 +101,7 @@ HRESULT inprocClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS || type != REG_SZ) return REGDB_E_CLASSNOTREG;
     path[std::min<DWORD>(bytes / sizeof(WCHAR), 1023)] = 0;
-    kvhost::DllGetClassObjectFn get = nullptr;
+    kv::host::DllGetClassObjectFn get = nullptr;
     {
         std::lock_guard<std::mutex> guard(g_classesLock);
         for (const auto& m : g_modules)
@@ -113,7 +113,7 @@ HRESULT inprocClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 
 }  // namespace
 
-void kvhost::addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject,
+void kv::host::addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject,
                              DllCanUnloadNowFn canUnloadNow) {
     std::lock_guard<std::mutex> guard(g_classesLock);
     g_modules.push_back({path, getClassObject, canUnloadNow});

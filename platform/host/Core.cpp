@@ -106,11 +106,11 @@ void OutputDebugStringW(LPCWSTR message) {
     if (!message) return;
     std::lock_guard<std::mutex> guard(g_debugLock);
     g_debugText += message;
-    if (g_debugText.size() > kvhost::kDebugOutputKept)
-        g_debugText.erase(0, g_debugText.size() - kvhost::kDebugOutputKept);
+    if (g_debugText.size() > kv::host::kDebugOutputKept)
+        g_debugText.erase(0, g_debugText.size() - kv::host::kDebugOutputKept);
 }
 
-namespace kvhost {
+namespace kv::host {
 std::u16string debugOutput() {
     std::lock_guard<std::mutex> guard(g_debugLock);
     return g_debugText;
@@ -120,7 +120,7 @@ void clearDebugOutput() {
     std::lock_guard<std::mutex> guard(g_debugLock);
     g_debugText.clear();
 }
-}  // namespace kvhost
+}  // namespace kv::host
 
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     if (module || !filename || size == 0) return 0;

@@ -1,5 +1,5 @@
 // Host stand-in for type-library loading and registration. A module path
-// carries a library only when a test has said so (kvhost::setModuleTypeLib);
+// carries a library only when a test has said so (kv::host::setModuleTypeLib);
 // registration writes the HKEY_CLASSES_ROOT\TypeLib entries through the
 // registry stand-in, and LoadRegTypeLib reads them back, as oleaut32 does.
 #include "platform/win32.h"
@@ -255,7 +255,7 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
     return TYPE_E_LIBNOTREGISTERED;
 }
 
-namespace kvhost {
+namespace kv::host {
 
 void setModuleTypeLib(LPCOLESTR path, const TLIBATTR& attributes, LPCOLESTR name, LPCOLESTR helpString) {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -274,4 +274,4 @@ void forgetModuleTypeLib(LPCOLESTR path) {
     std::erase_if(g_records, [&](const Record& r) { return samePath(r.path, path); });
 }
 
-}  // namespace kvhost
+}  // namespace kv::host

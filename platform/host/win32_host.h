@@ -179,14 +179,14 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
 
 // Class objects of registered in-process servers. The host has no DLLs: a
 // server is linked into the program and announced under the module path it
-// registers as InprocServer32 (kvhost::addLinkedModule); CoGetClassObject then
+// registers as InprocServer32 (kv::host::addLinkedModule); CoGetClassObject then
 // finds it through the registry as the real runtime finds a DLL.
 void CoFreeUnusedLibraries();
 
 // ---- type libraries --------------------------------------------------------------
 // The host has no type-library loader and no module files with resources.
 // What stands in: a test states which type library a module path carries
-// (kvhost::setModuleTypeLib below); LoadTypeLibEx on that path answers with a
+// (kv::host::setModuleTypeLib below); LoadTypeLibEx on that path answers with a
 // library object that knows its attributes and names but describes no types
 // (GetTypeInfoOfGuid fails with E_NOTIMPL); RegisterTypeLib and
 // UnRegisterTypeLib write and remove the HKEY_CLASSES_ROOT\TypeLib entries
@@ -382,7 +382,7 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD 
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
 
 // ---- what only the stand-in offers: test access ------------------------------
-namespace kvhost {
+namespace kv::host {
 using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
 using DllCanUnloadNowFn = HRESULT (*)();
 // Makes a linked-in server answer for the module path it registers.
@@ -400,7 +400,7 @@ void clearDebugOutput();
 // LoadTypeLibEx(path) answers with it until forgetModuleTypeLib(path).
 void setModuleTypeLib(LPCOLESTR path, const TLIBATTR& attributes, LPCOLESTR name, LPCOLESTR helpString);
 void forgetModuleTypeLib(LPCOLESTR path);
-}  // namespace kvhost
+}  // namespace kv::host
 
 // ---- what headers generated from IDL expect -----------------------------------
 #define interface struct

@@ -10,13 +10,13 @@ TEST(PcmConvertHost, OpenFailureWritesOneDebugLinePerCall) {
     WAVEFORMATEX capture{WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
     WAVEFORMATEX unknown{0x1234, 1, 8000, 4055, 256, 4, 0};
     CPCMSampleConvert c;
-    kvhost::clearDebugOutput();
+    kv::host::clearDebugOutput();
     EXPECT_EQ(c.initConvert(&capture, &unknown), -3);
-    EXPECT_EQ(kvhost::debugOutput(), line);
+    EXPECT_EQ(kv::host::debugOutput(), line);
     EXPECT_EQ(c.initConvert(&unknown, &capture), -3);
-    EXPECT_EQ(kvhost::debugOutput(), line + line);
+    EXPECT_EQ(kv::host::debugOutput(), line + line);
     EXPECT_EQ(c.initConvert(&capture, &capture), 0);
-    EXPECT_EQ(kvhost::debugOutput(), line + line) << "success writes nothing";
+    EXPECT_EQ(kv::host::debugOutput(), line + line) << "success writes nothing";
 }
 
 }  // namespace

@@ -13,17 +13,17 @@ constexpr GUID kKvLib = {0x575AA7B5, 0xE1A9, 0x414D, {0x8E, 0xF9, 0xAA, 0xE3, 0x
 ModuleFile::ModuleFile(Library library, const OleString& folder, const OleString& file)
     : m_folder(u"C:\\KvTest\\" + folder), m_path(m_folder + u"\\" + file), m_present(true) {
     if (library == Library::KvAudioEncoderLib)
-        kvhost::setModuleTypeLib(m_path.c_str(), {kKvAudioEncoderLib, 0x0409, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE},
+        kv::host::setModuleTypeLib(m_path.c_str(), {kKvAudioEncoderLib, 0x0409, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE},
                                  u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
     else
-        kvhost::setModuleTypeLib(m_path.c_str(), {kKvLib, 0, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE}, u"KvLib",
+        kv::host::setModuleTypeLib(m_path.c_str(), {kKvLib, 0, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE}, u"KvLib",
                                  u"KvLib 1.0 Type Library");
 }
 
 ModuleFile::~ModuleFile() { remove(); }
 
 void ModuleFile::remove() {
-    if (m_present) kvhost::forgetModuleTypeLib(m_path.c_str());
+    if (m_present) kv::host::forgetModuleTypeLib(m_path.c_str());
     m_present = false;
 }
 

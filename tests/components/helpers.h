@@ -15,7 +15,7 @@
 
 #include "com/Object.h"
 #include "components/Components.h"
-#include "components/NoTypeInfo.h"
+#include "com/NoTypeInfo.h"
 
 namespace kvtest {
 
@@ -122,14 +122,14 @@ inline Bytes readFile(const std::filesystem::path& p) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline kvcomponents::OleString ole(const std::filesystem::path& p) {
+inline kv::components::OleString ole(const std::filesystem::path& p) {
     const std::u16string u = p.u16string();
-    return kvcomponents::OleString(u.begin(), u.end());
+    return kv::components::OleString(u.begin(), u.end());
 }
 
 // A data target standing in for an encoder: keeps every OnAudioData call.
 // `onData` runs inside the call, for targets that act on the recorder then.
-class RecordingTarget : public kv::com::implements<RecordingTarget, kvcomponents::NoTypeInfo<IKvAudioEncoder>,
+class RecordingTarget : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
                                                    kv::com::alias<IDispatch, IKvAudioEncoder>> {
 public:
     explicit RecordingTarget(bool* destroyed = nullptr) : m_destroyed(destroyed) {}
@@ -167,10 +167,10 @@ class ComponentsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(kvcomponents::RegisterComponents(), S_OK);
+        ASSERT_EQ(kv::components::RegisterComponents(), S_OK);
     }
     void TearDown() override {
-        kvcomponents::RevokeComponents();
+        kv::components::RevokeComponents();
         CoUninitialize();
     }
 };

@@ -9,7 +9,7 @@
 
 using kv::com::ComPtr;
 using namespace kvtest;
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 using kv::com::ComPtr;
 using kvtest::RecordingTarget;
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 using kv::com::ComPtr;
 using namespace kvtest;
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 namespace {
 

@@ -3,13 +3,13 @@
 // it when released.
 #include "components/AudioRecorder.h"
 #include "components/Sinks.h"
-#include "encoders/EncoderClasses.h"
+#include "tests/server/linked_classes.h"
 #include "tests/components/helpers.h"
 #include "tests/tools/g711_reference.h"
 
 using kv::com::ComPtr;
 using namespace kvtest;
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 namespace {
 
@@ -17,7 +17,7 @@ class WithEncoders : public ComponentsTest {
 protected:
     void SetUp() override {
         ComponentsTest::SetUp();
-        ASSERT_EQ(kvencoders::RegisterEncoderClasses(), S_OK);
+        ASSERT_EQ(kvtest::registerLinkedClasses(), S_OK);
         ASSERT_EQ(CoCreateInstance(kc::CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER, IID_IKvObjectRegistry,
                                    registry.put_void()),
                   S_OK);
@@ -30,7 +30,7 @@ protected:
         SysFreeString(name);
         registry.reset();
         recorder.reset();
-        kvencoders::RevokeEncoderClasses();
+        kvtest::revokeLinkedClasses();
         ComponentsTest::TearDown();
     }
     ComPtr<IKvAudioEncoder> encoder(REFCLSID clsid) {

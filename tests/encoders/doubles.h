@@ -4,8 +4,8 @@
 
 #include "com/ClassFactory.h"
 #include "com/Object.h"
-#include "components/NoTypeInfo.h"
-#include "encoders/Interfaces.h"
+#include "com/NoTypeInfo.h"
+#include "interfaces/Interfaces.h"
 
 #include <functional>
 #include <string>
@@ -31,7 +31,7 @@ inline std::vector<std::string>& callLog() {
     return log;
 }
 
-using kvcomponents::NoTypeInfo;
+using kv::com::NoTypeInfo;
 
 class FakeRecorder : public kv::com::implements<FakeRecorder, NoTypeInfo<IKvAudioRecorder>> {
 public:

@@ -2,8 +2,8 @@
 // vectors under different splits of the input, its frame staging, its codec,
 // the independence of its stream from other objects, and data calls larger
 // than its output area.
-#include "encoders/EncoderClasses.h"
-#include "encoders/G7231Codec.h"
+#include "tests/server/linked_classes.h"
+#include "codecs/G7231Codec.h"
 #include "encoders/KV_AudioG7231.h"
 #include "tests/encoders/doubles.h"
 #include "tests/g7231/vector_data.h"
@@ -38,14 +38,14 @@ std::vector<BYTE> codeOf(const std::string& name) {
 // The stream the coder itself gives for the whole frames of pcm, each coded
 // once in order from a fresh state: what the object must deliver, in prefix.
 std::vector<BYTE> referenceCode(const std::vector<BYTE>& pcm) {
-    g7231::CodStat cs;
-    g7231::Init_Coder(cs);
+    kv::g7231::CodStat cs;
+    kv::g7231::Init_Coder(cs);
     std::vector<BYTE> out(pcm.size() / kFrame * kCode);
     for (std::size_t f = 0; f < pcm.size() / kFrame; ++f) {
-        g7231::Word16 work[g7231::Frame];
-        for (int i = 0; i < g7231::Frame; ++i)
-            work[i] = static_cast<g7231::Word16>(pcm[f * kFrame + 2 * i] | (pcm[f * kFrame + 2 * i + 1] << 8));
-        g7231::Coder(cs, work, out.data() + f * kCode);
+        kv::g7231::Word16 work[kv::g7231::Frame];
+        for (int i = 0; i < kv::g7231::Frame; ++i)
+            work[i] = static_cast<kv::g7231::Word16>(pcm[f * kFrame + 2 * i] | (pcm[f * kFrame + 2 * i + 1] << 8));
+        kv::g7231::Coder(cs, work, out.data() + f * kCode);
     }
     return out;
 }
@@ -363,7 +363,7 @@ public:
 };
 
 TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
-    ASSERT_EQ(kvencoders::RegisterEncoderClasses(), S_OK);
+    ASSERT_EQ(kvtest::registerLinkedClasses(), S_OK);
     const auto& pcm = longPcm();
     for (const char* way : {"alone", "aggregated", "class object"}) {
         callLog().clear();
@@ -396,7 +396,7 @@ TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
                   log.end())
             << way;
     }
-    kvencoders::RevokeEncoderClasses();
+    kvtest::revokeLinkedClasses();
 }
 
 // ---------------------------------------------------------------------------

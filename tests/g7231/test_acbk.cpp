@@ -12,7 +12,7 @@
 #include "g7231/coder_state.h"
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 namespace {
 
 using Sub = std::array<Word16, SubFrLen>;
@@ -263,4 +263,4 @@ TEST(FindAcbk, TamingLimitsTheGainRows)
 }
 
 }  // namespace
-}  // namespace g7231
+}  // namespace kv::g7231

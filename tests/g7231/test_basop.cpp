@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-namespace g = g7231;
+namespace g = kv::g7231;
 using g::Word16;
 using g::Word32;
 

@@ -9,7 +9,7 @@
 #include "g7231/tables.h"
 #include "tests/g7231/vector_data.h"
 
-namespace g = g7231;
+namespace g = kv::g7231;
 using namespace g7231_test;
 
 namespace {

@@ -13,7 +13,7 @@
 #include "g7231/fcbk.h"
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 namespace {
 
 using Sub = std::array<Word16, SubFrLen>;
@@ -408,4 +408,4 @@ TEST(FindFcbk, ZeroTargetCodesUnitPulsesAtTheEnd)
 }
 
 }  // namespace
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -12,7 +12,7 @@
 #include "g7231/filters.h"
 #include "g7231/tables.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 namespace {
 
 using Sub = std::array<Word16, SubFrLen>;
@@ -383,4 +383,4 @@ TEST(SubRing, MatchesTheZeroInputOutputOfUpdRing)
 }
 
 }  // namespace
-}  // namespace g7231
+}  // namespace kv::g7231

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-namespace g = g7231;
+namespace g = kv::g7231;
 using g::Word16;
 using g::Word32;
 

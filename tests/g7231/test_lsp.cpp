@@ -14,7 +14,7 @@
 #include "g7231/lpc.h"
 #include "g7231/tables.h"
 
-namespace g = g7231;
+namespace g = kv::g7231;
 using g::Word16;
 using g::Word32;
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <functional>
 
-namespace g = g7231;
+namespace g = kv::g7231;
 
 namespace {
 

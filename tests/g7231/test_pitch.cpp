@@ -10,7 +10,7 @@
 #include "g7231/coder_state.h"
 #include "g7231/pitch.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 namespace {
 
 constexpr int BufLen = PitchMax + Frame;  // 385
@@ -232,4 +232,4 @@ TEST(FiltPw, SubtractsTheGainWeightedDelayedSample)
 }
 
 }  // namespace
-}  // namespace g7231
+}  // namespace kv::g7231

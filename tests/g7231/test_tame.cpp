@@ -7,7 +7,7 @@
 #include "g7231/coder_state.h"
 #include "g7231/tame.h"
 
-namespace g7231 {
+namespace kv::g7231 {
 namespace {
 
 CodStat freshState()
@@ -173,4 +173,4 @@ TEST(UpdateErr, ErrorGrowsWithRepeatedHighGainAndTamingTightens)
 }
 
 }  // namespace
-}  // namespace g7231
+}  // namespace kv::g7231

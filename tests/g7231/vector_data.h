@@ -22,11 +22,11 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
 // partial frame is dropped, as the encoder never codes it.
 inline std::vector<std::vector<int16_t>> readPcmFrames(const std::string& path) {
     const std::vector<uint8_t> bytes = readBytes(path);
-    std::vector<std::vector<int16_t>> frames(bytes.size() / (2 * g7231::Frame));
+    std::vector<std::vector<int16_t>> frames(bytes.size() / (2 * kv::g7231::Frame));
     for (size_t f = 0; f < frames.size(); f++) {
-        frames[f].resize(g7231::Frame);
-        for (int i = 0; i < g7231::Frame; i++) {
-            const size_t at = (f * g7231::Frame + i) * 2;
+        frames[f].resize(kv::g7231::Frame);
+        for (int i = 0; i < kv::g7231::Frame; i++) {
+            const size_t at = (f * kv::g7231::Frame + i) * 2;
             frames[f][i] = static_cast<int16_t>(bytes[at] | (bytes[at + 1] << 8));
         }
     }
@@ -34,15 +34,15 @@ inline std::vector<std::vector<int16_t>> readPcmFrames(const std::string& path) 
 }
 
 // Encodes one frame; the input copy is the coder's work space.
-inline std::vector<uint8_t> encodeFrame(g7231::CodStat& cs, std::vector<int16_t> pcm) {
+inline std::vector<uint8_t> encodeFrame(kv::g7231::CodStat& cs, std::vector<int16_t> pcm) {
     std::vector<uint8_t> out(24);
-    g7231::Coder(cs, pcm.data(), out.data());
+    kv::g7231::Coder(cs, pcm.data(), out.data());
     return out;
 }
 
 inline std::vector<uint8_t> encodeAll(const std::vector<std::vector<int16_t>>& frames) {
-    g7231::CodStat cs;
-    g7231::Init_Coder(cs);
+    kv::g7231::CodStat cs;
+    kv::g7231::Init_Coder(cs);
     std::vector<uint8_t> out;
     for (const auto& f : frames) {
         const std::vector<uint8_t> code = encodeFrame(cs, f);

@@ -9,32 +9,32 @@
 namespace {
 
 TEST(HostDebugOutput, KeepsEveryMessageInOrder) {
-    kvhost::clearDebugOutput();
+    kv::host::clearDebugOutput();
     OutputDebugStringW(u"first\r\n");
     OutputDebugStringW(nullptr);
     OutputDebugStringW(u"second");
-    EXPECT_EQ(kvhost::debugOutput(), u"first\r\nsecond");
-    kvhost::clearDebugOutput();
-    EXPECT_TRUE(kvhost::debugOutput().empty());
+    EXPECT_EQ(kv::host::debugOutput(), u"first\r\nsecond");
+    kv::host::clearDebugOutput();
+    EXPECT_TRUE(kv::host::debugOutput().empty());
 }
 
 TEST(HostDebugOutput, KeepsOnlyTheNewestText) {
     // Numbered lines, so that what is kept shows which were dropped.
-    kvhost::clearDebugOutput();
+    kv::host::clearDebugOutput();
     std::u16string all;
-    for (int i = 0; all.size() < 3 * kvhost::kDebugOutputKept; ++i) {
+    for (int i = 0; all.size() < 3 * kv::host::kDebugOutputKept; ++i) {
         std::u16string line;
         for (char c : "line " + std::to_string(i) + "\r\n") line += static_cast<char16_t>(c);
         OutputDebugStringW(line.c_str());
         all += line;
     }
-    EXPECT_EQ(kvhost::debugOutput(), all.substr(all.size() - kvhost::kDebugOutputKept));
+    EXPECT_EQ(kv::host::debugOutput(), all.substr(all.size() - kv::host::kDebugOutputKept));
 
     // One message longer than all that is kept leaves its end.
-    const std::u16string huge = all.substr(0, kvhost::kDebugOutputKept + 5);
+    const std::u16string huge = all.substr(0, kv::host::kDebugOutputKept + 5);
     OutputDebugStringW(huge.c_str());
-    EXPECT_EQ(kvhost::debugOutput(), huge.substr(5));
-    kvhost::clearDebugOutput();
+    EXPECT_EQ(kv::host::debugOutput(), huge.substr(5));
+    kv::host::clearDebugOutput();
 }
 
 TEST(HostAcm, RefusesUnknownHandlesAndMissingFormats) {

@@ -2,10 +2,10 @@
 // turn: the call reports a failure instead of letting an exception into the
 // host, leaves the object usable and leaks nothing. A counting allocator
 // replaces the global one for this program.
-#include "com/ClassObjects.h"
+#include "server/ClassObjects.h"
 #include "com/ClassFactory.h"
 #include "com/Module.h"
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 
 #include <gtest/gtest.h>
 

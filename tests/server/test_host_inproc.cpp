@@ -1,8 +1,8 @@
 // On host the server is linked into the program: once announced under its
 // module path and registered, CoCreateInstance finds it through the registry
 // as the runtime finds a DLL.
-#include "com/ClassObjects.h"
-#include "encoders/Interfaces.h"
+#include "server/ClassObjects.h"
+#include "interfaces/Interfaces.h"
 
 #include <gtest/gtest.h>
 
@@ -30,13 +30,13 @@ TEST(HostInprocServer, RegisteredLinkedServerIsCreatedThroughTheRegistry) {
     attributes.syskind = SYS_WIN32;
     attributes.wMajorVerNum = 1;
     attributes.wMinorVerNum = 0;
-    kvhost::setModuleTypeLib(path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
+    kv::host::setModuleTypeLib(path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
     ASSERT_EQ(DllRegisterServer(), S_OK);
     EXPECT_EQ(CoCreateInstance(CLSID_KV_AudioG711U, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, &p),
               HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
         << "registered, but no module answers for the path";
 
-    kvhost::addLinkedModule(path, DllGetClassObject, DllCanUnloadNow);
+    kv::host::addLinkedModule(path, DllGetClassObject, DllCanUnloadNow);
     for (const CLSID* clsid : {&CLSID_KV_AudioG711A, &CLSID_KV_AudioG711U, &CLSID_KV_AudioG7231,
                                &CLSID_KV_AudioQuorvan}) {
         IKvAudioEncoder* encoder = nullptr;
@@ -53,7 +53,7 @@ TEST(HostInprocServer, RegisteredLinkedServerIsCreatedThroughTheRegistry) {
     ASSERT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_EQ(CoCreateInstance(CLSID_KV_AudioG711A, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, &p),
               REGDB_E_CLASSNOTREG);
-    kvhost::forgetModuleTypeLib(path.c_str());
+    kv::host::forgetModuleTypeLib(path.c_str());
     CoUninitialize();
 }
 

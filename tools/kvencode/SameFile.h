@@ -6,11 +6,11 @@
 
 #include <filesystem>
 
-namespace kvencode {
+namespace kv::tools {
 
 // Opens nothing for writing and changes nothing. A path that does not exist
 // (an output not yet written) or cannot be looked at is no file, and so
 // never the same file as another.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-}  // namespace kvencode
+}  // namespace kv::tools

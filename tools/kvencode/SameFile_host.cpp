@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-namespace kvencode {
+namespace kv::tools {
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {}, sb {};
@@ -11,4 +11,4 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-}  // namespace kvencode
+}  // namespace kv::tools

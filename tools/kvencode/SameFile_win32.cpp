@@ -5,7 +5,7 @@
 
 #include "platform/win32.h"
 
-namespace kvencode {
+namespace kv::tools {
 
 namespace {
 
@@ -28,4 +28,4 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
            ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-}  // namespace kvencode
+}  // namespace kv::tools

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 
-namespace kvencode {
+namespace kv::tools {
 
 class EncoderServer {
 public:
@@ -34,4 +34,4 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace kvencode
+}  // namespace kv::tools

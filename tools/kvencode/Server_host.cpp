@@ -7,9 +7,9 @@
 
 #include <vector>
 
-#include "com/ClassObjects.h"
+#include "server/ClassObjects.h"
 
-namespace kvencode {
+namespace kv::tools {
 
 namespace {
 
@@ -36,9 +36,9 @@ EncoderServer::EncoderServer() : m_state(std::make_unique<State>()) {
         m_state->status = E_FAIL;
         return;
     }
-    kvhost::setModuleTypeLib(path.data(), kKvAudioEncoderLib, u"KvAudioEncoderLib",
+    kv::host::setModuleTypeLib(path.data(), kKvAudioEncoderLib, u"KvAudioEncoderLib",
                              u"KvAudioEncoder 1.0 Type Library");
-    kvhost::addLinkedModule(std::u16string(path.data(), n), DllGetClassObject, DllCanUnloadNow);
+    kv::host::addLinkedModule(std::u16string(path.data(), n), DllGetClassObject, DllCanUnloadNow);
     m_state->status = DllRegisterServer();
 }
 
@@ -52,4 +52,4 @@ HRESULT EncoderServer::createEncoder(REFCLSID clsid, IKvAudioEncoder** encoder, 
                             reinterpret_cast<void**>(encoder));
 }
 
-}  // namespace kvencode
+}  // namespace kv::tools

@@ -9,7 +9,7 @@
 
 #include "com/ComPtr.h"
 
-namespace kvencode {
+namespace kv::tools {
 
 namespace {
 
@@ -92,4 +92,4 @@ HRESULT EncoderServer::createEncoder(REFCLSID clsid, IKvAudioEncoder** encoder, 
     return created;
 }
 
-}  // namespace kvencode
+}  // namespace kv::tools

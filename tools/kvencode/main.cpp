@@ -12,14 +12,14 @@
 #include "components/Components.h"
 #include "components/PcmFile.h"
 #include "components/Sinks.h"
-#include "encoders/Interfaces.h"
+#include "interfaces/Interfaces.h"
 #include "tools/kvencode/SameFile.h"
 #include "tools/kvencode/Server.h"
 
 namespace {
 
 using kv::com::ComPtr;
-namespace kc = kvcomponents;
+namespace kc = kv::components;
 
 const char kUsage[] =
     "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES]\n"
@@ -205,7 +205,7 @@ std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& s
     kc::ComponentRegistration components;
     if (FAILED(components.status()))
         return Failure{"cannot register the capture components (" + hex(components.status()) + ")", kRunError};
-    kvencode::EncoderServer server;
+    kv::tools::EncoderServer server;
     if (FAILED(server.status()))
         return Failure{"cannot register the encoder classes (" + hex(server.status()) + ")", kRunError};
 
@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
     // Opening the output for writing empties it: were it the input, the input
     // would be gone before it was read. Identity, not spelling, decides.
     const std::filesystem::path output(options.output);
-    if (kvencode::sameFile(options.input, output))
+    if (kv::tools::sameFile(options.input, output))
         return fail({options.input + " and " + options.output +
                          " are the same file; the output would destroy the input",
                      kUsageError});

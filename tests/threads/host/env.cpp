@@ -28,14 +28,14 @@ Server::Server() : m_path(programPath()) {
     attributes.lcid = 0x0409;
     attributes.syskind = SYS_WIN32;
     attributes.wMajorVerNum = 1;
-    kvhost::setModuleTypeLib(m_path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
+    kv::host::setModuleTypeLib(m_path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
     m_status = DllRegisterServer();
-    kvhost::addLinkedModule(m_path, DllGetClassObject, DllCanUnloadNow);
+    kv::host::addLinkedModule(m_path, DllGetClassObject, DllCanUnloadNow);
 }
 
 Server::~Server() {
     DllUnregisterServer();
-    kvhost::forgetModuleTypeLib(m_path.c_str());
+    kv::host::forgetModuleTypeLib(m_path.c_str());
 }
 
 HRESULT canUnloadNow() { return DllCanUnloadNow(); }

@@ -4,8 +4,8 @@
 // program, registered in the stand-in registry and announced under the
 // program's path, so CoCreateInstance reaches it as it reaches a DLL.
 
-#include "com/ClassObjects.h"
-#include "encoders/Interfaces.h"
+#include "server/ClassObjects.h"
+#include "interfaces/Interfaces.h"
 
 #include <cstdint>
 #include <string>

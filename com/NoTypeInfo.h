@@ -1,6 +1,6 @@
 #pragma once
 
-// IDispatch for the stand-in components, which ship no type library: callers
+// IDispatch for components that ship no type library: callers
 // reach them through their vtables only, so they answer that there is no type
 // information and refuse late binding.
 //
@@ -9,7 +9,7 @@
 
 #include "platform/win32.h"
 
-namespace kvcomponents {
+namespace kv::com {
 
 template <class I>
 class NoTypeInfo : public I {
@@ -31,4 +31,4 @@ public:
     }
 };
 
-}  // namespace kvcomponents
+}  // namespace kv::com

@@ -8,7 +8,7 @@
 
 class CG7231Codec {
 public:
-    static constexpr int kFrameBytes = 2 * g7231::Frame;  // 480
+    static constexpr int kFrameBytes = 2 * kv::g7231::Frame;  // 480
     static constexpr int kCodeBytes = 24;
 
     // Starts a new stream on this codec's own coder state.
@@ -21,8 +21,8 @@ public:
     int encodeG7231(const std::int16_t* pcm, int byteCount, std::uint8_t* out, int* outCount);
 
 private:
-    g7231::Crate m_rate = g7231::Rate63;
+    kv::g7231::Crate m_rate = kv::g7231::Rate63;
     // Each codec owns its stream: two encoder objects never share or reset
     // each other's history. Zeroed until initCodec so it is never read unset.
-    g7231::CodStat m_state{};
+    kv::g7231::CodStat m_state{};
 };

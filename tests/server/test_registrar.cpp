@@ -3,7 +3,7 @@
 // first failure, and the thread locale around all of it. On win32 this writes
 // the real registry of the test prefix, so every test starts and ends by
 // removing whatever a module of ours could have left there.
-#include "com/Registrar.h"
+#include "server/Registration.h"
 #include "com/ComPtr.h"
 #include "tests/com/module_file.h"
 #include "tests/com/registry_view.h"
@@ -12,8 +12,8 @@
 
 #include <functional>
 
-using kv::com::RegisterServer;
-using kv::com::UnregisterServer;
+using kv::server::RegisterServer;
+using kv::server::UnregisterServer;
 using kvtest::keyExists;
 using kvtest::keyPath;
 using kvtest::Library;
