@@ -10,7 +10,7 @@ function(kv_idl TARGET IDL)
   get_filename_component(idl ${IDL} ABSOLUTE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
   file(MAKE_DIRECTORY ${out})
-  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/encoders -I${PROJECT_SOURCE_DIR}/com)
+  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces)
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c
     COMMAND ${KV_WIDL} ${args} -h -o ${out}/${name}.h ${idl}
@@ -45,7 +45,7 @@ function(kv_tlb TARGET IDL)
   get_filename_component(name ${IDL} NAME_WE)
   get_filename_component(idl ${IDL} ABSOLUTE)
   set(dir ${CMAKE_BINARY_DIR}/tlb)
-  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/encoders -I${PROJECT_SOURCE_DIR}/com -L${KV_STDOLE2_DIR})
+  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces -L${KV_STDOLE2_DIR})
   add_custom_command(
     OUTPUT ${dir}/${name}.tlb
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
