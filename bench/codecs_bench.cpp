@@ -43,7 +43,7 @@ BENCHMARK(G7231Coder);
 
 void G711ALawBlock(benchmark::State& state) {
     const auto pcm = speech();
-    CG711Codec codec;
+    kv::codecs::CG711Codec codec;
     std::uint8_t out[160];
     std::int32_t count = 0;
     std::size_t at = 0;
@@ -58,7 +58,7 @@ BENCHMARK(G711ALawBlock);
 
 void G722QuorvanBlock(benchmark::State& state) {
     const auto pcm = speech();
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(64000, 8000);
     std::uint8_t out[240];
     std::int32_t count = 0;

@@ -1,5 +1,7 @@
 #include "codecs/G711Codec.h"
 
+namespace kv::codecs {
+
 namespace {
 
 // Index of the first segment whose end is at or above v, or 8 when none is.
@@ -78,3 +80,5 @@ int32_t CG711Codec::encodeMuLaw(const int16_t* samples, int32_t byteCount, uint8
 {
     return encodeBlock<&CG711Codec::linearToMuLaw>(samples, byteCount, output, outCount);
 }
+
+}  // namespace kv::codecs

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kv::codecs {
+
 // G.711 encoder (A-law and mu-law), one code byte per 16-bit sample.
 // Stateless: one instance may serve any number of streams.
 class CG711Codec
@@ -27,3 +29,5 @@ public:
     static constexpr int16_t ULAW_SEG_END[8] = {
         0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF};
 };
+
+}  // namespace kv::codecs

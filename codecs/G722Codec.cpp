@@ -1,5 +1,7 @@
 #include "codecs/G722Codec.h"
 
+namespace kv::codecs {
+
 namespace {
 
 #include "codecs/G722Tables.inc"
@@ -238,3 +240,5 @@ void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq)
     // PREDIC.
     b.s = clamp16(b.sp + b.sz);
 }
+
+}  // namespace kv::codecs

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kv::codecs {
+
 // Options of CG722Codec::resetState.
 inline constexpr int G722_OPT_8K_INPUT = 1; // every sample goes straight into the low band
 inline constexpr int G722_OPT_PACK = 2;     // pack 6/7-bit code words into bytes
@@ -75,3 +77,5 @@ private:
     bool m_initialised = false;
     G722EncoderState m_state{};
 };
+
+}  // namespace kv::codecs

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace kv::codecs {
+
 void CG7231Codec::initCodec() { kv::g7231::Init_Coder(m_state); }
 
 int CG7231Codec::encodeG7231(const std::int16_t* pcm, int byteCount, std::uint8_t* out, int* outCount) {
@@ -18,3 +20,5 @@ int CG7231Codec::encodeG7231(const std::int16_t* pcm, int byteCount, std::uint8_
     *outCount = frames * kCodeBytes;
     return *outCount;
 }
+
+}  // namespace kv::codecs

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace kv::codecs {
+
 class CG7231Codec {
 public:
     static constexpr int kFrameBytes = 2 * kv::g7231::Frame;  // 480
@@ -26,3 +28,5 @@ private:
     // each other's history. Zeroed until initCodec so it is never read unset.
     kv::g7231::CodStat m_state{};
 };
+
+}  // namespace kv::codecs

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+namespace kv::codecs {
+
 WAVEFORMATEX pcmWaveFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample) {
     WAVEFORMATEX f{};
     f.wFormatTag = WAVE_FORMAT_PCM;
@@ -98,3 +100,5 @@ int CPCMSampleConvert::closeConvert() {
     }
     return 0;
 }
+
+}  // namespace kv::codecs

@@ -2,6 +2,8 @@
 
 #include "platform/win32.h"
 
+namespace kv::codecs {
+
 // Converts PCM buffers between wave formats through the Audio Compression
 // Manager. Formats that agree in channels, rate and sample width pass the
 // caller's buffer through untouched, which is how every encoder uses it.
@@ -34,3 +36,5 @@ private:
     HACMSTREAM m_hStream;
     ACMSTREAMHEADER m_header;
 };
+
+}  // namespace kv::codecs

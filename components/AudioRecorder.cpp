@@ -52,7 +52,7 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLEST
 }
 
 WAVEFORMATEX CKvAudioRecorder::captureFormat() const {
-    return pcmWaveFormat(m_channels, m_samplesPerSec, m_bitsPerSample);
+    return codecs::pcmWaveFormat(m_channels, m_samplesPerSec, m_bitsPerSample);
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::AddDataTarget(IUnknown* target) {
@@ -107,7 +107,7 @@ HRESULT CKvAudioRecorder::capture(const std::filesystem::path& path, LONG chunkB
     // The converter counts in 32 bits; a size it would wrap must not reach it.
     if (convertedBytes(data.format, to, data.bytes.size()) > kMaxPcmBytes) return E_KV_UNSUPPORTED;
 
-    CPCMSampleConvert converter;  // holds the converted bytes until it goes
+    codecs::CPCMSampleConvert converter;  // holds the converted bytes until it goes
     if (converter.initConvert(&data.format, &to) != 0) return E_KV_CONVERSION;
     BYTE* pcm = nullptr;
     DWORD length = 0;

@@ -85,7 +85,7 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
         return refuse(layout, E_KV_NOT_WAVE,
                       "block align " + std::to_string(align) + " does not match " + std::to_string(channels) +
                           " channel(s) of " + std::to_string(bits) + " bits (" + std::to_string(frame) + ")");
-    layout.format = pcmWaveFormat(channels, rate, bits);
+    layout.format = codecs::pcmWaveFormat(channels, rate, bits);
     return S_OK;
 }
 
@@ -184,7 +184,7 @@ HRESULT openFile(const std::filesystem::path& path, std::ifstream& in, std::uint
 HRESULT inspect(FileBytes& file, const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
     layout = PcmLayout{};
     if (!isRawName(path)) return walkWave(file, layout);
-    layout.format = pcmWaveFormat(1, rawRate, 16);
+    layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
     layout.claimedBytes = layout.presentBytes = file.size();
     layout.dataBytes = file.size() & ~std::uint64_t{1};
     return S_OK;

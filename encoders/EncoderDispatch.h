@@ -10,7 +10,7 @@
 #include "com/Dispatch.h"
 #include "interfaces/Interfaces.h"
 
-namespace kv {
+namespace kv::encoders {
 
 class EncoderDispatch : public com::DispatchImpl<IKvAudioEncoder, LIBID_KvLib, 1, 0> {
 public:
@@ -24,4 +24,4 @@ private:
     HRESULT invokeOnAudioData(const DISPPARAMS& params, VARIANT* result, UINT* argErr);
 };
 
-}  // namespace kv
+}  // namespace kv::encoders

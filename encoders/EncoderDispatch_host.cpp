@@ -1,6 +1,6 @@
 #include "encoders/EncoderDispatch.h"
 
-namespace kv {
+namespace kv::encoders {
 
 // The host has no type-library loader: every late-bound call ends before it
 // could reach OnAudioData, so there is no argument to look at.
@@ -9,4 +9,4 @@ HRESULT EncoderDispatch::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WOR
     return DispatchImpl::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kv {
+namespace kv::encoders {
 
 namespace {
 
@@ -81,4 +81,4 @@ HRESULT EncoderDispatch::invokeOnAudioData(const DISPPARAMS& params, VARIANT* re
     return DISP_E_TYPEMISMATCH;
 }
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -1,9 +1,9 @@
 #include "encoders/KV_AudioG711.h"
 
-namespace kv {
+namespace kv::encoders {
 
 CKV_AudioG711A::CKV_AudioG711A() : CKV_AudioG711Base(kRegistryName) {}
 
 CKV_AudioG711U::CKV_AudioG711U() : CKV_AudioG711Base(kRegistryName) {}
 
-}  // namespace kv
+}  // namespace kv::encoders

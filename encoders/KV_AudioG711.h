@@ -6,7 +6,7 @@
 #include "codecs/G711Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
-namespace kv {
+namespace kv::encoders {
 
 struct G711Blocks {
     static constexpr int kInBlock = 320;
@@ -18,7 +18,7 @@ struct G711Blocks {
 };
 
 template <class Derived, class ClassInterface,
-          std::int32_t (CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*) const>
+          std::int32_t (codecs::CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*) const>
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
     void encodeBlock(const std::int16_t* pcm, BYTE* code) {
@@ -30,10 +30,10 @@ protected:
     using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
 
 private:
-    CG711Codec m_codec;
+    codecs::CG711Codec m_codec;
 };
 
-class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &CG711Codec::encodeALaw> {
+class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &codecs::CG711Codec::encodeALaw> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A");
@@ -41,7 +41,7 @@ public:
     CKV_AudioG711A();
 };
 
-class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &CG711Codec::encodeMuLaw> {
+class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &codecs::CG711Codec::encodeMuLaw> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U");
@@ -49,4 +49,4 @@ public:
     CKV_AudioG711U();
 };
 
-}  // namespace kv
+}  // namespace kv::encoders

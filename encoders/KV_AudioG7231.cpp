@@ -1,6 +1,6 @@
 #include "encoders/KV_AudioG7231.h"
 
-namespace kv {
+namespace kv::encoders {
 
 CKV_AudioG7231::CKV_AudioG7231() : CKvAudioEncoderCore(kRegistryName) {}
 
@@ -14,4 +14,4 @@ void CKV_AudioG7231::encodeBlock(const std::int16_t* pcm, BYTE* code) {
     m_codec.encodeG7231(pcm, G7231Blocks::kInBlock, code, &count);
 }
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -6,11 +6,11 @@
 #include "codecs/G7231Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
-namespace kv {
+namespace kv::encoders {
 
 struct G7231Blocks {
-    static constexpr int kInBlock = CG7231Codec::kFrameBytes;
-    static constexpr int kOutBlock = CG7231Codec::kCodeBytes;
+    static constexpr int kInBlock = codecs::CG7231Codec::kFrameBytes;
+    static constexpr int kOutBlock = codecs::CG7231Codec::kCodeBytes;
     // Whole frames may stay held across calls: at most 4320 bytes.
     static constexpr int kStagingBlocks = 10;
     // 2000 frames of code at most (48 000 bytes) per delivery.
@@ -29,7 +29,7 @@ public:
     void encodeBlock(const std::int16_t* pcm, BYTE* code);
 
 private:
-    CG7231Codec m_codec;
+    codecs::CG7231Codec m_codec;
 };
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -1,6 +1,6 @@
 #include "encoders/KV_AudioQuorvan.h"
 
-namespace kv {
+namespace kv::encoders {
 
 CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(kRegistryName) {
     m_codec.initCodec(64000, 8000);
@@ -13,4 +13,4 @@ void CKV_AudioQuorvan::encodeBlock(const std::int16_t* pcm, BYTE* code) {
     m_codec.encodeG722(pcm, QuorvanBlocks::kInBlock, code, &count);
 }
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -7,7 +7,7 @@
 #include "codecs/G722Codec.h"
 #include "encoders/KvAudioEncoderCore.h"
 
-namespace kv {
+namespace kv::encoders {
 
 struct QuorvanBlocks {
     static constexpr int kInBlock = 480;
@@ -30,7 +30,7 @@ public:
     void encodeBlock(const std::int16_t* pcm, BYTE* code);
 
 private:
-    CG722Codec m_codec;
+    codecs::CG722Codec m_codec;
 };
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -31,7 +31,7 @@
 #include <utility>
 #include <vector>
 
-namespace kv {
+namespace kv::encoders {
 
 template <class Derived, class ClassInterface, class Blocks>
 class CKvAudioEncoderCore
@@ -245,7 +245,7 @@ private:
         }
         if (!m_pRecorder) return FAILED(hr) ? hr : E_NOINTERFACE;
 
-        const WAVEFORMATEX capture = pcmWaveFormat(1, 16000, 16);
+        const WAVEFORMATEX capture = codecs::pcmWaveFormat(1, 16000, 16);
         m_converter.initConvert(&capture, &capture);
         m_pRecorder->SetProperty(KV_W("SamplesPerSec"), KV_W("16000"));
         m_pRecorder->SetProperty(KV_W("BitsPerSample"), KV_W("16"));
@@ -309,7 +309,7 @@ private:
     com::ComPtr<IKvObjectRegistry> m_pRegistry;
     std::vector<SinkPtr> m_sinks;  // ascending by pointer, one reference each
     com::ComPtr<IKvAudioRecorder> m_pRecorder;
-    CPCMSampleConvert m_converter;
+    codecs::CPCMSampleConvert m_converter;
 
     std::vector<IKvAudioSink*> m_snapshot;    // room for one delivery's walk
     bool m_delivering = false;
@@ -321,4 +321,4 @@ private:
     BYTE m_out[kOutBytes] = {};
 };
 
-}  // namespace kv
+}  // namespace kv::encoders

@@ -76,8 +76,8 @@ TEST(G711, SampleTable)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.in);
-        EXPECT_EQ(CG711Codec::linearToALaw(r.in), r.alaw);
-        EXPECT_EQ(CG711Codec::linearToMuLaw(r.in), r.ulaw);
+        EXPECT_EQ(kv::codecs::CG711Codec::linearToALaw(r.in), r.alaw);
+        EXPECT_EQ(kv::codecs::CG711Codec::linearToMuLaw(r.in), r.ulaw);
     }
 }
 
@@ -88,7 +88,7 @@ TEST(G711, ALawEveryInputInItsCodesInterval)
     std::array<bool, 256> seen{};
     int previous = -1 << 20;
     for (int x = -32768; x <= 32767; ++x) {
-        const uint8_t code = CG711Codec::linearToALaw(static_cast<int16_t>(x));
+        const uint8_t code = kv::codecs::CG711Codec::linearToALaw(static_cast<int16_t>(x));
         seen[code] = true;
         const Expanded e = expandALaw(code);
         const int y = signedValue(e);
@@ -110,7 +110,7 @@ TEST(G711, MuLawEveryInputInItsCodesInterval)
     std::array<bool, 256> seen{};
     int previous = -1 << 20;
     for (int x = -32768; x <= 32767; ++x) {
-        const uint8_t code = CG711Codec::linearToMuLaw(static_cast<int16_t>(x));
+        const uint8_t code = kv::codecs::CG711Codec::linearToMuLaw(static_cast<int16_t>(x));
         seen[code] = true;
         const Expanded e = expandMuLaw(code);
         const int q = x >> 2;
@@ -138,7 +138,7 @@ TEST(G711, ALawReconstructionIsIntervalCentre)
     lo.fill(1 << 20);
     hi.fill(-(1 << 20));
     for (int x = -32768; x <= 32767; ++x) {
-        const uint8_t c = CG711Codec::linearToALaw(static_cast<int16_t>(x));
+        const uint8_t c = kv::codecs::CG711Codec::linearToALaw(static_cast<int16_t>(x));
         lo[c] = x < lo[c] ? x : lo[c];
         hi[c] = x > hi[c] ? x : hi[c];
     }
@@ -150,7 +150,7 @@ TEST(G711, ALawReconstructionIsIntervalCentre)
     }
 }
 
-using BlockFn = int32_t (CG711Codec::*)(const int16_t*, int32_t, uint8_t*, int32_t*) const;
+using BlockFn = int32_t (kv::codecs::CG711Codec::*)(const int16_t*, int32_t, uint8_t*, int32_t*) const;
 using SampleFn = uint8_t (*)(int16_t);
 
 struct Law
@@ -161,8 +161,8 @@ struct Law
 };
 
 const Law kLaws[] = {
-    {"A-law", &CG711Codec::encodeALaw, &CG711Codec::linearToALaw},
-    {"mu-law", &CG711Codec::encodeMuLaw, &CG711Codec::linearToMuLaw},
+    {"A-law", &kv::codecs::CG711Codec::encodeALaw, &kv::codecs::CG711Codec::linearToALaw},
+    {"mu-law", &kv::codecs::CG711Codec::encodeMuLaw, &kv::codecs::CG711Codec::linearToMuLaw},
 };
 
 TEST(G711, BlockCallsMatchPerSampleFunction)
@@ -170,7 +170,7 @@ TEST(G711, BlockCallsMatchPerSampleFunction)
     std::vector<int16_t> all(65536);
     for (int i = 0; i < 65536; ++i)
         all[i] = static_cast<int16_t>(i - 32768);
-    const CG711Codec codec;
+    const kv::codecs::CG711Codec codec;
     for (const Law& law : kLaws) {
         SCOPED_TRACE(law.name);
         // A 160-sample block as the encoder objects use it, then every input at once.
@@ -197,7 +197,7 @@ TEST(G711, BlockCallRefusals)
 {
     const int16_t pcm[200] = {1000, -1000, 7};
     uint8_t out[200];
-    const CG711Codec codec;
+    const kv::codecs::CG711Codec codec;
     struct Case
     {
         const char* what;

@@ -33,7 +33,7 @@ std::string label(int bitRate, int sampleRate)
 
 // One encodeG722 call; the output area is exactly one byte per sample so that
 // an overrun shows under the address sanitizer.
-Bytes call(CG722Codec& codec, const int16_t* pcm, int32_t samples)
+Bytes call(kv::codecs::CG722Codec& codec, const int16_t* pcm, int32_t samples)
 {
     Bytes out(std::max(samples, 1));
     int32_t outCount = -99;
@@ -47,7 +47,7 @@ Bytes call(CG722Codec& codec, const int16_t* pcm, int32_t samples)
 
 Bytes encodeWhole(int bitRate, int sampleRate, const Pcm& pcm)
 {
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(bitRate, sampleRate);
     return call(codec, pcm.data(), static_cast<int32_t>(pcm.size()));
 }
@@ -55,7 +55,7 @@ Bytes encodeWhole(int bitRate, int sampleRate, const Pcm& pcm)
 // The same stream fed in calls of the given sizes (samples), cycling through them.
 Bytes encodeSplit(int bitRate, int sampleRate, const Pcm& pcm, const std::vector<int>& sizes)
 {
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(bitRate, sampleRate);
     Bytes all;
     size_t pos = 0;
@@ -72,10 +72,10 @@ Bytes encodeSplit(int bitRate, int sampleRate, const Pcm& pcm, const std::vector
 // asks for packing).
 Bytes encodeUnpacked(int bitRate, int sampleRate, const Pcm& pcm)
 {
-    G722EncoderState st;
-    CG722Codec::resetState(st, bitRate, sampleRate == 8000 ? G722_OPT_8K_INPUT : 0);
+    kv::codecs::G722EncoderState st;
+    kv::codecs::CG722Codec::resetState(st, bitRate, sampleRate == 8000 ? kv::codecs::G722_OPT_8K_INPUT : 0);
     Bytes out(pcm.size());
-    out.resize(CG722Codec::encodeSamples(st, out.data(), pcm.data(), static_cast<int32_t>(pcm.size())));
+    out.resize(kv::codecs::CG722Codec::encodeSamples(st, out.data(), pcm.data(), static_cast<int32_t>(pcm.size())));
     return out;
 }
 
@@ -233,7 +233,7 @@ TEST(G722, QuorvanConfigurationGivesOneByteInC4ToFFPerSample)
     pcm.insert(pcm.end(), 2400, int16_t{0});
     pcm.resize(pcm.size() / 240 * 240);
 
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(64000, 8000);
     for (size_t pos = 0; pos < pcm.size(); pos += 240) {
         const Bytes out = call(codec, pcm.data() + pos, 240);
@@ -259,7 +259,7 @@ TEST(G722, UnknownBitRatesSelect64k)
 TEST(G722, PackingAt48kFillsThreeBytesPerFourCodes)
 {
     const Pcm pcm = speechLike(8, 8000, 8000.0, 11);
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(48000, 8000);
     EXPECT_EQ(call(codec, pcm.data(), 1).size(), 0u); // six bits wait for more
     EXPECT_EQ(call(codec, pcm.data() + 1, 3).size(), 3u);
@@ -304,7 +304,7 @@ TEST(G722, SixteenKModeCarriesUnpairedSampleAcrossCalls)
     // Step by step at 64 kbit/s: a lone sample writes nothing; one more sample
     // completes the pair and writes one code into a one-byte area.
     const Bytes whole = encodeWhole(64000, 16000, pcm);
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(64000, 16000);
     EXPECT_EQ(call(codec, pcm.data(), 1).size(), 0u);
     EXPECT_EQ(call(codec, pcm.data() + 1, 1), Bytes(whole.begin(), whole.begin() + 1));
@@ -317,7 +317,7 @@ TEST(G722, OddByteCountIgnoresTheLastByte)
     const Pcm pcm = speechLike(64, 16000, 10000.0, 21);
     for (int mode : kModes) {
         SCOPED_TRACE(label(64000, mode));
-        CG722Codec codec;
+        kv::codecs::CG722Codec codec;
         codec.initCodec(64000, mode);
         uint8_t out[64];
         int32_t outCount = -99;
@@ -344,7 +344,7 @@ TEST(G722, InitCodecRestartsTheStream)
         for (int rate : kRates) {
             SCOPED_TRACE(label(rate, mode));
             // The odd-length warm-up leaves packed bits and, at 16 kHz, a carried sample.
-            CG722Codec codec;
+            kv::codecs::CG722Codec codec;
             codec.initCodec(rate, mode);
             call(codec, warm.data(), static_cast<int32_t>(warm.size()));
             codec.initCodec(rate, mode);
@@ -363,8 +363,8 @@ TEST(G722, CodecsDoNotShareState)
 {
     const Pcm a = speechLike(2000, 16000, 15000.0, 31);
     const Pcm b = speechLike(2000, 16000, 9000.0, 32);
-    CG722Codec ca;
-    CG722Codec cb;
+    kv::codecs::CG722Codec ca;
+    kv::codecs::CG722Codec cb;
     ca.initCodec(48000, 16000);
     cb.initCodec(64000, 8000);
     Bytes outA;
@@ -404,7 +404,7 @@ TEST(G722, RefusedCallsReturnAndStoreMinusOne)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        CG722Codec codec;
+        kv::codecs::CG722Codec codec;
         if (c.initialised)
             codec.initCodec(64000, 8000);
         if (c.closed) {
@@ -418,7 +418,7 @@ TEST(G722, RefusedCallsReturnAndStoreMinusOne)
             EXPECT_EQ(b, 0x5A);
     }
 
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(64000, 8000);
     EXPECT_EQ(codec.encodeG722(pcm, 8, out, nullptr), -1);
 }
@@ -430,7 +430,7 @@ TEST(G722, RefusalsDoNotDisturbTheStream)
     const Pcm pcm = speechLike(101, 16000, 15000.0, 41);
     for (int mode : kModes) {
         SCOPED_TRACE(label(48000, mode));
-        CG722Codec codec;
+        kv::codecs::CG722Codec codec;
         codec.initCodec(48000, mode);
         Bytes got = call(codec, pcm.data(), 51);
         uint8_t scratch[8];
@@ -532,13 +532,13 @@ TEST(G722, PredictorTracksSteadyTones)
                                NarrowCase{2500.0, 32.0}}) {
         SCOPED_TRACE(c.freq);
         const Pcm pcm = tone(16000, c.freq, 8000, 8000.0);
-        G722EncoderState st;
-        CG722Codec::resetState(st, 64000, G722_OPT_8K_INPUT);
+        kv::codecs::G722EncoderState st;
+        kv::codecs::CG722Codec::resetState(st, 64000, kv::codecs::G722_OPT_8K_INPUT);
         std::vector<int32_t> in(pcm.begin(), pcm.end());
         std::vector<int32_t> rec;
         uint8_t code;
         for (const int16_t& x : pcm) {
-            ASSERT_EQ(CG722Codec::encodeSamples(st, &code, &x, 1), 1);
+            ASSERT_EQ(kv::codecs::CG722Codec::encodeSamples(st, &code, &x, 1), 1);
             rec.push_back(st.band[0].r[0]);
         }
         EXPECT_GT(snrDb(in, rec, 4000), c.minDb);
@@ -557,12 +557,12 @@ TEST(G722, PredictorTracksSteadyTones)
         std::vector<int32_t> low;
         std::vector<int32_t> high;
         bandSignals(pcm, low, high);
-        G722EncoderState st;
-        CG722Codec::resetState(st, 64000, 0);
+        kv::codecs::G722EncoderState st;
+        kv::codecs::CG722Codec::resetState(st, 64000, 0);
         std::vector<int32_t> rec;
         uint8_t code;
         for (size_t k = 0; k < low.size(); ++k) {
-            ASSERT_EQ(CG722Codec::encodeSamples(st, &code, pcm.data() + 2 * k, 2), 1);
+            ASSERT_EQ(kv::codecs::CG722Codec::encodeSamples(st, &code, pcm.data() + 2 * k, 2), 1);
             rec.push_back(st.band[c.band].r[0]);
         }
         EXPECT_GT(snrDb(c.band == 0 ? low : high, rec, 2000), c.minDb);

@@ -8,7 +8,7 @@
 
 namespace {
 
-const auto pcm = pcmWaveFormat;
+const auto pcm = kv::codecs::pcmWaveFormat;
 const WAVEFORMATEX kCapture = pcm(1, 16000, 16);
 
 std::vector<BYTE> bytesOf(const std::vector<std::int16_t>& samples) {
@@ -34,7 +34,7 @@ TEST(PcmConvert, AgreeingFormatsPassTheCallersBufferThrough) {
     otherRate.nBlockAlign = 7;
     otherRate.cbSize = 22;
     for (const WAVEFORMATEX& dst : {kCapture, otherTag, otherRate}) {
-        CPCMSampleConvert c;
+        kv::codecs::CPCMSampleConvert c;
         ASSERT_EQ(c.initConvert(&kCapture, &dst), 0);
         BYTE data[5] = {1, 2, 3, 4, 5};
         BYTE* out = nullptr;
@@ -46,7 +46,7 @@ TEST(PcmConvert, AgreeingFormatsPassTheCallersBufferThrough) {
 }
 
 TEST(PcmConvert, RefusedCallsLeaveTheOutputsAlone) {
-    CPCMSampleConvert c;
+    kv::codecs::CPCMSampleConvert c;
     BYTE data[4] = {};
     BYTE sentinel = 0;
     BYTE* out = &sentinel;
@@ -63,7 +63,7 @@ TEST(PcmConvert, RefusedCallsLeaveTheOutputsAlone) {
 }
 
 TEST(PcmConvert, CloseReturnsToTheClosedState) {
-    CPCMSampleConvert c;
+    kv::codecs::CPCMSampleConvert c;
     EXPECT_EQ(c.closeConvert(), 0) << "closing a closed converter is fine";
     ASSERT_EQ(c.initConvert(&kCapture, &kCapture), 0);
     EXPECT_EQ(c.closeConvert(), 0);
@@ -79,7 +79,7 @@ TEST(PcmConvert, CloseReturnsToTheClosedState) {
 }
 
 TEST(PcmConvert, UnsupportedFormatFailsToOpenAndStaysClosed) {
-    CPCMSampleConvert c;
+    kv::codecs::CPCMSampleConvert c;
     WAVEFORMATEX unknown = pcm(1, 8000, 4);
     unknown.wFormatTag = 0x1234;  // no driver knows it
     EXPECT_EQ(c.initConvert(&unknown, &kCapture), -3);
@@ -115,7 +115,7 @@ std::vector<ConversionCase> conversionCases() {
 
 TEST(PcmConvert, ConvertsAndReportsTheProducedLength) {
     for (const auto& tc : conversionCases()) {
-        CPCMSampleConvert c;
+        kv::codecs::CPCMSampleConvert c;
         ASSERT_EQ(c.initConvert(&tc.from, &tc.to), 0) << tc.name;
         BYTE* out = nullptr;
         DWORD outLength = 0;
@@ -127,7 +127,7 @@ TEST(PcmConvert, ConvertsAndReportsTheProducedLength) {
 }
 
 TEST(PcmConvert, RepeatedConversionsReuseNothingStale) {
-    CPCMSampleConvert c;
+    kv::codecs::CPCMSampleConvert c;
     WAVEFORMATEX narrow = pcm(1, 8000, 16);
     ASSERT_EQ(c.initConvert(&kCapture, &narrow), 0);
     for (int round = 0; round < 50; ++round) {
@@ -144,7 +144,7 @@ TEST(PcmConvert, RepeatedConversionsReuseNothingStale) {
 }
 
 TEST(PcmConvert, NewInitClosesTheOpenStreamFirst) {
-    CPCMSampleConvert c;
+    kv::codecs::CPCMSampleConvert c;
     WAVEFORMATEX narrow = pcm(1, 8000, 16);
     WAVEFORMATEX stereo = pcm(2, 16000, 16);
     const auto input = bytesOf({10, 20, 30, 40});

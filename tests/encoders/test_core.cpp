@@ -15,7 +15,7 @@ class EncoderCore : public ::testing::Test, public kvtest::ComponentsFixture {
 protected:
     ComPtr<IKvAudioEncoder> create() {
         ComPtr<IKvAudioEncoder> e;
-        EXPECT_EQ(kv::com::createInstance<kv::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, e.put_void()), S_OK);
+        EXPECT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, e.put_void()), S_OK);
         return e;
     }
     static HRESULT add(IKvAudioEncoder* e, RecordingSink* s) { return e->AddSink(static_cast<IKvAudioSink*>(s)); }

@@ -93,7 +93,7 @@ struct Session {
     long fed = 0;
 
     explicit Session(const std::vector<BYTE>& source) : pcm(&source) {
-        EXPECT_EQ(kv::com::createInstance<kv::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()), S_OK);
+        EXPECT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()), S_OK);
         sink = kv::com::make<RecordingSink>();
         EXPECT_EQ(encoder->AddSink(static_cast<IKvAudioSink*>(sink.get())), S_OK);
     }
@@ -236,9 +236,9 @@ TEST_F(G7231Object, StreamSurvivesLosingAndRegainingItsSinks) {
 }
 
 // Encode itself, below the core: its outputs are written on every call.
-class EncodeProbe : public kv::CKV_AudioG7231 {
+class EncodeProbe : public kv::encoders::CKV_AudioG7231 {
 public:
-    using kv::CKV_AudioG7231::Encode;
+    using kv::encoders::CKV_AudioG7231::Encode;
 };
 
 TEST_F(G7231Object, EncodeAlwaysPointsAtItsOwnBlock) {
@@ -271,7 +271,7 @@ TEST(G7231Codec, CodesWholeFramesAndLeavesTheInputAlone) {
     std::memcpy(samples.data(), pcm.data(), 960);
     const auto before = samples;
 
-    CG7231Codec codec;
+    kv::codecs::CG7231Codec codec;
     codec.initCodec();
     std::vector<BYTE> out(48, 0xEE);
     int count = -7;
@@ -307,7 +307,7 @@ TEST(G7231Codec, RefusesWhatIsNotWholeFrames) {
         {"null out", samples.data(), 480, nullptr, &count},
         {"null count", samples.data(), 480, out.data(), nullptr},
     };
-    CG7231Codec codec;
+    kv::codecs::CG7231Codec codec;
     codec.initCodec();
     for (const auto& c : cases) {
         EXPECT_EQ(codec.encodeG7231(c.pcm, c.bytes, c.out, c.count), -1) << c.name;
@@ -370,10 +370,10 @@ TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
         Outer outer;
         ComPtr<IKvAudioEncoder> encoder;
         if (std::string(way) == "alone") {
-            ASSERT_EQ(kv::com::createInstance<kv::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()),
+            ASSERT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()),
                       S_OK);
         } else if (std::string(way) == "aggregated") {
-            ASSERT_EQ(kv::com::createInstance<kv::CKV_AudioG7231>(&outer, IID_IUnknown,
+            ASSERT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(&outer, IID_IUnknown,
                                                                   reinterpret_cast<void**>(&outer.inner)),
                       S_OK);
             ASSERT_EQ(outer.QueryInterface(IID_IKvAudioEncoder, encoder.put_void()), S_OK);

@@ -47,18 +47,18 @@ std::vector<BYTE> expectedALaw(const std::vector<BYTE>& pcm) {
     std::vector<BYTE> out;
     for (std::size_t at = 0; at + 320 <= pcm.size(); at += 320)
         for (std::size_t i = 0; i < 320; i += 2)
-            out.push_back(CG711Codec::linearToALaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
+            out.push_back(kv::codecs::CG711Codec::linearToALaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
     return out;
 }
 std::vector<BYTE> expectedMuLaw(const std::vector<BYTE>& pcm) {
     std::vector<BYTE> out;
     for (std::size_t at = 0; at + 320 <= pcm.size(); at += 320)
         for (std::size_t i = 0; i < 320; i += 2)
-            out.push_back(CG711Codec::linearToMuLaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
+            out.push_back(kv::codecs::CG711Codec::linearToMuLaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
     return out;
 }
 std::vector<BYTE> expectedQuorvan(const std::vector<BYTE>& pcm) {
-    CG722Codec codec;
+    kv::codecs::CG722Codec codec;
     codec.initCodec(64000, 8000);
     std::vector<BYTE> out(pcm.size());
     std::vector<std::int16_t> samples(pcm.size() / 2);
@@ -80,9 +80,9 @@ struct EncoderClass {
 };
 
 const EncoderClass kClasses[] = {
-    {"G711A", kv::com::createInstance<kv::CKV_AudioG711A>, expectedALaw, 160},
-    {"G711U", kv::com::createInstance<kv::CKV_AudioG711U>, expectedMuLaw, 160},
-    {"Quorvan", kv::com::createInstance<kv::CKV_AudioQuorvan>, expectedQuorvan, 240},
+    {"G711A", kv::com::createInstance<kv::encoders::CKV_AudioG711A>, expectedALaw, 160},
+    {"G711U", kv::com::createInstance<kv::encoders::CKV_AudioG711U>, expectedMuLaw, 160},
+    {"Quorvan", kv::com::createInstance<kv::encoders::CKV_AudioQuorvan>, expectedQuorvan, 240},
 };
 
 class Streams : public ::testing::Test, public kvtest::ComponentsFixture {
@@ -152,8 +152,8 @@ TEST_F(Streams, G711CodesEverySampleValue) {
         feed(s.encoder.get(), all, 640);
         ASSERT_EQ(s.sink->bytes.size(), 65536u + 64u);
         for (int v = -32768; v <= 32767; ++v) {
-            const BYTE want = law == 0 ? CG711Codec::linearToALaw(static_cast<std::int16_t>(v))
-                                       : CG711Codec::linearToMuLaw(static_cast<std::int16_t>(v));
+            const BYTE want = law == 0 ? kv::codecs::CG711Codec::linearToALaw(static_cast<std::int16_t>(v))
+                                       : kv::codecs::CG711Codec::linearToMuLaw(static_cast<std::int16_t>(v));
             ASSERT_EQ(s.sink->bytes[static_cast<std::size_t>(v + 32768)], want) << kClasses[law].name << " " << v;
         }
     }
@@ -186,7 +186,7 @@ TEST_F(Streams, QuorvanStagingAndBytes) {
 // delivery (misaligned sample reads are what the sanitizer build catches).
 TEST_F(Streams, OddAddressedInputCodesTheSame) {
     const EncoderClass classes[] = {
-        kClasses[0], kClasses[1], kClasses[2], {"G7231", kv::com::createInstance<kv::CKV_AudioG7231>, nullptr, 24}};
+        kClasses[0], kClasses[1], kClasses[2], {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
     const auto pcm = speechLike(20000);
     std::vector<BYTE> shifted(pcm.size() + 1);
     std::copy(pcm.begin(), pcm.end(), shifted.begin() + 1);
@@ -215,10 +215,10 @@ TEST_F(Streams, InputPushedDuringADeliveryWaitsItsTurn) {
         const char* name;
         HRESULT (*create)(IUnknown*, REFIID, void**);
     } classes[] = {
-        {"G711A", kv::com::createInstance<kv::CKV_AudioG711A>},
-        {"G711U", kv::com::createInstance<kv::CKV_AudioG711U>},
-        {"G7231", kv::com::createInstance<kv::CKV_AudioG7231>},
-        {"Quorvan", kv::com::createInstance<kv::CKV_AudioQuorvan>},
+        {"G711A", kv::com::createInstance<kv::encoders::CKV_AudioG711A>},
+        {"G711U", kv::com::createInstance<kv::encoders::CKV_AudioG711U>},
+        {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>},
+        {"Quorvan", kv::com::createInstance<kv::encoders::CKV_AudioQuorvan>},
     };
     // Whole G.723.1 frames, so that calls, not pieces of calls, decide what it codes.
     constexpr std::size_t kCall = 480;

@@ -30,7 +30,7 @@ std::vector<std::int16_t> samplesOf(Input& in, std::size_t count) {
 }
 
 void fuzzG711(Input& in, bool aLaw) {
-    const CG711Codec codec;
+    const kv::codecs::CG711Codec codec;
     const std::int32_t byteCount = static_cast<std::int32_t>(in.u32());
     const std::vector<std::int16_t> pcm = samplesOf(in, std::min<std::size_t>(in.remaining() / 2, kMaxSamples));
     const auto call = [&](const std::int16_t* p, std::int32_t n, std::uint8_t* out, std::int32_t* count) {
@@ -54,7 +54,7 @@ void fuzzG711(Input& in, bool aLaw) {
     const std::int32_t n = static_cast<std::int32_t>(pcm.size());
     KV_FUZZ_CHECK(call(pcm.data(), 2 * n, out.data(), &count) == n && count == n);
     for (std::int32_t i = 0; i < n; ++i)
-        KV_FUZZ_CHECK(out[i] == (aLaw ? CG711Codec::linearToALaw(pcm[i]) : CG711Codec::linearToMuLaw(pcm[i])));
+        KV_FUZZ_CHECK(out[i] == (aLaw ? kv::codecs::CG711Codec::linearToALaw(pcm[i]) : kv::codecs::CG711Codec::linearToMuLaw(pcm[i])));
     KV_FUZZ_CHECK(out[n] == 0xEE);
 }
 
@@ -67,7 +67,7 @@ void fuzzG722(Input& in, std::uint8_t mode) {
     for (auto& c : cuts) c = in.u16();
     const std::vector<std::int16_t> pcm = samplesOf(in, std::min<std::size_t>(in.remaining() / 2, kMaxSamples));
 
-    CG722Codec whole;
+    kv::codecs::CG722Codec whole;
     whole.initCodec(bitRate, sampleRate);
     std::vector<std::uint8_t> expected;
     if (!pcm.empty()) {
@@ -79,7 +79,7 @@ void fuzzG722(Input& in, std::uint8_t mode) {
         expected.resize(static_cast<std::size_t>(r));
     }
 
-    CG722Codec pieces;
+    kv::codecs::CG722Codec pieces;
     pieces.initCodec(bitRate, sampleRate);
     std::vector<std::uint8_t> got;
     std::size_t at = 0;
@@ -106,7 +106,7 @@ void fuzzG722(Input& in, std::uint8_t mode) {
 
 WAVEFORMATEX formatOf(Input& in) {
     const std::uint8_t b = in.byte();
-    WAVEFORMATEX f = pcmWaveFormat(static_cast<WORD>(b & 3), in.u32() % 400000, b & 4 ? 8 : 16);
+    WAVEFORMATEX f = kv::codecs::pcmWaveFormat(static_cast<WORD>(b & 3), in.u32() % 400000, b & 4 ? 8 : 16);
     if (b & 8) f.wBitsPerSample = static_cast<WORD>(in.byte());   // odd widths
     if (b & 16) f.wFormatTag = static_cast<WORD>(in.u16());       // odd tags
     if (b & 32) f.nBlockAlign = static_cast<WORD>(in.u16());      // lying alignment
@@ -115,7 +115,7 @@ WAVEFORMATEX formatOf(Input& in) {
 
 std::vector<BYTE> convertOnce(const WAVEFORMATEX& from, const WAVEFORMATEX& to, const std::vector<BYTE>& src,
                               int* result) {
-    CPCMSampleConvert converter;
+    kv::codecs::CPCMSampleConvert converter;
     *result = converter.initConvert(&from, &to);
     if (*result != 0) return {};
     BYTE* out = nullptr;

@@ -321,10 +321,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setUp();
     Input in(data, size);
     switch (in.byte() % 4) {
-    case 0: fuzzClass<kv::CKV_AudioG711A>(in, 65536, false); break;
-    case 1: fuzzClass<kv::CKV_AudioG711U>(in, 65536, false); break;
-    case 2: fuzzClass<kv::CKV_AudioQuorvan>(in, 65536, false); break;
-    default: fuzzClass<kv::CKV_AudioG7231>(in, 2880, true); break;
+    case 0: fuzzClass<kv::encoders::CKV_AudioG711A>(in, 65536, false); break;
+    case 1: fuzzClass<kv::encoders::CKV_AudioG711U>(in, 65536, false); break;
+    case 2: fuzzClass<kv::encoders::CKV_AudioQuorvan>(in, 65536, false); break;
+    default: fuzzClass<kv::encoders::CKV_AudioG7231>(in, 2880, true); break;
     }
     return 0;
 }

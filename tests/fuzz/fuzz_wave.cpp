@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KV_FUZZ_CHECK(sameFormat(pcm.format, f) && pcm.bytes.size() == layout.dataBytes);
     KV_FUZZ_CHECK(std::equal(pcm.bytes.begin(), pcm.bytes.end(), data + layout.dataOffset));
 
-    const WAVEFORMATEX capture = pcmWaveFormat(1, 16000, 16);
-    CPCMSampleConvert converter;
+    const WAVEFORMATEX capture = kv::codecs::pcmWaveFormat(1, 16000, 16);
+    kv::codecs::CPCMSampleConvert converter;
     // Formats the converter cannot take are refused (E_KV_CONVERSION), not read.
     if (converter.initConvert(&f, &capture) != 0 || pcm.bytes.empty()) return 0;
     const std::uint64_t bound = kc::convertedBytes(f, capture, pcm.bytes.size());
