@@ -7,6 +7,16 @@ if(CMAKE_CROSSCOMPILING)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The win32 tests run under Wine in the prefix ./kv makes and names here;
+  # cmake/wine.env holds the rest of the Wine settings. Without it, the test
+  # runners take WINEPREFIX from the environment.
+  set(KV_WINEPREFIX "" CACHE PATH "Wine prefix the win32 tests run in (./kv passes build/wineprefix)")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run)
+  set(KV_WINEPREFIX_ARGS)  # for tests/dll/run_dll_tests.sh
+  if(KV_WINEPREFIX)
+    list(APPEND CMAKE_CROSSCOMPILING_EMULATOR --prefix ${KV_WINEPREFIX})
+    set(KV_WINEPREFIX_ARGS --prefix-source ${KV_WINEPREFIX})
+  endif()
 else()
   find_package(GTest REQUIRED)
 endif()

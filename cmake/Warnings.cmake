@@ -5,6 +5,9 @@ if(KV_WERROR)
 endif()
 if(KV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  # Debug keeps the assertions; -O1 runs the instrumented tests several times
+  # quicker than -O0 and still reports exact lines.
+  add_compile_options($<$<CONFIG:Debug>:-O1>)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(KV_TSAN)

@@ -32,15 +32,15 @@ for v in name results client dll kvlib data; do
     [ -n "${!v}" ] || { echo "missing --$v" >&2; exit 2; }
 done
 
-# The project's prefix, as cmake/wine-run picks it.
-source_prefix=${WINEPREFIX:-$prefix_source}
+# The project's prefix, as cmake/wine-run picks it: the one CMake was given,
+# else the environment's.
+source_prefix=${prefix_source:-${WINEPREFIX:-}}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dll-test.XXXXXX")
+set -a
+. "$(cd "$(dirname "$0")/../../cmake" && pwd)/wine.env"
+set +a
 export WINEPREFIX=$work/prefix
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=
 log=$work/wine.log
 
 cleanup() {
