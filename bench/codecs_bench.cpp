@@ -37,7 +37,8 @@ void G7231Coder(benchmark::State& state) {
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(G7231Coder);
 
@@ -52,7 +53,8 @@ void G711ALawBlock(benchmark::State& state) {
         benchmark::DoNotOptimize(out);
         at = (at + 160) % (pcm.size() - 160);
     }
-    state.counters["blocks/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["blocks/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(G711ALawBlock);
 
@@ -68,7 +70,8 @@ void G722QuorvanBlock(benchmark::State& state) {
         benchmark::DoNotOptimize(out);
         at = (at + 240) % (pcm.size() - 240);
     }
-    state.counters["blocks/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["blocks/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(G722QuorvanBlock);
 

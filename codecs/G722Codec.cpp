@@ -8,12 +8,10 @@ namespace {
 
 // Low-band output code by quantizer interval (1..30), for a negative and a
 // positive difference; entries 0 and 31 are never indexed.
-constexpr int16_t kLowCodeNeg[32] = {
-    0,  63, 62, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19,
-    18, 17, 16, 15, 14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  0};
-constexpr int16_t kLowCodePos[32] = {
-    0,  61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47,
-    46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 0};
+constexpr int16_t kLowCodeNeg[32] = {0,  63, 62, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19,
+                                     18, 17, 16, 15, 14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  0};
+constexpr int16_t kLowCodePos[32] = {0,  61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47,
+                                     46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 0};
 // Four high bits of the low-band code -> three-bit magnitude.
 constexpr int16_t kLowMagIndex[16] = {0, 7, 6, 5, 4, 3, 2, 1, 7, 6, 5, 4, 3, 2, 1, 0};
 
@@ -25,20 +23,13 @@ constexpr int16_t kHighInvQuant[4] = {-7408, -1616, 7408, 1616};
 constexpr int16_t kHighMagIndex[4] = {2, 1, 2, 1};
 constexpr int16_t kHighLogScale[3] = {0, -214, 798};
 
-constexpr int32_t clamp16(int32_t x)
-{
-    return x > 32767 ? 32767 : (x < -32768 ? -32768 : x);
-}
+constexpr int32_t clamp16(int32_t x) { return x > 32767 ? 32767 : (x < -32768 ? -32768 : x); }
 
-constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi)
-{
-    return x > hi ? hi : (x < lo ? lo : x);
-}
+constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi) { return x > hi ? hi : (x < lo ? lo : x); }
 
 // Quantizer scale factor from the log scale factor; the bands differ only in
 // the base shift (8 low, 10 high).
-int32_t scaleFromLog(int32_t nb, int baseShift)
-{
+int32_t scaleFromLog(int32_t nb, int baseShift) {
     const int32_t k = nb >> 11;
     int32_t w = kInvLog[(nb >> 6) & 31];
     w = baseShift - k >= 0 ? w >> (baseShift - k) : w << (k - baseShift);
@@ -46,10 +37,8 @@ int32_t scaleFromLog(int32_t nb, int baseShift)
 }
 
 // One 16 kHz input pair through the transmit QMF.
-void splitBands(G722EncoderState& st, int32_t x0, int32_t x1, int32_t& xlow, int32_t& xhigh)
-{
-    for (int i = 0; i < 22; ++i)
-        st.qmfHistory[i] = st.qmfHistory[i + 2];
+void splitBands(G722EncoderState& st, int32_t x0, int32_t x1, int32_t& xlow, int32_t& xhigh) {
+    for (int i = 0; i < 22; ++i) st.qmfHistory[i] = st.qmfHistory[i + 2];
     st.qmfHistory[22] = x0;
     st.qmfHistory[23] = x1;
     int32_t sumOdd = 0;
@@ -63,54 +52,44 @@ void splitBands(G722EncoderState& st, int32_t x0, int32_t x1, int32_t& xlow, int
 }
 
 // Appends one code word; returns the bytes written (0 or 1).
-int32_t putCode(G722EncoderState& st, uint8_t* out, int32_t code)
-{
+int32_t putCode(G722EncoderState& st, uint8_t* out, int32_t code) {
     if (!st.packed) {
         *out = static_cast<uint8_t>(code);
         return 1;
     }
     st.outBuffer |= static_cast<uint32_t>(code) << st.outBits;
     st.outBits += st.bitsPerSample;
-    if (st.outBits < 8)
-        return 0;
+    if (st.outBits < 8) return 0;
     *out = static_cast<uint8_t>(st.outBuffer & 0xFF);
     st.outBits -= 8;
     st.outBuffer >>= 8;
     return 1;
 }
 
-} // namespace
+}  // namespace
 
-void CG722Codec::initCodec(int32_t bitRate, int32_t sampleRate)
-{
+void CG722Codec::initCodec(int32_t bitRate, int32_t sampleRate) {
     int32_t options = G722_OPT_PACK;
-    if (sampleRate == 8000)
-        options |= G722_OPT_8K_INPUT;
+    if (sampleRate == 8000) options |= G722_OPT_8K_INPUT;
     resetState(m_state, bitRate, options);
     m_initialised = true;
 }
 
-int32_t CG722Codec::encodeG722(const int16_t* pcm, int32_t byteCount, uint8_t* out,
-                               int32_t* outCount)
-{
-    if (outCount == nullptr)
-        return -1;
+int32_t CG722Codec::encodeG722(const int16_t* pcm, int32_t byteCount, uint8_t* out, int32_t* outCount) {
+    if (outCount == nullptr) return -1;
     *outCount = -1;
-    if (pcm == nullptr || out == nullptr || byteCount <= 0 || !m_initialised)
-        return -1;
+    if (pcm == nullptr || out == nullptr || byteCount <= 0 || !m_initialised) return -1;
     const int32_t n = encodeSamples(m_state, out, pcm, byteCount / 2);
     *outCount = n;
     return n;
 }
 
-bool CG722Codec::closeCodec()
-{
+bool CG722Codec::closeCodec() {
     m_initialised = false;
     return true;
 }
 
-void CG722Codec::resetState(G722EncoderState& st, int32_t bitRate, int32_t options)
-{
+void CG722Codec::resetState(G722EncoderState& st, int32_t bitRate, int32_t options) {
     st = G722EncoderState{};
     st.bitsPerSample = bitRate == 48000 ? 6 : (bitRate == 56000 ? 7 : 8);
     st.eightK = (options & G722_OPT_8K_INPUT) != 0 ? 1 : 0;
@@ -119,9 +98,7 @@ void CG722Codec::resetState(G722EncoderState& st, int32_t bitRate, int32_t optio
     st.band[1].det = 8;
 }
 
-int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int16_t* pcm,
-                                  int32_t sampleCount)
-{
+int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int16_t* pcm, int32_t sampleCount) {
     int32_t j = 0;
     int32_t n = 0;
     while (j < sampleCount) {
@@ -148,8 +125,7 @@ int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int1
         const int32_t el = clamp16(xlow - lo.s);
         int32_t wd = el >= 0 ? el : -(el + 1);
         int i = 1;
-        while (i < 30 && wd >= (kLowDecision[i] * lo.det) >> 12)
-            ++i;
+        while (i < 30 && wd >= (kLowDecision[i] * lo.det) >> 12) ++i;
         const int32_t ilow = el < 0 ? kLowCodeNeg[i] : kLowCodePos[i];
 
         // INVQAL on the four high bits, with the scale factor of this sample.
@@ -183,8 +159,7 @@ int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int1
     return n;
 }
 
-void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq)
-{
+void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq) {
     G722BandState& b = st.band[band];
 
     // RECONS, PARREC.
@@ -193,12 +168,10 @@ void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq)
     b.p[0] = clamp16(b.sz + dq);
 
     // UPPOL2.
-    for (int i = 0; i < 3; ++i)
-        b.sg[i] = b.p[i] >> 15;
+    for (int i = 0; i < 3; ++i) b.sg[i] = b.p[i] >> 15;
     const int32_t w1 = clamp16(b.a[1] * 4);
     int32_t w2 = b.sg[0] == b.sg[1] ? -w1 : w1;
-    if (w2 > 32767)
-        w2 = 32767;
+    if (w2 > 32767) w2 = 32767;
     const int32_t w3 = (w2 >> 7) + (b.sg[0] == b.sg[2] ? 128 : -128) + ((b.a[2] * 32512) >> 15);
     b.ap[2] = limit(w3, -12288, 12288);
 
@@ -233,8 +206,7 @@ void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq)
 
     // FILTEZ: the sum is left unlimited until the end.
     int32_t sum = 0;
-    for (int i = 6; i >= 1; --i)
-        sum += (b.b[i] * clamp16(2 * b.d[i])) >> 15;
+    for (int i = 6; i >= 1; --i) sum += (b.b[i] * clamp16(2 * b.d[i])) >> 15;
     b.sz = clamp16(sum);
 
     // PREDIC.

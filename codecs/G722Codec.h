@@ -5,11 +5,10 @@
 namespace kv::codecs {
 
 // Options of CG722Codec::resetState.
-inline constexpr int G722_OPT_8K_INPUT = 1; // every sample goes straight into the low band
-inline constexpr int G722_OPT_PACK = 2;     // pack 6/7-bit code words into bytes
+inline constexpr int G722_OPT_8K_INPUT = 1;  // every sample goes straight into the low band
+inline constexpr int G722_OPT_PACK = 2;      // pack 6/7-bit code words into bytes
 
-struct G722BandState
-{
+struct G722BandState {
     int32_t s;      // predicted signal
     int32_t sp;     // pole section output
     int32_t sz;     // zero section output
@@ -25,14 +24,13 @@ struct G722BandState
     int32_t det;    // quantizer scale factor
 };
 
-struct G722EncoderState
-{
+struct G722EncoderState {
     int32_t packed;
     int32_t eightK;
-    int32_t bitsPerSample; // 6, 7 or 8
+    int32_t bitsPerSample;  // 6, 7 or 8
     int32_t qmfHistory[24];
-    G722BandState band[2]; // 0 low, 1 high
-    uint32_t outBuffer;    // packed bits not yet written, LSB first
+    G722BandState band[2];  // 0 low, 1 high
+    uint32_t outBuffer;     // packed bits not yet written, LSB first
     int32_t outBits;
     // 16 kHz mode takes samples in pairs; a call ending on an unpaired sample
     // leaves it here for the next call, so splitting a stream anywhere gives
@@ -43,8 +41,7 @@ struct G722EncoderState
 
 // Encoding half of a G.722 sub-band ADPCM codec: 64/56/48 kbit/s, 16 kHz input
 // (QMF band split) or 8 kHz input (low band only), optional bit packing.
-class CG722Codec
-{
+class CG722Codec {
 public:
     CG722Codec() = default;
     virtual ~CG722Codec() = default;
@@ -67,8 +64,7 @@ public:
     static void resetState(G722EncoderState& state, int32_t bitRate, int32_t options);
     // No argument checks: pcm holds sampleCount >= 0 samples, out has room for
     // sampleCount bytes. Returns the bytes written.
-    static int32_t encodeSamples(G722EncoderState& state, uint8_t* out, const int16_t* pcm,
-                                 int32_t sampleCount);
+    static int32_t encodeSamples(G722EncoderState& state, uint8_t* out, const int16_t* pcm, int32_t sampleCount);
 
 private:
     // G.722 block 4 (predictor adaptation) for one band.

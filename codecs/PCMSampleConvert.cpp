@@ -46,8 +46,7 @@ int CPCMSampleConvert::initConvert(const WAVEFORMATEX* src, const WAVEFORMATEX* 
 
 // Lets go of the previous conversion's header and destination buffer.
 void CPCMSampleConvert::releaseHeader() {
-    if (m_header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)
-        acmStreamUnprepareHeader(m_hStream, &m_header, 0);
+    if (m_header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) acmStreamUnprepareHeader(m_hStream, &m_header, 0);
     delete[] m_header.pbDst;
     std::memset(&m_header, 0, sizeof m_header);
 }

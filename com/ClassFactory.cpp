@@ -33,8 +33,10 @@ HRESULT CachedClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** 
 }
 
 HRESULT CachedClassFactory::LockServer(BOOL lock) {
-    if (lock) module().lock();
-    else module().unlock();
+    if (lock)
+        module().lock();
+    else
+        module().unlock();
     return S_OK;
 }
 

@@ -109,10 +109,12 @@ protected:
             ComPtr<ITypeInfo> info;
             hr = library->GetTypeInfoOfGuid(iidOf<I>(), info.put());
             if (FAILED(hr)) return hr;
-            module().addCleanup([](void*) {
-                cached->Release();
-                cached = nullptr;
-            }, nullptr);
+            module().addCleanup(
+                [](void*) {
+                    cached->Release();
+                    cached = nullptr;
+                },
+                nullptr);
             cached = info.detach();
         }
         *out = cached;

@@ -2,9 +2,7 @@
 
 namespace kv::com {
 
-Module::Module() {
-    m_initialised = InitializeCriticalSectionAndSpinCount(&m_section, 0) != FALSE;
-}
+Module::Module() { m_initialised = InitializeCriticalSectionAndSpinCount(&m_section, 0) != FALSE; }
 
 Module::~Module() {
     for (auto it = m_cleanups.rbegin(); it != m_cleanups.rend(); ++it) it->fn(it->arg);

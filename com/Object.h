@@ -130,12 +130,16 @@ public:
         return S_OK;
     }
     ULONG internalAddRef() {
-        if constexpr (kInterlocked) return static_cast<ULONG>(InterlockedIncrement(&m_count));
-        else return static_cast<ULONG>(++m_count);
+        if constexpr (kInterlocked)
+            return static_cast<ULONG>(InterlockedIncrement(&m_count));
+        else
+            return static_cast<ULONG>(++m_count);
     }
     ULONG internalRelease() {
-        if constexpr (kInterlocked) return static_cast<ULONG>(InterlockedDecrement(&m_count));
-        else return static_cast<ULONG>(--m_count);
+        if constexpr (kInterlocked)
+            return static_cast<ULONG>(InterlockedDecrement(&m_count));
+        else
+            return static_cast<ULONG>(--m_count);
     }
 
     // The object as IUnknown: its first interface.

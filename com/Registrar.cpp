@@ -10,13 +10,20 @@ namespace {
 
 const OLECHAR* resolve(Text t, const Replacements& r) {
     switch (t.var) {
-        case Var::None: return t.literal;
-        case Var::Module: return r.module;
-        case Var::AppId: return r.appId;
-        case Var::Description: return r.description;
-        case Var::ProgId: return r.progId;
-        case Var::VersionIndependentProgId: return r.versionIndependentProgId;
-        case Var::Clsid: return r.clsid;
+        case Var::None:
+            return t.literal;
+        case Var::Module:
+            return r.module;
+        case Var::AppId:
+            return r.appId;
+        case Var::Description:
+            return r.description;
+        case Var::ProgId:
+            return r.progId;
+        case Var::VersionIndependentProgId:
+            return r.versionIndependentProgId;
+        case Var::Clsid:
+            return r.clsid;
     }
     return nullptr;
 }

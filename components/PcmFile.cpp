@@ -57,13 +57,13 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
     if (tag == kFormatExtensible) {
         // cbSize, valid bits, channel mask, then the sub-format GUID.
         if (size < 40 || le16(body + 16) < 22)
-            return refuse(layout, E_KV_NOT_WAVE,
-                          "fmt chunk too short for WAVE_FORMAT_EXTENSIBLE (" + std::to_string(size) +
-                              " bytes, need 40)");
+            return refuse(
+                layout, E_KV_NOT_WAVE,
+                "fmt chunk too short for WAVE_FORMAT_EXTENSIBLE (" + std::to_string(size) + " bytes, need 40)");
         if (std::memcmp(body + 24, kSubtypePcm, sizeof kSubtypePcm) != 0)
-            return refuse(layout, E_KV_NOT_PCM,
-                          "samples are not PCM (WAVE_FORMAT_EXTENSIBLE, sub-format " + hex(le32(body + 24), 8) +
-                              "...)");
+            return refuse(
+                layout, E_KV_NOT_PCM,
+                "samples are not PCM (WAVE_FORMAT_EXTENSIBLE, sub-format " + hex(le32(body + 24), 8) + "...)");
     } else if (tag != kFormatPcm) {
         return refuse(layout, E_KV_NOT_PCM, "samples are not PCM (format tag " + hex(tag, 4) + ")");
     }
@@ -74,8 +74,7 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
     if (channels != 1 && channels != 2)
         return refuse(layout, E_KV_UNSUPPORTED, std::to_string(channels) + " channels (only 1 or 2 are supported)");
     if (bits != 8 && bits != 16)
-        return refuse(layout, E_KV_UNSUPPORTED,
-                      std::to_string(bits) + " bits per sample (only 8 or 16 are supported)");
+        return refuse(layout, E_KV_UNSUPPORTED, std::to_string(bits) + " bits per sample (only 8 or 16 are supported)");
     if (rate < kMinFileRate || rate > kMaxFileRate)
         return refuse(layout, E_KV_UNSUPPORTED,
                       "sample rate " + std::to_string(rate) + " Hz (only " + std::to_string(kMinFileRate) + " to " +
@@ -241,8 +240,7 @@ std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, s
     constexpr std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
     const std::uint64_t whole = frames / from.nSamplesPerSec, part = frames % from.nSamplesPerSec;
     if (to.nSamplesPerSec != 0 && whole > kAll / to.nSamplesPerSec / (toFrame + 1)) return kAll;
-    const std::uint64_t outFrames =
-        whole * to.nSamplesPerSec + part * to.nSamplesPerSec / from.nSamplesPerSec + 1;
+    const std::uint64_t outFrames = whole * to.nSamplesPerSec + part * to.nSamplesPerSec / from.nSamplesPerSec + 1;
     return outFrames * toFrame;
 }
 

@@ -14,9 +14,8 @@ namespace kv::encoders {
 
 class EncoderDispatch : public com::DispatchImpl<IKvAudioEncoder, LIBID_KvLib, 1, 0> {
 public:
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                     UINT* puArgErr) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
 private:
     // S_FALSE when the call is not one this door decides: it then goes

@@ -40,8 +40,7 @@ HRESULT EncoderDispatch::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WOR
             const HRESULT decided = invokeOnAudioData(*pDispParams, pVarResult, puArgErr);
             if (decided != S_FALSE) return decided;
         }
-        return DispatchImpl::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                                    puArgErr);
+        return DispatchImpl::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     });
 }
 

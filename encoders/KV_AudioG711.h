@@ -18,7 +18,8 @@ struct G711Blocks {
 };
 
 template <class Derived, class ClassInterface,
-          std::int32_t (codecs::CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*) const>
+          std::int32_t (codecs::CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*)
+              const>
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
     void encodeBlock(const std::int16_t* pcm, BYTE* code) {

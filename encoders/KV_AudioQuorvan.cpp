@@ -2,9 +2,7 @@
 
 namespace kv::encoders {
 
-CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(kRegistryName) {
-    m_codec.initCodec(64000, 8000);
-}
+CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(kRegistryName) { m_codec.initCodec(64000, 8000); }
 
 void CKV_AudioQuorvan::releaseCodec() { m_codec.closeCodec(); }
 

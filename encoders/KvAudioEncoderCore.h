@@ -35,8 +35,8 @@ namespace kv::encoders {
 
 template <class Derived, class ClassInterface, class Blocks>
 class CKvAudioEncoderCore
-    : public com::implements<Derived, com::DispatchImpl<ClassInterface, LIBID_KvAudioEncoderLib, 1, 0>,
-                             EncoderDispatch, com::alias<IDispatch, IKvAudioEncoder>> {
+    : public com::implements<Derived, com::DispatchImpl<ClassInterface, LIBID_KvAudioEncoderLib, 1, 0>, EncoderDispatch,
+                             com::alias<IDispatch, IKvAudioEncoder>> {
 public:
     using DefaultInterface = ClassInterface;
 
@@ -311,7 +311,7 @@ private:
     com::ComPtr<IKvAudioRecorder> m_pRecorder;
     codecs::CPCMSampleConvert m_converter;
 
-    std::vector<IKvAudioSink*> m_snapshot;    // room for one delivery's walk
+    std::vector<IKvAudioSink*> m_snapshot;  // room for one delivery's walk
     bool m_delivering = false;
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
 

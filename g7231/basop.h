@@ -103,13 +103,9 @@ inline Word16 shr(Word16 a, Word16 b) {
     return static_cast<Word16>(a >> b);  // arithmetic: rounds toward -infinity
 }
 
-inline Word16 mult(Word16 a, Word16 b) {
-    return detail::sature((static_cast<Word32>(a) * b) >> 15);
-}
+inline Word16 mult(Word16 a, Word16 b) { return detail::sature((static_cast<Word32>(a) * b) >> 15); }
 
-inline Word16 mult_r(Word16 a, Word16 b) {
-    return detail::sature((static_cast<Word32>(a) * b + 0x4000) >> 15);
-}
+inline Word16 mult_r(Word16 a, Word16 b) { return detail::sature((static_cast<Word32>(a) * b + 0x4000) >> 15); }
 
 inline Word32 L_mult(Word16 a, Word16 b) {
     const Word32 p = static_cast<Word32>(a) * b;

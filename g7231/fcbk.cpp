@@ -4,8 +4,7 @@
 
 namespace kv::g7231 {
 
-void Find_Fcbk(Word16* Dpnt, Word16* ImpResp, LINEDEF* Line, Word16 Sfc)
-{
+void Find_Fcbk(Word16* Dpnt, Word16* ImpResp, LINEDEF* Line, Word16 Sfc) {
     BESTDEF Best{};
     Best.MaxErr = static_cast<Word32>(0xc0000000u);
 
@@ -13,38 +12,29 @@ void Find_Fcbk(Word16* Dpnt, Word16* ImpResp, LINEDEF* Line, Word16 Sfc)
     const Word16 Olp = Line->Olp[Sfc >> 1];
 
     Find_Best(&Best, Dpnt, ImpResp, Srate, SubFrLen);
-    if (Olp < SubFrLen - 2)
-        Find_Best(&Best, Dpnt, ImpResp, Srate, Olp);
+    if (Olp < SubFrLen - 2) Find_Best(&Best, Dpnt, ImpResp, Srate, Olp);
 
-    for (int i = 0; i < SubFrLen; i++)
-        Dpnt[i] = 0;
-    for (int i = 0; i < Srate; i++)
-        Dpnt[Best.Ploc[i]] = Best.Pamp[i];
+    for (int i = 0; i < SubFrLen; i++) Dpnt[i] = 0;
+    for (int i = 0; i < Srate; i++) Dpnt[Best.Ploc[i]] = Best.Pamp[i];
 
     Fcbk_Pack(Dpnt, &Line->Sfs[Sfc], &Best, Srate);
 
-    if (Best.UseTrn == 1)
-        Gen_Trn(Dpnt, Dpnt, Olp);
+    if (Best.UseTrn == 1) Gen_Trn(Dpnt, Dpnt, Olp);
 }
 
-void Gen_Trn(Word16* Dst, Word16* Src, Word16 Olp)
-{
+void Gen_Trn(Word16* Dst, Word16* Src, Word16 Olp) {
     Word16 Tmp[SubFrLen];
-    for (int i = 0; i < SubFrLen; i++)
-        Tmp[i] = Src[i];
-    for (int i = 0; i < SubFrLen; i++)
-        Dst[i] = Tmp[i];
+    for (int i = 0; i < SubFrLen; i++) Tmp[i] = Src[i];
+    for (int i = 0; i < SubFrLen; i++) Dst[i] = Tmp[i];
 
     Word16 t = Olp;
     while (t < SubFrLen) {
-        for (int i = t; i < SubFrLen; i++)
-            Dst[i] = add(Dst[i], Tmp[i - t]);
+        for (int i = t; i < SubFrLen; i++) Dst[i] = add(Dst[i], Tmp[i - t]);
         t = add(t, Olp);
     }
 }
 
-void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp)
-{
+void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp) {
     Word16 Imr[SubFrLen];
     Word16 OccPos[SubFrLen];
     Word16 ImrCorr[SubFrLen];
@@ -59,22 +49,18 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
         Gen_Trn(Imr, ImpResp, Olp);
     } else {
         UseTrn = 0;
-        for (int i = 0; i < SubFrLen; i++)
-            Imr[i] = ImpResp[i];
+        for (int i = 0; i < SubFrLen; i++) Imr[i] = ImpResp[i];
     }
 
     // Autocorrelation of the halved response, normalised on its energy.
-    for (int i = 0; i < SubFrLen; i++)
-        OccPos[i] = shr(Imr[i], 1);
+    for (int i = 0; i < SubFrLen; i++) OccPos[i] = shr(Imr[i], 1);
     Word32 Acc0 = 0;
-    for (int i = 0; i < SubFrLen; i++)
-        Acc0 = L_mac(Acc0, OccPos[i], OccPos[i]);
+    for (int i = 0; i < SubFrLen; i++) Acc0 = L_mac(Acc0, OccPos[i], OccPos[i]);
     Word16 Exp = norm_l(Acc0);
     ImrCorr[0] = round(L_shl(Acc0, Exp));
     for (int i = 1; i < SubFrLen; i++) {
         Acc0 = 0;
-        for (int j = i; j < SubFrLen; j++)
-            Acc0 = L_mac(Acc0, OccPos[j], OccPos[j - i]);
+        for (int j = i; j < SubFrLen; j++) Acc0 = L_mac(Acc0, OccPos[j], OccPos[j - i]);
         ImrCorr[i] = round(L_shl(Acc0, Exp));
     }
 
@@ -82,8 +68,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     Exp = sub(Exp, 4);
     for (int i = 0; i < SubFrLen; i++) {
         Acc0 = 0;
-        for (int j = i; j < SubFrLen; j++)
-            Acc0 = L_mac(Acc0, Tv[j], Imr[j - i]);
+        for (int j = i; j < SubFrLen; j++) Acc0 = L_mac(Acc0, Tv[j], Imr[j - i]);
         ErrBlk[i] = L_shl(Acc0, Exp);
     }
 
@@ -116,10 +101,8 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
         for (int s = 1; s <= 2 * MlqSteps; s++) {
             const Word16 MampId = static_cast<Word16>(MaxAmpId - MlqSteps + s);
 
-            for (int i = 0; i < SubFrLen; i++)
-                WrkBlk[i] = ErrBlk[i];
-            for (int i = k; i < SubFrLen; i += Sgrid)
-                OccPos[i] = 0;
+            for (int i = 0; i < SubFrLen; i++) WrkBlk[i] = ErrBlk[i];
+            for (int i = k; i < SubFrLen; i += Sgrid) OccPos[i] = 0;
 
             const Word16 MaxAmp = FcbkGainTable[MampId];
 
@@ -129,8 +112,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             for (int j = 1; j < Np; j++) {
                 Word32 Best1 = static_cast<Word32>(0xc0000000u);
                 for (int l = k; l < SubFrLen; l += Sgrid) {
-                    if (OccPos[l] != 0)
-                        continue;
+                    if (OccPos[l] != 0) continue;
                     // Remove the previous pulse's contribution, then pick the
                     // largest remaining residual; the first of equal values wins.
                     Word32 w = L_msu(WrkBlk[l], Pamp[j - 1], ImrCorr[abs_s(sub(static_cast<Word16>(l), Ploc[j - 1]))]);
@@ -146,14 +128,11 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             }
 
             // Filter the candidate pulses through Imr, in place from the end.
-            for (int i = 0; i < SubFrLen; i++)
-                OccPos[i] = 0;
-            for (int j = 0; j < Np; j++)
-                OccPos[Ploc[j]] = Pamp[j];
+            for (int i = 0; i < SubFrLen; i++) OccPos[i] = 0;
+            for (int j = 0; j < Np; j++) OccPos[Ploc[j]] = Pamp[j];
             for (int l = SubFrLen - 1; l >= 0; l--) {
                 Acc0 = 0;
-                for (int j = 0; j <= l; j++)
-                    Acc0 = L_mac(Acc0, OccPos[j], Imr[l - j]);
+                for (int j = 0; j <= l; j++) Acc0 = L_mac(Acc0, OccPos[j], Imr[l - j]);
                 OccPos[l] = extract_h(L_shl(Acc0, 2));
             }
 
@@ -178,8 +157,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     }
 }
 
-void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np)
-{
+void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np) {
     int j = MaxPulseNum - Np;
 
     Sfs->Pamp = 0;
@@ -190,11 +168,9 @@ void Fcbk_Pack(Word16* Dpnt, SFSDEF* Sfs, BESTDEF* Best, Word16 Np)
             Sfs->Ppos = L_add(Sfs->Ppos, CombinatorialTable[j][i]);
         } else {
             Sfs->Pamp = shl(Sfs->Pamp, 1);
-            if (v < 0)
-                Sfs->Pamp = add(Sfs->Pamp, 1);
+            if (v < 0) Sfs->Pamp = add(Sfs->Pamp, 1);
             j++;
-            if (j == MaxPulseNum)
-                break;
+            if (j == MaxPulseNum) break;
         }
     }
 

@@ -9,8 +9,7 @@ namespace {
 constexpr int PrevDatLen = LpcFrame - SubFrLen;  // 120
 
 // Powers of two for Vec_Norm; the last one is cut to fit 16 bits.
-constexpr Word16 ShiftTable[16] = {1,   2,   4,    8,    16,   32,   64,    128,
-                                   256, 512, 1024, 2048, 4096, 8192, 16384, 32767};
+constexpr Word16 ShiftTable[16] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32767};
 
 }  // namespace
 

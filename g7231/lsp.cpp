@@ -15,17 +15,19 @@ constexpr int MaxStabPasses = 10;
 // Codebook row n of band k (rows of 3, 3 and 4 values).
 const Word16* BandQntRow(int k, int n) {
     switch (k) {
-        case 0: return Band0Tb8[n];
-        case 1: return Band1Tb8[n];
-        default: return Band2Tb8[n];
+        case 0:
+            return Band0Tb8[n];
+        case 1:
+            return Band1Tb8[n];
+        default:
+            return Band2Tb8[n];
     }
 }
 
 // Sum (k = 0) or difference (k = 1) polynomial evaluated at grid point i.
 Word32 EvalPoly(const Word16* Spq, int k, int i) {
     Word32 Acc = 0;
-    for (int j = 0; j <= LpcOrder / 2; j++)
-        Acc = L_mac(Acc, Spq[LpcOrder - 2 * j + k], CosineTable[(i * j) % 512]);
+    for (int j = 0; j <= LpcOrder / 2; j++) Acc = L_mac(Acc, Spq[LpcOrder - 2 * j + k], CosineTable[(i * j) % 512]);
     return Acc;
 }
 

@@ -45,8 +45,8 @@ void Line_Pack(const LINEDEF* Line, uint8_t* Vout, [[maybe_unused]] Word16 Ftyp)
     w.put(0, 1);  // reserved
 
     // High parts of the four position codes in one mixed-radix number.
-    const Word32 PosHi = ((Sfs[0].Ppos >> 16) * 9 + (Sfs[1].Ppos >> 14)) * 90 + (Sfs[2].Ppos >> 16) * 9 +
-                         (Sfs[3].Ppos >> 14);
+    const Word32 PosHi =
+        ((Sfs[0].Ppos >> 16) * 9 + (Sfs[1].Ppos >> 14)) * 90 + (Sfs[2].Ppos >> 16) * 9 + (Sfs[3].Ppos >> 14);
     w.put(PosHi, 13);
 
     w.put(Sfs[0].Ppos & 0xFFFF, 16);

@@ -2,15 +2,13 @@
 
 namespace kv::g7231 {
 
-Word16 Estim_Pitch(Word16* Dpnt, Word16 Start)
-{
+Word16 Estim_Pitch(Word16* Dpnt, Word16 Start) {
     // The energy window starts one sample late: the first slide below moves
     // it onto the shortest lag.
     Word16 Pr = static_cast<Word16>(Start - (PitchMin - 1));
 
     Word32 Acc1 = 0;
-    for (int j = 0; j < 2 * SubFrLen; j++)
-        Acc1 = L_mac(Acc1, Dpnt[Pr + j], Dpnt[Pr + j]);
+    for (int j = 0; j < 2 * SubFrLen; j++) Acc1 = L_mac(Acc1, Dpnt[Pr + j], Dpnt[Pr + j]);
 
     Word16 Indx = PitchMin;
     Word16 Mxp = 30;
@@ -24,11 +22,9 @@ Word16 Estim_Pitch(Word16* Dpnt, Word16 Start)
         Acc1 = L_mac(Acc1, Dpnt[Pr], Dpnt[Pr]);
 
         Word32 Acc0 = 0;
-        for (int j = 0; j < 2 * SubFrLen; j++)
-            Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Pr + j]);
+        for (int j = 0; j < 2 * SubFrLen; j++) Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Pr + j]);
 
-        if (Acc0 <= 0)
-            continue;
+        if (Acc0 <= 0) continue;
 
         // Squared correlation as mantissa Ccr and exponent Exp.
         Word16 Exp = norm_l(Acc0);
@@ -51,8 +47,7 @@ Word16 Estim_Pitch(Word16* Dpnt, Word16 Start)
             Ccr = shr(Ccr, 1);
         }
 
-        if (Exp > Mxp)
-            continue;
+        if (Exp > Mxp) continue;
 
         bool accept;
         if (Exp + 1 < Mxp) {
@@ -87,15 +82,13 @@ Word16 Estim_Pitch(Word16* Dpnt, Word16 Start)
     return Indx;
 }
 
-PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp)
-{
+PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
     Word32 Lcr[15];
     Word16 Scr[15];
     PWDEF Pw;
 
     Word32 Acc0 = 0;
-    for (int j = 0; j < SubFrLen; j++)
-        Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Start + j]);
+    for (int j = 0; j < SubFrLen; j++) Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Start + j]);
     Lcr[0] = Acc0;
 
     for (int i = 0; i <= 2 * PwRange; i++) {
@@ -113,12 +106,10 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp)
     Word32 Mx = 0;
     for (int k = 0; k < 15; k++) {
         Word32 a = L_abs(Lcr[k]);
-        if (a > Mx)
-            Mx = a;
+        if (a > Mx) Mx = a;
     }
     Word16 Exp = norm_l(Mx);
-    for (int k = 0; k < 15; k++)
-        Scr[k] = round(L_shl(Lcr[k], Exp));
+    for (int k = 0; k < 15; k++) Scr[k] = round(L_shl(Lcr[k], Exp));
 
     Pw.Indx = -1;
     Pw.Gain = 0;
@@ -129,8 +120,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp)
     for (int i = 0; i <= 2 * PwRange; i++) {
         Word16 Enr = Scr[2 * i + 1];
         Word16 Ccr = Scr[2 * i + 2];
-        if (Ccr <= 0)
-            continue;
+        if (Ccr <= 0) continue;
         Word16 e = mult_r(Ccr, Ccr);
         Acc0 = L_mult(e, Mnr);
         Acc0 = L_msu(Acc0, Enr, Mcr);
@@ -161,8 +151,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp)
     return Pw;
 }
 
-void Filt_Pw(Word16* DataBuff, Word16* Dpnt, Word16 Start, PWDEF Pw)
-{
+void Filt_Pw(Word16* DataBuff, Word16* Dpnt, Word16 Start, PWDEF Pw) {
     for (int i = 0; i < SubFrLen; i++) {
         Word32 Acc0 = L_deposit_h(Dpnt[PitchMax + Start + i]);
         Acc0 = L_msu(Acc0, Pw.Gain, Dpnt[PitchMax + Start - Pw.Indx + i]);

@@ -9,29 +9,24 @@ constexpr Word32 ThreshErr = 0x40000000;
 constexpr Word16 InvSubFrLen2 = 1092;  // 1/30 in Q15: lag to 30-sample zone index
 }  // namespace
 
-Word16 Test_Err(CodStat& cs, Word16 Lag1, Word16 Lag2)
-{
+Word16 Test_Err(CodStat& cs, Word16 Lag1, Word16 Lag2) {
     Word16 zone2 = mult(static_cast<Word16>(Lag2 + 2), InvSubFrLen2);
 
     Word16 i1 = static_cast<Word16>(Lag1 - SubFrLen - 1);
-    if (i1 <= 0)
-        i1 = 1;
+    if (i1 <= 0) i1 = 1;
     Word16 zone1 = mult(i1, InvSubFrLen2);
 
     Word32 Err_max = -1;
     for (int i = zone2; i >= zone1; i--) {
-        if (L_sub(cs.Err[i], Err_max) > 0)
-            Err_max = cs.Err[i];
+        if (L_sub(cs.Err[i], Err_max) > 0) Err_max = cs.Err[i];
     }
 
     Word32 Acc = L_sub(Err_max, ThreshErr);
-    if (Acc > 0 || cs.SinDet < 0)
-        return 0;
+    if (Acc > 0 || cs.SinDet < 0) return 0;
     return extract_l(L_shr(L_negate(Acc), 23));
 }
 
-void Update_Err(CodStat& cs, Word16 Olp, Word16 AcLg, Word16 AcGn)
-{
+void Update_Err(CodStat& cs, Word16 Olp, Word16 AcLg, Word16 AcGn) {
     Word16 Lag = static_cast<Word16>(Olp + AcLg - 1);
 
     Word16 beta = (Olp >= SubFrLen - 2) ? tabgain170[AcGn] : tabgain85[AcGn];

@@ -4,19 +4,19 @@
 #pragma once
 
 #if defined(_WIN32)
-#  ifndef NOMINMAX
-#    define NOMINMAX
-#  endif
-#  include <windows.h>
-#  include <objbase.h>
-#  include <oleauto.h>
-#  include <mmreg.h>
-#  include <msacm.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <mmreg.h>
+#include <msacm.h>
 // OLECHAR is wchar_t here; KV_W spells a wide literal of the platform's kind.
-#  define KV_W(s) L##s
-#  define KV_PLATFORM_WIN32 1
+#define KV_W(s) L##s
+#define KV_PLATFORM_WIN32 1
 #else
-#  include "platform/host/win32_host.h"
-#  define KV_W(s) u##s
-#  define KV_PLATFORM_WIN32 0
+#include "platform/host/win32_host.h"
+#define KV_W(s) u##s
+#define KV_PLATFORM_WIN32 0
 #endif

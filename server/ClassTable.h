@@ -12,7 +12,6 @@
 
 namespace kv::server {
 
-
 struct ClassRow {
     const OLECHAR* clsidText;  // as registered: the Quorvan one has lower-case letters
     CLSID clsid;               // the same, as a GUID

@@ -33,8 +33,7 @@ bool isOpen(HACMSTREAM has) {
 // use for, from 4 kHz telephone recordings to 384 kHz studio ones.
 bool supported(const WAVEFORMATEX& f) {
     return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
-           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 4000 &&
-           f.nSamplesPerSec <= 384000;
+           (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 4000 && f.nSamplesPerSec <= 384000;
 }
 
 DWORD frameBytes(const WAVEFORMATEX& f) { return f.nChannels * (f.wBitsPerSample / 8u); }
@@ -153,8 +152,8 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
     const DWORD outFrames =
         static_cast<DWORD>(std::min<std::uint64_t>(outputFrames(s, inFrames), pash->cbDstLength / outFrameBytes));
     for (DWORD n = 0; n < outFrames; ++n) {
-        const std::uint64_t pos = (std::uint64_t{n} * s.src.nSamplesPerSec + s.src.nSamplesPerSec / 2) /
-                                  s.dst.nSamplesPerSec;
+        const std::uint64_t pos =
+            (std::uint64_t{n} * s.src.nSamplesPerSec + s.src.nSamplesPerSec / 2) / s.dst.nSamplesPerSec;
         const DWORD k = static_cast<DWORD>(std::min<std::uint64_t>(pos, inFrames - 1));
         convertFrame(s, pash->pbSrc + k * inFrameBytes, pash->pbDst + n * outFrameBytes);
     }

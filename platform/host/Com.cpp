@@ -114,7 +114,7 @@ HRESULT inprocClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 }  // namespace
 
 void kv::host::addLinkedModule(const std::u16string& path, DllGetClassObjectFn getClassObject,
-                             DllCanUnloadNowFn canUnloadNow) {
+                               DllCanUnloadNowFn canUnloadNow) {
     std::lock_guard<std::mutex> guard(g_classesLock);
     g_modules.push_back({path, getClassObject, canUnloadNow});
 }

@@ -46,8 +46,10 @@ BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) {
     const auto len = static_cast<std::uint32_t>(bytes);
     std::memcpy(block, &len, sizeof len);
     auto* str = reinterpret_cast<OLECHAR*>(block + sizeof(std::uint32_t));
-    if (pch) std::memcpy(str, pch, bytes);
-    else std::memset(str, 0, bytes);
+    if (pch)
+        std::memcpy(str, pch, bytes);
+    else
+        std::memset(str, 0, bytes);
     str[cch] = 0;
     return str;
 }
@@ -70,13 +72,9 @@ void SysFreeString(BSTR bstr) {
     if (bstr) std::free(reinterpret_cast<std::uint8_t*>(bstr) - sizeof(std::uint32_t));
 }
 
-LONG InterlockedIncrement(LONG volatile* addend) {
-    return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
-}
+LONG InterlockedIncrement(LONG volatile* addend) { return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST); }
 
-LONG InterlockedDecrement(LONG volatile* addend) {
-    return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
-}
+LONG InterlockedDecrement(LONG volatile* addend) { return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION cs) { cs->impl = new std::recursive_mutex; }
 

@@ -76,8 +76,8 @@ public:
         *ppTLibAttr = new TLIBATTR(m_record.attributes);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
-                                               DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override {
+    HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                               BSTR* pBstrHelpFile) override {
         // Only the library itself is described.
         if (index != MEMBERID_NIL) return TYPE_E_ELEMENTNOTFOUND;
         if (pBstrName) *pBstrName = SysAllocString(m_record.name.c_str());
@@ -120,10 +120,14 @@ String guidText(const GUID& g) {
 
 const char16_t* platformName(SYSKIND kind) {
     switch (kind) {
-        case SYS_WIN16: return u"win16";
-        case SYS_WIN32: return u"win32";
-        case SYS_MAC: return u"mac";
-        case SYS_WIN64: return u"win64";
+        case SYS_WIN16:
+            return u"win16";
+        case SYS_WIN32:
+            return u"win32";
+        case SYS_MAC:
+            return u"mac";
+        case SYS_WIN64:
+            return u"win64";
     }
     return u"win32";
 }

@@ -14,17 +14,15 @@ namespace {
 // Independent G.711 expansion: the reconstruction value of a code and half the
 // width of the quantisation step around it, in the code's own linear units
 // (13-bit samples for A-law, 14-bit for mu-law).
-struct Expanded
-{
+struct Expanded {
     bool negative;
     int magnitude;
     int halfStep;
-    bool top; // last interval of its sign: takes any larger magnitude (overload)
+    bool top;  // last interval of its sign: takes any larger magnitude (overload)
 };
 
-Expanded expandALaw(uint8_t code)
-{
-    const int a = code ^ 0x55; // even bits are inverted on the line
+Expanded expandALaw(uint8_t code) {
+    const int a = code ^ 0x55;  // even bits are inverted on the line
     const int exponent = (a >> 4) & 7;
     const int mantissa = a & 0x0F;
     Expanded e{};
@@ -40,9 +38,8 @@ Expanded expandALaw(uint8_t code)
     return e;
 }
 
-Expanded expandMuLaw(uint8_t code)
-{
-    const int u = ~code & 0xFF; // all bits are inverted on the line
+Expanded expandMuLaw(uint8_t code) {
+    const int u = ~code & 0xFF;  // all bits are inverted on the line
     const int exponent = (u >> 4) & 7;
     const int mantissa = u & 0x0F;
     Expanded e{};
@@ -53,26 +50,29 @@ Expanded expandMuLaw(uint8_t code)
     return e;
 }
 
-int signedValue(const Expanded& e)
-{
-    return e.negative ? -e.magnitude : e.magnitude;
-}
+int signedValue(const Expanded& e) { return e.negative ? -e.magnitude : e.magnitude; }
 
-TEST(G711, SampleTable)
-{
-    struct Row
-    {
+TEST(G711, SampleTable) {
+    struct Row {
         int16_t in;
         uint8_t alaw;
         uint8_t ulaw;
     };
     const Row rows[] = {
-        {0, 0xD5, 0xFF},       {-1, 0x55, 0x7E},      {7, 0xD5, 0xFE},
-        {-9, 0x55, 0x7D},      {100, 0xD3, 0xF2},     {-100, 0x53, 0x72},
-        {1000, 0xFA, 0xCE},    {-1000, 0x7A, 0x4E},   {4000, 0x9A, 0xAF},
-        {32767, 0xAA, 0x80},   {-32768, 0x2A, 0x00},
+        {0, 0xD5, 0xFF},
+        {-1, 0x55, 0x7E},
+        {7, 0xD5, 0xFE},
+        {-9, 0x55, 0x7D},
+        {100, 0xD3, 0xF2},
+        {-100, 0x53, 0x72},
+        {1000, 0xFA, 0xCE},
+        {-1000, 0x7A, 0x4E},
+        {4000, 0x9A, 0xAF},
+        {32767, 0xAA, 0x80},
+        {-32768, 0x2A, 0x00},
         // mu-law clip: shifted magnitudes above 8159 all end on the top code
-        {32636, 0xAA, 0x80},   {-32640, 0x2A, 0x00},
+        {32636, 0xAA, 0x80},
+        {-32640, 0x2A, 0x00},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.in);
@@ -83,8 +83,7 @@ TEST(G711, SampleTable)
 
 // A-law: the 13-bit sample x >> 3 lies in the interval of its code's
 // reconstruction value (both signs: [y - h, y + h - 1]).
-TEST(G711, ALawEveryInputInItsCodesInterval)
-{
+TEST(G711, ALawEveryInputInItsCodesInterval) {
     std::array<bool, 256> seen{};
     int previous = -1 << 20;
     for (int x = -32768; x <= 32767; ++x) {
@@ -98,15 +97,13 @@ TEST(G711, ALawEveryInputInItsCodesInterval)
         ASSERT_GE(y, previous) << "not monotone at x=" << x;
         previous = y;
     }
-    for (int c = 0; c < 256; ++c)
-        EXPECT_TRUE(seen[c]) << "A-law code never produced: " << c;
+    for (int c = 0; c < 256; ++c) EXPECT_TRUE(seen[c]) << "A-law code never produced: " << c;
 }
 
 // mu-law works in sign and magnitude: the 14-bit sample q = x >> 2 has the
 // code's sign and a magnitude inside the code's interval, or beyond the top
 // interval when the input overloads.
-TEST(G711, MuLawEveryInputInItsCodesInterval)
-{
+TEST(G711, MuLawEveryInputInItsCodesInterval) {
     std::array<bool, 256> seen{};
     int previous = -1 << 20;
     for (int x = -32768; x <= 32767; ++x) {
@@ -126,13 +123,11 @@ TEST(G711, MuLawEveryInputInItsCodesInterval)
     }
     // Negation maps every negative input to a magnitude of at least 1, so the
     // negative-zero code is the only one never produced.
-    for (int c = 0; c < 256; ++c)
-        EXPECT_EQ(seen[c], c != 0x7F) << "mu-law code " << c;
+    for (int c = 0; c < 256; ++c) EXPECT_EQ(seen[c], c != 0x7F) << "mu-law code " << c;
 }
 
 // The decoded value is the centre of the set of inputs giving each code.
-TEST(G711, ALawReconstructionIsIntervalCentre)
-{
+TEST(G711, ALawReconstructionIsIntervalCentre) {
     std::array<int, 256> lo;
     std::array<int, 256> hi;
     lo.fill(1 << 20);
@@ -153,8 +148,7 @@ TEST(G711, ALawReconstructionIsIntervalCentre)
 using BlockFn = int32_t (kv::codecs::CG711Codec::*)(const int16_t*, int32_t, uint8_t*, int32_t*) const;
 using SampleFn = uint8_t (*)(int16_t);
 
-struct Law
-{
+struct Law {
     const char* name;
     BlockFn block;
     SampleFn sample;
@@ -165,17 +159,14 @@ const Law kLaws[] = {
     {"mu-law", &kv::codecs::CG711Codec::encodeMuLaw, &kv::codecs::CG711Codec::linearToMuLaw},
 };
 
-TEST(G711, BlockCallsMatchPerSampleFunction)
-{
+TEST(G711, BlockCallsMatchPerSampleFunction) {
     std::vector<int16_t> all(65536);
-    for (int i = 0; i < 65536; ++i)
-        all[i] = static_cast<int16_t>(i - 32768);
+    for (int i = 0; i < 65536; ++i) all[i] = static_cast<int16_t>(i - 32768);
     const kv::codecs::CG711Codec codec;
     for (const Law& law : kLaws) {
         SCOPED_TRACE(law.name);
         // A 160-sample block as the encoder objects use it, then every input at once.
-        struct Block
-        {
+        struct Block {
             int32_t offset;
             int32_t samples;
         };
@@ -186,20 +177,17 @@ TEST(G711, BlockCallsMatchPerSampleFunction)
             int32_t outCount = -7;
             ASSERT_EQ((codec.*law.block)(src, samples * 2, out.data(), &outCount), samples);
             EXPECT_EQ(outCount, samples);
-            for (int32_t i = 0; i < samples; ++i)
-                ASSERT_EQ(out[i], law.sample(src[i])) << "i=" << i;
+            for (int32_t i = 0; i < samples; ++i) ASSERT_EQ(out[i], law.sample(src[i])) << "i=" << i;
             EXPECT_EQ(out[samples], 0xA5) << "wrote past the block";
         }
     }
 }
 
-TEST(G711, BlockCallRefusals)
-{
+TEST(G711, BlockCallRefusals) {
     const int16_t pcm[200] = {1000, -1000, 7};
     uint8_t out[200];
     const kv::codecs::CG711Codec codec;
-    struct Case
-    {
+    struct Case {
         const char* what;
         const int16_t* samples;
         int32_t byteCount;
@@ -207,8 +195,8 @@ TEST(G711, BlockCallRefusals)
         bool nullCount;
     };
     const Case cases[] = {
-        {"odd count", pcm, 321, false, false},   {"zero count", pcm, 0, false, false},
-        {"negative count", pcm, -2, false, false}, {"odd count 1", pcm, 1, false, false},
+        {"odd count", pcm, 321, false, false},        {"zero count", pcm, 0, false, false},
+        {"negative count", pcm, -2, false, false},    {"odd count 1", pcm, 1, false, false},
         {"null samples", nullptr, 320, false, false}, {"null output", pcm, 320, true, false},
         {"null out count", pcm, 320, false, true},
     };
@@ -221,10 +209,9 @@ TEST(G711, BlockCallRefusals)
                                                  c.nullCount ? nullptr : &outCount);
             EXPECT_EQ(r, -1);
             EXPECT_EQ(outCount, 12345);
-            for (uint8_t b : out)
-                ASSERT_EQ(b, 0x5A);
+            for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
         }
     }
 }
 
-} // namespace
+}  // namespace

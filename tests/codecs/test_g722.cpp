@@ -21,20 +21,15 @@ using Pcm = std::vector<int16_t>;
 constexpr int kRates[] = {64000, 56000, 48000};
 constexpr int kModes[] = {8000, 16000};
 
-int bitsFor(int bitRate)
-{
-    return bitRate == 48000 ? 6 : bitRate == 56000 ? 7 : 8;
-}
+int bitsFor(int bitRate) { return bitRate == 48000 ? 6 : bitRate == 56000 ? 7 : 8; }
 
-std::string label(int bitRate, int sampleRate)
-{
+std::string label(int bitRate, int sampleRate) {
     return std::to_string(bitRate) + " bit/s, " + std::to_string(sampleRate) + " Hz";
 }
 
 // One encodeG722 call; the output area is exactly one byte per sample so that
 // an overrun shows under the address sanitizer.
-Bytes call(kv::codecs::CG722Codec& codec, const int16_t* pcm, int32_t samples)
-{
+Bytes call(kv::codecs::CG722Codec& codec, const int16_t* pcm, int32_t samples) {
     Bytes out(std::max(samples, 1));
     int32_t outCount = -99;
     const int32_t r = codec.encodeG722(pcm, samples * 2, out.data(), &outCount);
@@ -45,16 +40,14 @@ Bytes call(kv::codecs::CG722Codec& codec, const int16_t* pcm, int32_t samples)
     return out;
 }
 
-Bytes encodeWhole(int bitRate, int sampleRate, const Pcm& pcm)
-{
+Bytes encodeWhole(int bitRate, int sampleRate, const Pcm& pcm) {
     kv::codecs::CG722Codec codec;
     codec.initCodec(bitRate, sampleRate);
     return call(codec, pcm.data(), static_cast<int32_t>(pcm.size()));
 }
 
 // The same stream fed in calls of the given sizes (samples), cycling through them.
-Bytes encodeSplit(int bitRate, int sampleRate, const Pcm& pcm, const std::vector<int>& sizes)
-{
+Bytes encodeSplit(int bitRate, int sampleRate, const Pcm& pcm, const std::vector<int>& sizes) {
     kv::codecs::CG722Codec codec;
     codec.initCodec(bitRate, sampleRate);
     Bytes all;
@@ -70,8 +63,7 @@ Bytes encodeSplit(int bitRate, int sampleRate, const Pcm& pcm, const std::vector
 
 // Unpacked code words straight from the stream primitives (initCodec always
 // asks for packing).
-Bytes encodeUnpacked(int bitRate, int sampleRate, const Pcm& pcm)
-{
+Bytes encodeUnpacked(int bitRate, int sampleRate, const Pcm& pcm) {
     kv::codecs::G722EncoderState st;
     kv::codecs::CG722Codec::resetState(st, bitRate, sampleRate == 8000 ? kv::codecs::G722_OPT_8K_INPUT : 0);
     Bytes out(pcm.size());
@@ -80,8 +72,7 @@ Bytes encodeUnpacked(int bitRate, int sampleRate, const Pcm& pcm)
 }
 
 // Code words from a packed stream, least significant bit first.
-Bytes unpack(const Bytes& packed, int bits)
-{
+Bytes unpack(const Bytes& packed, int bits) {
     Bytes codes;
     uint32_t acc = 0;
     int have = 0;
@@ -99,8 +90,7 @@ Bytes unpack(const Bytes& packed, int bits)
 
 // Deterministic voiced speech stand-in: harmonics of a gliding pitch under a
 // syllable envelope, formant-like spectral tilt, and a little noise.
-Pcm speechLike(size_t n, int sampleRate, double peak, uint32_t seed)
-{
+Pcm speechLike(size_t n, int sampleRate, double peak, uint32_t seed) {
     const double twoPi = 6.283185307179586;
     Pcm out(n);
     double phase = 0.0;
@@ -111,8 +101,7 @@ Pcm speechLike(size_t n, int sampleRate, double peak, uint32_t seed)
         phase += twoPi * f0 / sampleRate;
         double voiced = 0.0;
         for (int k = 1; k <= 24; ++k) {
-            if (k * f0 >= sampleRate / 2.0)
-                break;
+            if (k * f0 >= sampleRate / 2.0) break;
             const double formant = 1.0 + 2.0 * std::exp(-std::pow((k * f0 - 700.0) / 250.0, 2)) +
                                    1.2 * std::exp(-std::pow((k * f0 - 1800.0) / 400.0, 2));
             voiced += formant / k * std::sin(k * phase);
@@ -129,8 +118,7 @@ Pcm speechLike(size_t n, int sampleRate, double peak, uint32_t seed)
 
 // The 24 taps of the analysis filter, interleaved from the 12 stored
 // coefficients: even taps run forward through them, odd taps backward.
-std::vector<int> qmfTaps()
-{
+std::vector<int> qmfTaps() {
     std::vector<int> taps(24);
     for (int i = 0; i < 12; ++i) {
         taps[2 * i] = tables::kQmfCoeffs[i];
@@ -142,8 +130,7 @@ std::vector<int> qmfTaps()
 // Low and high band signals of a 16 kHz input, one value per input pair,
 // computed as direct convolutions of the whole input (the high band with every
 // even tap negated), with the filter starting from silence.
-void bandSignals(const Pcm& pcm, std::vector<int32_t>& low, std::vector<int32_t>& high)
-{
+void bandSignals(const Pcm& pcm, std::vector<int32_t>& low, std::vector<int32_t>& high) {
     const std::vector<int> taps = qmfTaps();
     low.assign(pcm.size() / 2, 0);
     high.assign(pcm.size() / 2, 0);
@@ -151,7 +138,7 @@ void bandSignals(const Pcm& pcm, std::vector<int32_t>& low, std::vector<int32_t>
         int32_t lo = 0;
         int32_t hi = 0;
         for (int m = 0; m < 24; ++m) {
-            const long idx = static_cast<long>(2 * k) - 22 + m; // oldest tap first
+            const long idx = static_cast<long>(2 * k) - 22 + m;  // oldest tap first
             if (idx >= 0) {
                 lo += taps[m] * pcm[idx];
                 hi += (m % 2 ? taps[m] : -taps[m]) * pcm[idx];
@@ -162,17 +149,14 @@ void bandSignals(const Pcm& pcm, std::vector<int32_t>& low, std::vector<int32_t>
     }
 }
 
-Pcm tone(size_t n, double freq, int sampleRate, double amplitude)
-{
+Pcm tone(size_t n, double freq, int sampleRate, double amplitude) {
     Pcm out(n);
     for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<int16_t>(
-            std::lround(amplitude * std::sin(6.283185307179586 * freq * i / sampleRate)));
+        out[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(6.283185307179586 * freq * i / sampleRate)));
     return out;
 }
 
-double snrDb(const std::vector<int32_t>& ref, const std::vector<int32_t>& got, size_t from)
-{
+double snrDb(const std::vector<int32_t>& ref, const std::vector<int32_t>& got, size_t from) {
     double signal = 0.0;
     double error = 0.0;
     for (size_t i = from; i < ref.size(); ++i) {
@@ -189,10 +173,8 @@ double snrDb(const std::vector<int32_t>& ref, const std::vector<int32_t>& got, s
 // 1000 the low-band scale factor is 88 (decision levels 0, 1, 2, ..., 54, 62
 // for intervals 1..29) while the prediction stays 0; after 1000, 1000 the scale
 // factor is 244 and the prediction 1.
-TEST(G722, KnownCodesFromAFreshStream)
-{
-    struct Case
-    {
+TEST(G722, KnownCodesFromAFreshStream) {
+    struct Case {
         int sampleRate;
         Pcm in;
         Bytes want;
@@ -224,12 +206,10 @@ TEST(G722, KnownCodesFromAFreshStream)
     }
 }
 
-TEST(G722, QuorvanConfigurationGivesOneByteInC4ToFFPerSample)
-{
+TEST(G722, QuorvanConfigurationGivesOneByteInC4ToFFPerSample) {
     Pcm pcm = speechLike(48000, 8000, 30000.0, 7);
     // A burst of full-scale steps and silence as well.
-    for (int i = 0; i < 2400; ++i)
-        pcm.push_back(static_cast<int16_t>((i / 37) % 2 ? 32767 : -32768));
+    for (int i = 0; i < 2400; ++i) pcm.push_back(static_cast<int16_t>((i / 37) % 2 ? 32767 : -32768));
     pcm.insert(pcm.end(), 2400, int16_t{0});
     pcm.resize(pcm.size() / 240 * 240);
 
@@ -238,13 +218,11 @@ TEST(G722, QuorvanConfigurationGivesOneByteInC4ToFFPerSample)
     for (size_t pos = 0; pos < pcm.size(); pos += 240) {
         const Bytes out = call(codec, pcm.data() + pos, 240);
         ASSERT_EQ(out.size(), 240u) << "block at " << pos;
-        for (uint8_t b : out)
-            ASSERT_GE(b, 0xC4) << "block at " << pos;
+        for (uint8_t b : out) ASSERT_GE(b, 0xC4) << "block at " << pos;
     }
 }
 
-TEST(G722, UnknownBitRatesSelect64k)
-{
+TEST(G722, UnknownBitRatesSelect64k) {
     const Pcm pcm = speechLike(4000, 16000, 12000.0, 3);
     for (int mode : kModes) {
         const Bytes ref = encodeWhole(64000, mode, pcm);
@@ -256,12 +234,11 @@ TEST(G722, UnknownBitRatesSelect64k)
     }
 }
 
-TEST(G722, PackingAt48kFillsThreeBytesPerFourCodes)
-{
+TEST(G722, PackingAt48kFillsThreeBytesPerFourCodes) {
     const Pcm pcm = speechLike(8, 8000, 8000.0, 11);
     kv::codecs::CG722Codec codec;
     codec.initCodec(48000, 8000);
-    EXPECT_EQ(call(codec, pcm.data(), 1).size(), 0u); // six bits wait for more
+    EXPECT_EQ(call(codec, pcm.data(), 1).size(), 0u);  // six bits wait for more
     EXPECT_EQ(call(codec, pcm.data() + 1, 3).size(), 3u);
     EXPECT_EQ(call(codec, pcm.data() + 4, 4).size(), 3u);
 
@@ -270,8 +247,7 @@ TEST(G722, PackingAt48kFillsThreeBytesPerFourCodes)
     EXPECT_EQ(unpack(whole, 6), encodeUnpacked(48000, 8000, pcm));
 }
 
-TEST(G722, PackedStreamDoesNotDependOnCallSizes)
-{
+TEST(G722, PackedStreamDoesNotDependOnCallSizes) {
     const std::vector<int> patterns[] = {{1}, {3}, {1, 2, 5, 7, 160}, {13, 1, 1, 2}};
     for (int mode : kModes) {
         const Pcm pcm = speechLike(mode == 8000 ? 2000 : 4000, mode, 15000.0, 5);
@@ -289,8 +265,7 @@ TEST(G722, PackedStreamDoesNotDependOnCallSizes)
 
 // A 16 kHz stream split at odd sample counts: the unpaired sample of a call is
 // carried into the next, so the codes equal those of the unsplit stream.
-TEST(G722, SixteenKModeCarriesUnpairedSampleAcrossCalls)
-{
+TEST(G722, SixteenKModeCarriesUnpairedSampleAcrossCalls) {
     const Pcm pcm = speechLike(3001, 16000, 15000.0, 9);
     const std::vector<int> patterns[] = {{1}, {3}, {1, 2}, {5, 1, 1, 240, 7}, {239, 241}};
     for (int rate : kRates) {
@@ -312,8 +287,7 @@ TEST(G722, SixteenKModeCarriesUnpairedSampleAcrossCalls)
     EXPECT_EQ(call(codec, pcm.data() + 5, 1), Bytes(whole.begin() + 2, whole.begin() + 3));
 }
 
-TEST(G722, OddByteCountIgnoresTheLastByte)
-{
+TEST(G722, OddByteCountIgnoresTheLastByte) {
     const Pcm pcm = speechLike(64, 16000, 10000.0, 21);
     for (int mode : kModes) {
         SCOPED_TRACE(label(64000, mode));
@@ -336,8 +310,7 @@ TEST(G722, OddByteCountIgnoresTheLastByte)
     }
 }
 
-TEST(G722, InitCodecRestartsTheStream)
-{
+TEST(G722, InitCodecRestartsTheStream) {
     const Pcm warm = speechLike(333, 16000, 20000.0, 1);
     const Pcm pcm = speechLike(1000, 16000, 15000.0, 2);
     for (int mode : kModes) {
@@ -348,19 +321,16 @@ TEST(G722, InitCodecRestartsTheStream)
             codec.initCodec(rate, mode);
             call(codec, warm.data(), static_cast<int32_t>(warm.size()));
             codec.initCodec(rate, mode);
-            EXPECT_EQ(call(codec, pcm.data(), static_cast<int32_t>(pcm.size())),
-                      encodeWhole(rate, mode, pcm));
+            EXPECT_EQ(call(codec, pcm.data(), static_cast<int32_t>(pcm.size())), encodeWhole(rate, mode, pcm));
             // Closing and opening again is a restart as well.
             EXPECT_TRUE(codec.closeCodec());
             codec.initCodec(rate, mode);
-            EXPECT_EQ(call(codec, pcm.data(), static_cast<int32_t>(pcm.size())),
-                      encodeWhole(rate, mode, pcm));
+            EXPECT_EQ(call(codec, pcm.data(), static_cast<int32_t>(pcm.size())), encodeWhole(rate, mode, pcm));
         }
     }
 }
 
-TEST(G722, CodecsDoNotShareState)
-{
+TEST(G722, CodecsDoNotShareState) {
     const Pcm a = speechLike(2000, 16000, 15000.0, 31);
     const Pcm b = speechLike(2000, 16000, 9000.0, 32);
     kv::codecs::CG722Codec ca;
@@ -380,13 +350,11 @@ TEST(G722, CodecsDoNotShareState)
     EXPECT_EQ(outB, encodeWhole(64000, 8000, b));
 }
 
-TEST(G722, RefusedCallsReturnAndStoreMinusOne)
-{
+TEST(G722, RefusedCallsReturnAndStoreMinusOne) {
     const int16_t pcm[4] = {100, -200, 300, -400};
     uint8_t out[4];
 
-    struct Case
-    {
+    struct Case {
         const char* what;
         bool initialised;
         bool closed;
@@ -395,18 +363,14 @@ TEST(G722, RefusedCallsReturnAndStoreMinusOne)
         bool nullOut;
     };
     const Case cases[] = {
-        {"before initCodec", false, false, pcm, 8, false},
-        {"after closeCodec", true, true, pcm, 8, false},
-        {"null pcm", true, false, nullptr, 8, false},
-        {"null out", true, false, pcm, 8, true},
-        {"zero count", true, false, pcm, 0, false},
-        {"negative count", true, false, pcm, -2, false},
+        {"before initCodec", false, false, pcm, 8, false}, {"after closeCodec", true, true, pcm, 8, false},
+        {"null pcm", true, false, nullptr, 8, false},      {"null out", true, false, pcm, 8, true},
+        {"zero count", true, false, pcm, 0, false},        {"negative count", true, false, pcm, -2, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         kv::codecs::CG722Codec codec;
-        if (c.initialised)
-            codec.initCodec(64000, 8000);
+        if (c.initialised) codec.initCodec(64000, 8000);
         if (c.closed) {
             EXPECT_TRUE(codec.closeCodec());
         }
@@ -414,8 +378,7 @@ TEST(G722, RefusedCallsReturnAndStoreMinusOne)
         int32_t outCount = 77;
         EXPECT_EQ(codec.encodeG722(c.pcm, c.byteCount, c.nullOut ? nullptr : out, &outCount), -1);
         EXPECT_EQ(outCount, -1);
-        for (uint8_t b : out)
-            EXPECT_EQ(b, 0x5A);
+        for (uint8_t b : out) EXPECT_EQ(b, 0x5A);
     }
 
     kv::codecs::CG722Codec codec;
@@ -425,8 +388,7 @@ TEST(G722, RefusedCallsReturnAndStoreMinusOne)
 
 // A refusal in the middle of a stream leaves it as it was, pending bits and a
 // carried sample included.
-TEST(G722, RefusalsDoNotDisturbTheStream)
-{
+TEST(G722, RefusalsDoNotDisturbTheStream) {
     const Pcm pcm = speechLike(101, 16000, 15000.0, 41);
     for (int mode : kModes) {
         SCOPED_TRACE(label(48000, mode));
@@ -447,8 +409,7 @@ TEST(G722, RefusalsDoNotDisturbTheStream)
 
 // The predictor always runs on the full six-bit low-band code, so the lower
 // rates only drop bits of the 64 kbit/s code words, in either input mode.
-TEST(G722, RatesAndPackingAgreeOnSpeechLikeInput)
-{
+TEST(G722, RatesAndPackingAgreeOnSpeechLikeInput) {
     for (int mode : kModes) {
         const Pcm pcm = speechLike(mode == 8000 ? 40000 : 80000, mode, 20000.0, 1234);
         const Bytes full = encodeUnpacked(64000, mode, pcm);
@@ -464,8 +425,7 @@ TEST(G722, RatesAndPackingAgreeOnSpeechLikeInput)
             ++highBandCodes[c >> 6];
         }
         if (mode == 16000) {
-            for (int h = 0; h < 4; ++h)
-                EXPECT_GT(highBandCodes[h], 0) << "high-band code " << h << " never chosen";
+            for (int h = 0; h < 4; ++h) EXPECT_GT(highBandCodes[h], 0) << "high-band code " << h << " never chosen";
         }
 
         for (int rate : {56000, 48000}) {
@@ -473,8 +433,7 @@ TEST(G722, RatesAndPackingAgreeOnSpeechLikeInput)
             const int drop = 8 - bitsFor(rate);
             const Bytes unpacked = encodeUnpacked(rate, mode, pcm);
             ASSERT_EQ(unpacked.size(), full.size());
-            for (size_t i = 0; i < full.size(); ++i)
-                ASSERT_EQ(unpacked[i], full[i] >> drop) << "code " << i;
+            for (size_t i = 0; i < full.size(); ++i) ASSERT_EQ(unpacked[i], full[i] >> drop) << "code " << i;
 
             const Bytes packed = encodeWhole(rate, mode, pcm);
             ASSERT_EQ(packed.size(), full.size() * bitsFor(rate) / 8);
@@ -488,8 +447,7 @@ TEST(G722, RatesAndPackingAgreeOnSpeechLikeInput)
 // In the 16 kHz mode the low band is the 8 kHz coder fed with the output of
 // the analysis filter, so its codes match the 8 kHz mode on that signal. The
 // filter is computed here as a direct 24-tap convolution of the input.
-TEST(G722, SixteenKLowBandIsTheEightKCoderOnTheFilteredSignal)
-{
+TEST(G722, SixteenKLowBandIsTheEightKCoderOnTheFilteredSignal) {
     const std::vector<int> taps = qmfTaps();
     int sum = 0;
     for (int m = 0; m < 24; ++m) {
@@ -512,8 +470,7 @@ TEST(G722, SixteenKLowBandIsTheEightKCoderOnTheFilteredSignal)
     const Bytes wide = encodeWhole(64000, 16000, pcm);
     const Bytes narrow = encodeWhole(64000, 8000, low16);
     ASSERT_EQ(wide.size(), narrow.size());
-    for (size_t k = 0; k < wide.size(); ++k)
-        ASSERT_EQ(wide[k] & 0x3F, narrow[k] & 0x3F) << "code " << k;
+    for (size_t k = 0; k < wide.size(); ++k) ASSERT_EQ(wide[k] & 0x3F, narrow[k] & 0x3F) << "code " << k;
 }
 
 // A steady tone is almost perfectly predictable by the pole section, so once
@@ -521,15 +478,12 @@ TEST(G722, SixteenKLowBandIsTheEightKCoderOnTheFilteredSignal)
 // must track its input far better than the adaptive quantizer alone could
 // (about 14 dB here for the low band). Sign or leak slips in the predictor
 // updates cost 10 dB or more.
-TEST(G722, PredictorTracksSteadyTones)
-{
-    struct NarrowCase
-    {
+TEST(G722, PredictorTracksSteadyTones) {
+    struct NarrowCase {
         double freq;
         double minDb;
     };
-    for (const NarrowCase c : {NarrowCase{300.0, 45.0}, NarrowCase{1000.0, 31.0},
-                               NarrowCase{2500.0, 32.0}}) {
+    for (const NarrowCase c : {NarrowCase{300.0, 45.0}, NarrowCase{1000.0, 31.0}, NarrowCase{2500.0, 32.0}}) {
         SCOPED_TRACE(c.freq);
         const Pcm pcm = tone(16000, c.freq, 8000, 8000.0);
         kv::codecs::G722EncoderState st;
@@ -545,8 +499,7 @@ TEST(G722, PredictorTracksSteadyTones)
     }
 
     // 16 kHz input: a 1 kHz tone lives in the low band, a 6 kHz tone in the high band.
-    struct WideCase
-    {
+    struct WideCase {
         double freq;
         int band;
         double minDb;
@@ -571,12 +524,10 @@ TEST(G722, PredictorTracksSteadyTones)
 
 // Full-scale square waves drive every clamp; the codes keep their ranges and
 // the rate relations still hold.
-TEST(G722, FullScaleSquareWaves)
-{
+TEST(G722, FullScaleSquareWaves) {
     for (int period : {1, 2, 7, 40}) {
         Pcm pcm(6000);
-        for (size_t i = 0; i < pcm.size(); ++i)
-            pcm[i] = (i / period) % 2 ? int16_t{-32768} : int16_t{32767};
+        for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = (i / period) % 2 ? int16_t{-32768} : int16_t{32767};
         for (int mode : kModes) {
             SCOPED_TRACE(label(64000, mode) + ", half period " + std::to_string(period));
             const Bytes full = encodeWhole(64000, mode, pcm);
@@ -596,4 +547,4 @@ TEST(G722, FullScaleSquareWaves)
     }
 }
 
-} // namespace
+}  // namespace

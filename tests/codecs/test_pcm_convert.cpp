@@ -103,13 +103,11 @@ std::vector<ConversionCase> conversionCases() {
     std::vector<std::int16_t> ramp;
     for (int i = 0; i < 10; ++i) ramp.push_back(static_cast<std::int16_t>(i * 300 - 1500));
     return {
-        {"16 kHz to 8 kHz", pcm(1, 16000, 16), pcm(1, 8000, 16), bytesOf(ramp),
-         bytesOf({-1200, -600, 0, 600, 1200})},
+        {"16 kHz to 8 kHz", pcm(1, 16000, 16), pcm(1, 8000, 16), bytesOf(ramp), bytesOf({-1200, -600, 0, 600, 1200})},
         {"stereo to mono", pcm(2, 16000, 16), pcm(1, 16000, 16), bytesOf({100, 23, -30000, -30000, 7, -7}),
          bytesOf({123, -32768, 0})},
         {"8-bit to 16-bit", pcm(1, 16000, 8), pcm(1, 16000, 16), {0, 127, 128, 200}, bytesOf({-32768, -256, 0, 18432})},
-        {"odd length, 16 kHz to 8 kHz", pcm(1, 16000, 16), pcm(1, 8000, 16), {1, 0, 2, 0, 3, 0, 4},
-         bytesOf({2})},
+        {"odd length, 16 kHz to 8 kHz", pcm(1, 16000, 16), pcm(1, 8000, 16), {1, 0, 2, 0, 3, 0, 4}, bytesOf({2})},
     };
 }
 

@@ -14,10 +14,10 @@ ModuleFile::ModuleFile(Library library, const OleString& folder, const OleString
     : m_folder(u"C:\\KvTest\\" + folder), m_path(m_folder + u"\\" + file), m_present(true) {
     if (library == Library::KvAudioEncoderLib)
         kv::host::setModuleTypeLib(m_path.c_str(), {kKvAudioEncoderLib, 0x0409, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE},
-                                 u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
+                                   u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
     else
         kv::host::setModuleTypeLib(m_path.c_str(), {kKvLib, 0, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE}, u"KvLib",
-                                 u"KvLib 1.0 Type Library");
+                                   u"KvLib 1.0 Type Library");
 }
 
 ModuleFile::~ModuleFile() { remove(); }

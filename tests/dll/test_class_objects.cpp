@@ -141,8 +141,8 @@ TEST_F(Exports, CanUnloadNowFollowsObjectsClassObjectsAndLocks) {
 class Outer : public SinkDouble {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (inner && (IsEqualGUID(riid, IID_IKvAudioEncoder) || IsEqualGUID(riid, IID_IDispatch) ||
-                      IsEqualGUID(riid, classIid)))
+        if (inner &&
+            (IsEqualGUID(riid, IID_IKvAudioEncoder) || IsEqualGUID(riid, IID_IDispatch) || IsEqualGUID(riid, classIid)))
             return inner->QueryInterface(riid, ppv);
         return SinkDouble::QueryInterface(riid, ppv);
     }
@@ -159,11 +159,9 @@ TEST_P(Aggregation, EndToEndThroughCoCreateInstance) {
     IUnknown* const outerUnknown = static_cast<IKvAudioSink*>(outer.get());
 
     Ptr<IKvAudioEncoder> refused;
-    EXPECT_EQ(CoCreateInstance(cls().clsid, outerUnknown, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder,
-                               refused.putVoid()),
+    EXPECT_EQ(CoCreateInstance(cls().clsid, outerUnknown, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, refused.putVoid()),
               CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(CoCreateInstance(cls().clsid, outerUnknown, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               outer->inner.putVoid()),
+    EXPECT_EQ(CoCreateInstance(cls().clsid, outerUnknown, CLSCTX_INPROC_SERVER, IID_IUnknown, outer->inner.putVoid()),
               S_OK);
     ASSERT_TRUE(outer->inner);
     EXPECT_NE(outer->inner.get(), outerUnknown);
@@ -199,8 +197,8 @@ TEST_P(Aggregation, EndToEndThroughCoCreateInstance) {
     EXPECT_EQ(canUnloadNow(), S_FALSE) << "the aggregate holds the object";
     callLog().clear();
     outer->inner.reset();
-    EXPECT_EQ(callLog(), (Strings{std::string("registry.RemoveObject ") + cls().registryName,
-                                  "recorder.RemoveDataTarget"}))
+    EXPECT_EQ(callLog(),
+              (Strings{std::string("registry.RemoveObject ") + cls().registryName, "recorder.RemoveDataTarget"}))
         << "releasing the inner unknown ends the object";
     EXPECT_TRUE(recorder->targets.empty());
     EXPECT_EQ(outer->refs(), 1);

@@ -97,8 +97,8 @@ TEST_F(Capture, ACaptureComponentIsCreatedWhenNoneRuns) {
 
     callLog().clear();
     ASSERT_EQ(encoder->AddSink(b.get()), S_OK);
-    EXPECT_EQ(callLog(), (Strings{kConnect[0], "recorder.RemoveDataTarget", "recorder.create", kConnect[1],
-                                  kConnect[2], kConnect[3]}));
+    EXPECT_EQ(callLog(), (Strings{kConnect[0], "recorder.RemoveDataTarget", "recorder.create", kConnect[1], kConnect[2],
+                                  kConnect[3]}));
     ASSERT_EQ(World::createdRecorders.size(), 2u);
     EXPECT_TRUE(World::createdRecorders[0]->targets.empty());
     EXPECT_EQ(World::createdRecorders[0]->refs(), 1) << "the old one is let go";

@@ -220,9 +220,9 @@ TEST_F(Dispatch, LateBoundAudioDataReadsOnlyWhatItWasGiven) {
         DISPPARAMS params{args, nullptr, 2, 0};
         UINT argError = 99;
         EXCEPINFO error{};
-        EXPECT_EQ(dispatch->Invoke(onAudioData, IID_NULL, kEnglishUs, DISPATCH_METHOD, &params, nullptr, &error,
-                                   &argError),
-                  c.result)
+        EXPECT_EQ(
+            dispatch->Invoke(onAudioData, IID_NULL, kEnglishUs, DISPATCH_METHOD, &params, nullptr, &error, &argError),
+            c.result)
             << c.what;
         if (c.result == DISP_E_TYPEMISMATCH) {
             EXPECT_EQ(argError, 1u) << c.what << ": the data argument";
@@ -260,8 +260,8 @@ TEST_F(Dispatch, AScriptPassingANumberGetsAnError) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);

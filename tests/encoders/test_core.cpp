@@ -15,13 +15,12 @@ class EncoderCore : public ::testing::Test, public kvtest::ComponentsFixture {
 protected:
     ComPtr<IKvAudioEncoder> create() {
         ComPtr<IKvAudioEncoder> e;
-        EXPECT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, e.put_void()), S_OK);
+        EXPECT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, e.put_void()),
+                  S_OK);
         return e;
     }
     static HRESULT add(IKvAudioEncoder* e, RecordingSink* s) { return e->AddSink(static_cast<IKvAudioSink*>(s)); }
-    static HRESULT remove(IKvAudioEncoder* e, RecordingSink* s) {
-        return e->RemoveSink(static_cast<IKvAudioSink*>(s));
-    }
+    static HRESULT remove(IKvAudioEncoder* e, RecordingSink* s) { return e->RemoveSink(static_cast<IKvAudioSink*>(s)); }
     static void push(IKvAudioEncoder* e, std::vector<BYTE> bytes) {
         e->OnAudioData(bytes.empty() ? nullptr : bytes.data(), static_cast<LONG>(bytes.size()));
     }
@@ -41,7 +40,8 @@ TEST_F(EncoderCore, InterfaceMapAndIdentity) {
     auto dispatch = e.query<IDispatch>();
     auto unknown = e.query<IUnknown>();
     ASSERT_TRUE(cls && dispatch && unknown);
-    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(e.get())) << "IDispatch answers as IKvAudioEncoder";
+    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(e.get()))
+        << "IDispatch answers as IKvAudioEncoder";
     EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(cls.get())) << "IUnknown is the class interface";
     EXPECT_FALSE(e.query<IKV_AudioG711U>());
     EXPECT_FALSE(e.query<IKvAudioSink>());
@@ -171,13 +171,13 @@ TEST_F(EncoderCore, EveryCallDeliversToEverySinkEvenWhenEmpty) {
     ASSERT_EQ(add(e.get(), sink.get()), S_OK);
     push(e.get(), {});
     push(e.get(), std::vector<BYTE>(100, 0));
-    EXPECT_EQ(e->OnAudioData(nullptr, 50), S_OK);     // no data
+    EXPECT_EQ(e->OnAudioData(nullptr, 50), S_OK);  // no data
     BYTE some[4] = {};
-    EXPECT_EQ(e->OnAudioData(some, -4), S_OK);        // no data
+    EXPECT_EQ(e->OnAudioData(some, -4), S_OK);  // no data
     push(e.get(), std::vector<BYTE>(100, 0));
     push(e.get(), std::vector<BYTE>(100, 0));
-    push(e.get(), std::vector<BYTE>(100, 0));         // 300 staged + 100 = one block, 80 left
-    push(e.get(), std::vector<BYTE>(240, 0));         // 80 + 240 = one block
+    push(e.get(), std::vector<BYTE>(100, 0));  // 300 staged + 100 = one block, 80 left
+    push(e.get(), std::vector<BYTE>(240, 0));  // 80 + 240 = one block
     EXPECT_EQ(sink->blocks, (std::vector<LONG>{0, 0, 0, 0, 0, 0, 160, 160}));
 }
 

@@ -23,14 +23,16 @@ using kvtest::RecordingSink;
 
 namespace {
 
-constexpr long kFrame = 480;   // PCM bytes per frame
-constexpr long kCode = 24;     // code bytes per frame
+constexpr long kFrame = 480;  // PCM bytes per frame
+constexpr long kCode = 24;    // code bytes per frame
 constexpr long kStaging = 4800;
 
 const char* const kVectors[] = {"itu_pathc63h", "itu_tamec63h", "speech_en", "voice_a",
                                 "sine_1k",      "noise",        "silence",   "overload"};
 
-std::vector<BYTE> pcmOf(const std::string& name) { return g7231_test::readBytes(g7231_test::vectorDir() + name + ".pcm"); }
+std::vector<BYTE> pcmOf(const std::string& name) {
+    return g7231_test::readBytes(g7231_test::vectorDir() + name + ".pcm");
+}
 std::vector<BYTE> codeOf(const std::string& name) {
     return g7231_test::readBytes(g7231_test::vectorDir() + name + ".g7231");
 }
@@ -93,7 +95,9 @@ struct Session {
     long fed = 0;
 
     explicit Session(const std::vector<BYTE>& source) : pcm(&source) {
-        EXPECT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()), S_OK);
+        EXPECT_EQ(
+            kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()),
+            S_OK);
         sink = kv::com::make<RecordingSink>();
         EXPECT_EQ(encoder->AddSink(static_cast<IKvAudioSink*>(sink.get())), S_OK);
     }
@@ -378,11 +382,12 @@ TEST_F(G7231Object, EveryWayOfCreatingItCodesFromAFreshState) {
         Outer outer;
         ComPtr<IKvAudioEncoder> encoder;
         if (std::string(way) == "alone") {
-            ASSERT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()),
-                      S_OK);
+            ASSERT_EQ(
+                kv::com::createInstance<kv::encoders::CKV_AudioG7231>(nullptr, IID_IKvAudioEncoder, encoder.put_void()),
+                S_OK);
         } else if (std::string(way) == "aggregated") {
             ASSERT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG7231>(&outer, IID_IUnknown,
-                                                                  reinterpret_cast<void**>(&outer.inner)),
+                                                                            reinterpret_cast<void**>(&outer.inner)),
                       S_OK);
             ASSERT_EQ(outer.QueryInterface(IID_IKvAudioEncoder, encoder.put_void()), S_OK);
         } else {

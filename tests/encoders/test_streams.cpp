@@ -47,14 +47,16 @@ std::vector<BYTE> expectedALaw(const std::vector<BYTE>& pcm) {
     std::vector<BYTE> out;
     for (std::size_t at = 0; at + 320 <= pcm.size(); at += 320)
         for (std::size_t i = 0; i < 320; i += 2)
-            out.push_back(kv::codecs::CG711Codec::linearToALaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
+            out.push_back(
+                kv::codecs::CG711Codec::linearToALaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
     return out;
 }
 std::vector<BYTE> expectedMuLaw(const std::vector<BYTE>& pcm) {
     std::vector<BYTE> out;
     for (std::size_t at = 0; at + 320 <= pcm.size(); at += 320)
         for (std::size_t i = 0; i < 320; i += 2)
-            out.push_back(kv::codecs::CG711Codec::linearToMuLaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
+            out.push_back(
+                kv::codecs::CG711Codec::linearToMuLaw(static_cast<std::int16_t>(pcm[at + i] | (pcm[at + i + 1] << 8))));
     return out;
 }
 std::vector<BYTE> expectedQuorvan(const std::vector<BYTE>& pcm) {
@@ -185,8 +187,10 @@ TEST_F(Streams, QuorvanStagingAndBytes) {
 // odd-addressed buffer must be staged instead and code the same, delivery for
 // delivery (misaligned sample reads are what the sanitizer build catches).
 TEST_F(Streams, OddAddressedInputCodesTheSame) {
-    const EncoderClass classes[] = {
-        kClasses[0], kClasses[1], kClasses[2], {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
+    const EncoderClass classes[] = {kClasses[0],
+                                    kClasses[1],
+                                    kClasses[2],
+                                    {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
     const auto pcm = speechLike(20000);
     std::vector<BYTE> shifted(pcm.size() + 1);
     std::copy(pcm.begin(), pcm.end(), shifted.begin() + 1);

@@ -54,7 +54,8 @@ void fuzzG711(Input& in, bool aLaw) {
     const std::int32_t n = static_cast<std::int32_t>(pcm.size());
     KV_FUZZ_CHECK(call(pcm.data(), 2 * n, out.data(), &count) == n && count == n);
     for (std::int32_t i = 0; i < n; ++i)
-        KV_FUZZ_CHECK(out[i] == (aLaw ? kv::codecs::CG711Codec::linearToALaw(pcm[i]) : kv::codecs::CG711Codec::linearToMuLaw(pcm[i])));
+        KV_FUZZ_CHECK(out[i] == (aLaw ? kv::codecs::CG711Codec::linearToALaw(pcm[i])
+                                      : kv::codecs::CG711Codec::linearToMuLaw(pcm[i])));
     KV_FUZZ_CHECK(out[n] == 0xEE);
 }
 
@@ -73,8 +74,8 @@ void fuzzG722(Input& in, std::uint8_t mode) {
     if (!pcm.empty()) {
         expected.resize(pcm.size());
         std::int32_t count = 0;
-        const std::int32_t r = whole.encodeG722(pcm.data(), static_cast<std::int32_t>(2 * pcm.size()),
-                                                expected.data(), &count);
+        const std::int32_t r =
+            whole.encodeG722(pcm.data(), static_cast<std::int32_t>(2 * pcm.size()), expected.data(), &count);
         KV_FUZZ_CHECK(r == count && r >= 0 && static_cast<std::size_t>(r) <= pcm.size());
         expected.resize(static_cast<std::size_t>(r));
     }
@@ -107,9 +108,9 @@ void fuzzG722(Input& in, std::uint8_t mode) {
 WAVEFORMATEX formatOf(Input& in) {
     const std::uint8_t b = in.byte();
     WAVEFORMATEX f = kv::codecs::pcmWaveFormat(static_cast<WORD>(b & 3), in.u32() % 400000, b & 4 ? 8 : 16);
-    if (b & 8) f.wBitsPerSample = static_cast<WORD>(in.byte());   // odd widths
-    if (b & 16) f.wFormatTag = static_cast<WORD>(in.u16());       // odd tags
-    if (b & 32) f.nBlockAlign = static_cast<WORD>(in.u16());      // lying alignment
+    if (b & 8) f.wBitsPerSample = static_cast<WORD>(in.byte());  // odd widths
+    if (b & 16) f.wFormatTag = static_cast<WORD>(in.u16());      // odd tags
+    if (b & 32) f.nBlockAlign = static_cast<WORD>(in.u16());     // lying alignment
     return f;
 }
 
@@ -158,10 +159,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     const std::uint8_t what = in.byte();
     switch (what % 4) {
-    case 0: fuzzG711(in, true); break;
-    case 1: fuzzG711(in, false); break;
-    case 2: fuzzG722(in, what >> 2); break;
-    default: fuzzConvert(in); break;
+        case 0:
+            fuzzG711(in, true);
+            break;
+        case 1:
+            fuzzG711(in, false);
+            break;
+        case 2:
+            fuzzG722(in, what >> 2);
+            break;
+        default:
+            fuzzConvert(in);
+            break;
     }
     return 0;
 }

@@ -142,20 +142,38 @@ struct Run {
 
     // One OnAudioData call with a length from the whole range.
     void push() {
-        static const LONG kEdges[] = {1, 2, 3, 159, 160, 161, 319, 320, 321, 479, 480, 481, 959, 960, 4321,
-                                      4799, 4800, 4801, 6399, 6400, 6401, 9600, 48000, 48481};
+        static const LONG kEdges[] = {1,   2,   3,    159,  160,  161,  319,  320,  321,  479,  480,   481,
+                                      959, 960, 4321, 4799, 4800, 4801, 6399, 6400, 6401, 9600, 48000, 48481};
         const std::uint8_t k = in.byte();
         bool withData = true;
         LONG length = 0;
         switch (k % 8) {
-        case 0: length = k & 8 ? INT_MIN : -static_cast<LONG>(in.u16()); break;
-        case 1: length = 0; break;
-        case 2: length = k >> 3; break;
-        case 3: length = in.u16() % 2048; break;
-        case 4: length = kEdges[(k >> 3) % std::size(kEdges)]; break;
-        case 5: length = static_cast<LONG>(in.u16()) * 16; break;
-        case 6: length = k & 8 ? INT_MAX : static_cast<LONG>(in.u32() & 0x7FFFFFFF); withData = false; break;
-        default: length = static_cast<LONG>(in.u16()); withData = false; break;
+            case 0:
+                length = k & 8 ? INT_MIN : -static_cast<LONG>(in.u16());
+                break;
+            case 1:
+                length = 0;
+                break;
+            case 2:
+                length = k >> 3;
+                break;
+            case 3:
+                length = in.u16() % 2048;
+                break;
+            case 4:
+                length = kEdges[(k >> 3) % std::size(kEdges)];
+                break;
+            case 5:
+                length = static_cast<LONG>(in.u16()) * 16;
+                break;
+            case 6:
+                length = k & 8 ? INT_MAX : static_cast<LONG>(in.u32() & 0x7FFFFFFF);
+                withData = false;
+                break;
+            default:
+                length = static_cast<LONG>(in.u16());
+                withData = false;
+                break;
         }
         if (!withData) {
             encoder->OnAudioData(nullptr, length);
@@ -173,9 +191,12 @@ struct Run {
 
     IUnknown* choose(std::uint8_t k) {
         switch (k % 8) {
-        case 4: return nullptr;
-        case 5: return notASink.get();
-        default: return static_cast<IKvAudioSink*>(pool[k % kPool].get());
+            case 4:
+                return nullptr;
+            case 5:
+                return notASink.get();
+            default:
+                return static_cast<IKvAudioSink*>(pool[k % kPool].get());
         }
     }
 };
@@ -184,25 +205,28 @@ HRESULT Sink::OnEncodedData(BYTE* data, LONG length) {
     if (length > 0) KV_FUZZ_CHECK(data != nullptr);
     if (record && length > 0) bytes.insert(bytes.end(), data, data + length);
     switch (behaviour) {
-    case kPlain: break;
-    case kPush:
-        if (run->reentries < 8) {
-            ++run->reentries;
-            run->push();
+        case kPlain:
+            break;
+        case kPush:
+            if (run->reentries < 8) {
+                ++run->reentries;
+                run->push();
+            }
+            break;
+        case kMutate: {
+            const std::uint8_t k = run->in.byte();
+            if (k & 0x80)
+                run->encoder->RemoveSink(run->choose(k));
+            else
+                run->encoder->AddSink(run->choose(k));
+            break;
         }
-        break;
-    case kMutate: {
-        const std::uint8_t k = run->in.byte();
-        if (k & 0x80) run->encoder->RemoveSink(run->choose(k));
-        else run->encoder->AddSink(run->choose(k));
-        break;
-    }
-    case kRelease:
-        if (references > 0) {
-            --references;
-            run->encoder->Release();
-        }
-        break;
+        case kRelease:
+            if (references > 0) {
+                --references;
+                run->encoder->Release();
+            }
+            break;
     }
     return S_OK;
 }
@@ -257,30 +281,38 @@ void fuzzClass(Input& in, long budget, bool wholeFrames) {
     for (int ops = 0; ops < 48 && !in.empty() && run.alive(); ++ops) {
         const std::uint8_t op = in.byte();
         switch (op % 8) {
-        case 0:
-        case 1: run.push(); break;
-        case 2: {
-            IUnknown* s = run.choose(op >> 3);
-            const HRESULT hr = run.encoder->AddSink(s);
-            if (!s) KV_FUZZ_CHECK(hr == E_POINTER);
-            if (s == run.notASink.get()) KV_FUZZ_CHECK(hr == E_NOINTERFACE);
-            break;
-        }
-        case 3: run.encoder->RemoveSink(run.choose(op >> 3)); break;
-        case 4: {
-            Sink& s = *run.pool[(op >> 3) % kPool];
-            run.encoder->AddRef();
-            ++s.references;
-            break;
-        }
-        case 5:
-            if (run.driverHolds) {
-                run.driverHolds = false;
-                run.encoder->Release();
+            case 0:
+            case 1:
+                run.push();
+                break;
+            case 2: {
+                IUnknown* s = run.choose(op >> 3);
+                const HRESULT hr = run.encoder->AddSink(s);
+                if (!s) KV_FUZZ_CHECK(hr == E_POINTER);
+                if (s == run.notASink.get()) KV_FUZZ_CHECK(hr == E_NOINTERFACE);
+                break;
             }
-            break;
-        case 6: setRunning(!registry()->running); break;
-        default: run.encoder->OnAudioData(nullptr, 0); break;
+            case 3:
+                run.encoder->RemoveSink(run.choose(op >> 3));
+                break;
+            case 4: {
+                Sink& s = *run.pool[(op >> 3) % kPool];
+                run.encoder->AddRef();
+                ++s.references;
+                break;
+            }
+            case 5:
+                if (run.driverHolds) {
+                    run.driverHolds = false;
+                    run.encoder->Release();
+                }
+                break;
+            case 6:
+                setRunning(!registry()->running);
+                break;
+            default:
+                run.encoder->OnAudioData(nullptr, 0);
+                break;
         }
     }
     // The last references go: the object ends here unless it already did.
@@ -321,10 +353,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setUp();
     Input in(data, size);
     switch (in.byte() % 4) {
-    case 0: fuzzClass<kv::encoders::CKV_AudioG711A>(in, 65536, false); break;
-    case 1: fuzzClass<kv::encoders::CKV_AudioG711U>(in, 65536, false); break;
-    case 2: fuzzClass<kv::encoders::CKV_AudioQuorvan>(in, 65536, false); break;
-    default: fuzzClass<kv::encoders::CKV_AudioG7231>(in, 2880, true); break;
+        case 0:
+            fuzzClass<kv::encoders::CKV_AudioG711A>(in, 65536, false);
+            break;
+        case 1:
+            fuzzClass<kv::encoders::CKV_AudioG711U>(in, 65536, false);
+            break;
+        case 2:
+            fuzzClass<kv::encoders::CKV_AudioQuorvan>(in, 65536, false);
+            break;
+        default:
+            fuzzClass<kv::encoders::CKV_AudioG7231>(in, 2880, true);
+            break;
     }
     return 0;
 }

@@ -18,27 +18,23 @@ namespace {
 using Sub = std::array<Word16, SubFrLen>;
 using Exc = std::array<Word16, PitchMax>;
 
-CodStat freshState()
-{
+CodStat freshState() {
     CodStat cs;
     Init_Coder(cs);
     return cs;
 }
 
-Exc randomExcitation(unsigned seed, int amplitude)
-{
+Exc randomExcitation(unsigned seed, int amplitude) {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> d(-amplitude, amplitude);
     Exc e;
-    for (auto& v : e)
-        v = static_cast<Word16>(d(rng));
+    for (auto& v : e) v = static_cast<Word16>(d(rng));
     return e;
 }
 
 // A decaying, ringing response with the first sample 8192 as the impulse
 // responses of the weighting stage always have.
-Sub impulseResponse()
-{
+Sub impulseResponse() {
     Sub h;
     for (int i = 0; i < SubFrLen; i++)
         h[i] = static_cast<Word16>(std::lround(8192.0 * std::pow(0.82, i) * std::cos(0.45 * i)));
@@ -47,16 +43,12 @@ Sub impulseResponse()
 
 // Past excitation seen from the subframe start: time n < 0 is stored, later
 // samples repeat the signal one lag earlier.
-Word16 extended(const Exc& e, int lag, int n)
-{
-    return n < 0 ? e[PitchMax + n] : extended(e, lag, n - lag);
-}
+Word16 extended(const Exc& e, int lag, int n) { return n < 0 ? e[PitchMax + n] : extended(e, lag, n - lag); }
 
-TEST(GetRez, SlicesThePastAndRepeatsTheLastPeriod)
-{
+TEST(GetRez, SlicesThePastAndRepeatsTheLastPeriod) {
     const Exc e = randomExcitation(1, 20000);
-    for (Word16 lag : {Word16(17), Word16(18), Word16(20), Word16(59), Word16(61), Word16(62), Word16(100),
-                       Word16(143)}) {
+    for (Word16 lag :
+         {Word16(17), Word16(18), Word16(20), Word16(59), Word16(61), Word16(62), Word16(100), Word16(143)}) {
         std::array<Word16, SubFrLen + ClPitchOrd - 1> rez{};
         Exc copy = e;
         Get_Rez(rez.data(), copy.data(), lag);
@@ -67,8 +59,7 @@ TEST(GetRez, SlicesThePastAndRepeatsTheLastPeriod)
 
 // One excitation sample of 16384 at time r - 2 - lag: the output around r is
 // the gain row reversed, Tv[r - j] = row[j], repeated every lag.
-TEST(DecodAcbk, AppliesTheFiveTapsOfTheRowChosenByOlp)
-{
+TEST(DecodAcbk, AppliesTheFiveTapsOfTheRowChosenByOlp) {
     struct Case {
         Word16 olp, lid, gid;
         bool table170;
@@ -88,35 +79,30 @@ TEST(DecodAcbk, AppliesTheFiveTapsOfTheRowChosenByOlp)
         Sub expected{};
         for (int rep = r; rep < SubFrLen + 4; rep += lag)
             for (int j = 0; j < ClPitchOrd; j++)
-                if (rep - j >= 0 && rep - j < SubFrLen)
-                    expected[rep - j] = row[j];
+                if (rep - j >= 0 && rep - j < SubFrLen) expected[rep - j] = row[j];
         EXPECT_EQ(tv, expected) << "Olp " << c.olp << " Lid " << c.lid << " Gid " << c.gid;
     }
 }
 
-TEST(DecodAcbk, ConstantExcitationScalesByTheTapSum)
-{
+TEST(DecodAcbk, ConstantExcitationScalesByTheTapSum) {
     Exc e;
     e.fill(1000);
     for (Word16 gid : {Word16(1), Word16(42), Word16(84)}) {
         Sub tv;
         Decod_Acbk(tv.data(), e.data(), 40, 1, gid);
         double sum = 0;
-        for (int j = 0; j < ClPitchOrd; j++)
-            sum += AcbkGainTable085[gid][j];
-        for (Word16 v : tv)
-            ASSERT_EQ(v, std::floor(1000.0 * sum / 16384.0 + 0.5)) << "Gid " << gid;
+        for (int j = 0; j < ClPitchOrd; j++) sum += AcbkGainTable085[gid][j];
+        for (Word16 v : tv) ASSERT_EQ(v, std::floor(1000.0 * sum / 16384.0 + 0.5)) << "Gid " << gid;
     }
 }
 
-TEST(FindAcbk, SilentPastKeepsTheLagAndTheTarget)
-{
+TEST(FindAcbk, SilentPastKeepsTheLagAndTheTarget) {
     struct Case {
         Word16 sfc, olpIn, olpOut;
     };
     const Case cases[] = {
-        {0, 18, 19},  {0, 19, 19},   {0, 57, 57},   {0, 100, 100}, {0, 140, 140}, {0, 141, 140},
-        {0, 142, 140}, {2, 18, 19},  {2, 142, 140}, {1, 18, 18},   {1, 141, 141}, {3, 60, 60},
+        {0, 18, 19},   {0, 19, 19}, {0, 57, 57},   {0, 100, 100}, {0, 140, 140}, {0, 141, 140},
+        {0, 142, 140}, {2, 18, 19}, {2, 142, 140}, {1, 18, 18},   {1, 141, 141}, {3, 60, 60},
     };
     const Sub h = impulseResponse();
     for (const Case& c : cases) {
@@ -124,8 +110,7 @@ TEST(FindAcbk, SilentPastKeepsTheLagAndTheTarget)
         LINEDEF line{};
         line.Olp[c.sfc >> 1] = c.olpIn;
         Sub tv;
-        for (int i = 0; i < SubFrLen; i++)
-            tv[i] = static_cast<Word16>(300 * i - 9000);
+        for (int i = 0; i < SubFrLen; i++) tv[i] = static_cast<Word16>(300 * i - 9000);
         const Sub in = tv;
         Sub ir = h;
         Find_Acbk(cs, tv.data(), ir.data(), cs.PrevExc, &line, c.sfc);
@@ -138,16 +123,15 @@ TEST(FindAcbk, SilentPastKeepsTheLagAndTheTarget)
 
 struct Planted {
     Word16 sfc, olpIn;
-    int lag;      // the lag that built the target
-    Word16 gid;   // the gain row that built the target
+    int lag;     // the lag that built the target
+    Word16 gid;  // the gain row that built the target
     Word16 olpOut, aclg;
 };
 
 // Target = the excitation of (lag, gid) filtered by the response, at the
 // scale the search subtracts it with (sum of x h / 16384). That candidate has
 // zero error, so the search must return it and leave at most a rounding step.
-void expectRecovered(const Planted& p, CodStat& cs, unsigned seed)
-{
+void expectRecovered(const Planted& p, CodStat& cs, unsigned seed) {
     Exc e = randomExcitation(seed, 2500);
     const Sub h = impulseResponse();
 
@@ -158,8 +142,7 @@ void expectRecovered(const Planted& p, CodStat& cs, unsigned seed)
     Sub tv;
     for (int i = 0; i < SubFrLen; i++) {
         int64_t acc = 0;
-        for (int j = 0; j <= i; j++)
-            acc += int64_t{x[j]} * h[i - j];
+        for (int j = 0; j <= i; j++) acc += int64_t{x[j]} * h[i - j];
         tv[i] = static_cast<Word16>(std::llround(static_cast<double>(acc) / 16384.0));
     }
 
@@ -171,12 +154,10 @@ void expectRecovered(const Planted& p, CodStat& cs, unsigned seed)
     EXPECT_EQ(line.Olp[p.sfc >> 1], p.olpOut);
     EXPECT_EQ(line.Sfs[p.sfc].AcLg, p.aclg);
     EXPECT_EQ(line.Sfs[p.sfc].AcGn, p.gid);
-    for (int i = 0; i < SubFrLen; i++)
-        EXPECT_LE(std::abs(tv[i]), 1) << "residual at " << i;
+    for (int i = 0; i < SubFrLen; i++) EXPECT_LE(std::abs(tv[i]), 1) << "residual at " << i;
 }
 
-TEST(FindAcbk, RecoversAPlantedLagAndGainRow)
-{
+TEST(FindAcbk, RecoversAPlantedLagAndGainRow) {
     const Planted cases[] = {
         {0, 40, 40, 30, 40, 1},
         {0, 40, 41, 70, 41, 1},
@@ -200,8 +181,8 @@ TEST(FindAcbk, RecoversAPlantedLagAndGainRow)
     };
     unsigned seed = 100;
     for (const Planted& p : cases) {
-        SCOPED_TRACE(testing::Message() << "Sfc " << p.sfc << " Olp " << p.olpIn << " lag " << p.lag
-                                        << " row " << p.gid);
+        SCOPED_TRACE(testing::Message() << "Sfc " << p.sfc << " Olp " << p.olpIn << " lag " << p.lag << " row "
+                                        << p.gid);
         CodStat cs = freshState();
         expectRecovered(p, cs, seed++);
     }
@@ -209,8 +190,7 @@ TEST(FindAcbk, RecoversAPlantedLagAndGainRow)
 
 // Test_Err limits the rows: v = 2 allows rows 0..58 (85-row table), 0..108
 // (170-row table); a sine-like state (SinDet < 0) allows 0..50 and 0..92.
-TEST(FindAcbk, TamingLimitsTheGainRows)
-{
+TEST(FindAcbk, TamingLimitsTheGainRows) {
     const Word32 v2 = 0x40000000 - 2 * (1 << 23);
     {
         CodStat cs = freshState();
@@ -233,23 +213,21 @@ TEST(FindAcbk, TamingLimitsTheGainRows)
         int bound;
     };
     const Case cases[] = {
-        {40, 59, 0, v2, 59}, {40, 84, 0, v2, 59}, {100, 109, 0, v2, 109}, {100, 169, 0, v2, 109},
-        {40, 60, -1, 4, 51}, {100, 150, -1, 4, 93},
+        {40, 59, 0, v2, 59},    {40, 84, 0, v2, 59}, {100, 109, 0, v2, 109},
+        {100, 169, 0, v2, 109}, {40, 60, -1, 4, 51}, {100, 150, -1, 4, 93},
     };
     const Sub h = impulseResponse();
     for (const Case& c : cases) {
         CodStat cs = freshState();
         cs.SinDet = c.sinDet;
-        for (auto& z : cs.Err)
-            z = c.err;
+        for (auto& z : cs.Err) z = c.err;
         Exc e = randomExcitation(c.gid, 2500);
         Sub x;
         Decod_Acbk(x.data(), e.data(), c.olp, 1, c.gid);
         Sub tv;
         for (int i = 0; i < SubFrLen; i++) {
             int64_t acc = 0;
-            for (int j = 0; j <= i; j++)
-                acc += int64_t{x[j]} * h[i - j];
+            for (int j = 0; j <= i; j++) acc += int64_t{x[j]} * h[i - j];
             tv[i] = static_cast<Word16>(std::llround(static_cast<double>(acc) / 16384.0));
         }
         LINEDEF line{};

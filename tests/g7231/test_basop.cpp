@@ -200,8 +200,8 @@ public:
     explicit Gen(uint32_t seed) : rng_(seed) {}
 
     Word16 w16() {
-        static const Word16 edges[] = {0, 1, -1, 2, -2, 32767, -32768, 32766, -32767,
-                                       0x4000, -0x4000, 0x3fff, -0x4001, 0x00ff, -0x0100};
+        static const Word16 edges[] = {0,      1,      -1,      2,      -2,      32767,  -32768, 32766,
+                                       -32767, 0x4000, -0x4000, 0x3fff, -0x4001, 0x00ff, -0x0100};
         if (pick(4) == 0) return edges[pick(std::size(edges))];
         // mix wide and small magnitudes
         if (pick(2) == 0) return static_cast<Word16>(static_cast<int32_t>(rng_() & 0xff) - 128);
@@ -209,14 +209,17 @@ public:
     }
 
     Word32 w32() {
-        static const Word32 edges[] = {0, 1, -1, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1,
-                                       0x40000000, -0x40000000, 0x3fffffff, -0x40000001,
-                                       0x7fff8000, -0x8000, 0x8000, 0xffff, 0x10000};
+        static const Word32 edges[] = {
+            0,           1,          -1,          INT32_MAX,  INT32_MIN, INT32_MAX - 1, INT32_MIN + 1, 0x40000000,
+            -0x40000000, 0x3fffffff, -0x40000001, 0x7fff8000, -0x8000,   0x8000,        0xffff,        0x10000};
         if (pick(4) == 0) return edges[pick(std::size(edges))];
         switch (pick(3)) {
-            case 0: return static_cast<Word32>(rng_());
-            case 1: return static_cast<Word32>(rng_()) >> pick(31);
-            default: return static_cast<Word32>(static_cast<int32_t>(rng_() & 0xffff) - 0x8000);
+            case 0:
+                return static_cast<Word32>(rng_());
+            case 1:
+                return static_cast<Word32>(rng_()) >> pick(31);
+            default:
+                return static_cast<Word32>(static_cast<int32_t>(rng_() & 0xffff) - 0x8000);
         }
     }
 
@@ -238,11 +241,10 @@ void cross(const char* name, Gen& gen, Call&& call) {
         const g::Flag before = static_cast<g::Flag>(gen.pick(2));
         g::Overflow = before;
         auto [got, ref, clears, argsText] = call();
-        const g::Flag want = clears ? g::Flag(ref.clipped ? 1 : 0)
-                                    : g::Flag(before | (ref.clipped ? 1 : 0));
+        const g::Flag want = clears ? g::Flag(ref.clipped ? 1 : 0) : g::Flag(before | (ref.clipped ? 1 : 0));
         if (got != ref.value || g::Overflow != want) {
-            ADD_FAILURE() << name << argsText << ": got " << got << " Overflow " << g::Overflow
-                          << ", want " << ref.value << " Overflow " << want;
+            ADD_FAILURE() << name << argsText << ": got " << got << " Overflow " << g::Overflow << ", want "
+                          << ref.value << " Overflow " << want;
             return;
         }
     }

@@ -23,27 +23,21 @@ struct Pulse {
     Word16 amp;
 };
 
-Sub pulses(const std::vector<Pulse>& ps)
-{
+Sub pulses(const std::vector<Pulse>& ps) {
     Sub s{};
-    for (const Pulse& p : ps)
-        s[p.pos] = p.amp;
+    for (const Pulse& p : ps) s[p.pos] = p.amp;
     return s;
 }
 
-int64_t binomial(int n, int k)
-{
-    if (k < 0 || n < k)
-        return 0;
+int64_t binomial(int n, int k) {
+    if (k < 0 || n < k) return 0;
     int64_t r = 1;
-    for (int i = 1; i <= k; i++)
-        r = r * (n - k + i) / i;
+    for (int i = 1; i <= k; i++) r = r * (n - k + i) / i;
     return r;
 }
 
 // Unranks Ppos/Pamp with plain binomials, independently of the packing table.
-std::vector<Pulse> unpack(const SFSDEF& sfs, int np)
-{
+std::vector<Pulse> unpack(const SFSDEF& sfs, int np) {
     std::vector<Pulse> out;
     int64_t rank = sfs.Ppos;
     int left = np;
@@ -61,46 +55,38 @@ std::vector<Pulse> unpack(const SFSDEF& sfs, int np)
     return out;
 }
 
-Sub impulseResponse()
-{
+Sub impulseResponse() {
     Sub h;
     for (int i = 0; i < SubFrLen; i++)
         h[i] = static_cast<Word16>(std::lround(8192.0 * std::pow(0.7, i) * std::cos(0.6 * i)));
     return h;
 }
 
-Sub train(const Sub& h, int lag)
-{
+Sub train(const Sub& h, int lag) {
     Sub t{};
     for (int i = 0; i < SubFrLen; i++)
-        for (int k = i; k >= 0; k -= lag)
-            t[i] = static_cast<Word16>(t[i] + h[k]);
+        for (int k = i; k >= 0; k -= lag) t[i] = static_cast<Word16>(t[i] + h[k]);
     return t;
 }
 
 // The search's synthesis: y = floor(sum p h / 8192).
-Sub synthesise(const Sub& exc, const Sub& h)
-{
+Sub synthesise(const Sub& exc, const Sub& h) {
     Sub y;
     for (int l = 0; l < SubFrLen; l++) {
         int64_t acc = 0;
-        for (int j = 0; j <= l; j++)
-            acc += int64_t{exc[j]} * h[l - j];
+        for (int j = 0; j <= l; j++) acc += int64_t{exc[j]} * h[l - j];
         y[l] = static_cast<Word16>(acc >= 0 ? acc / 8192 : -((-acc + 8191) / 8192));
     }
     return y;
 }
 
-int64_t energy(const Sub& s)
-{
+int64_t energy(const Sub& s) {
     int64_t e = 0;
-    for (Word16 v : s)
-        e += int64_t{v} * v;
+    for (Word16 v : s) e += int64_t{v} * v;
     return e;
 }
 
-TEST(GenTrn, RepeatsWithThePeriodFromTheOriginal)
-{
+TEST(GenTrn, RepeatsWithThePeriodFromTheOriginal) {
     struct Case {
         Word16 lag;
         std::vector<Pulse> in, out;
@@ -125,8 +111,7 @@ TEST(GenTrn, RepeatsWithThePeriodFromTheOriginal)
     }
 }
 
-TEST(FcbkPack, CodesPositionsAndSigns)
-{
+TEST(FcbkPack, CodesPositionsAndSigns) {
     struct Case {
         Word16 grid, np;
         std::vector<Pulse> ps;
@@ -160,21 +145,18 @@ TEST(FcbkPack, CodesPositionsAndSigns)
     }
 }
 
-TEST(FcbkPack, RoundTripsRandomPulseSetsWithinTheFrameRanges)
-{
+TEST(FcbkPack, RoundTripsRandomPulseSetsWithinTheFrameRanges) {
     std::mt19937 rng(42);
     for (int trial = 0; trial < 2000; trial++) {
         const Word16 np = trial % 2 ? 5 : 6;
         const Word16 grid = static_cast<Word16>((trial / 2) % 2);
         std::vector<int> slots(30);
-        for (int i = 0; i < 30; i++)
-            slots[i] = i;
+        for (int i = 0; i < 30; i++) slots[i] = i;
         std::shuffle(slots.begin(), slots.end(), rng);
         slots.resize(np);
         std::sort(slots.begin(), slots.end());
         std::vector<Pulse> ps;
-        for (int s : slots)
-            ps.push_back({grid + 2 * s, static_cast<Word16>(rng() % 2 ? -3 : 3)});
+        for (int s : slots) ps.push_back({grid + 2 * s, static_cast<Word16>(rng() % 2 ? -3 : 3)});
         Sub d = pulses(ps);
         BESTDEF best{};
         best.GridId = grid;
@@ -202,8 +184,7 @@ TEST(FcbkPack, RoundTripsRandomPulseSetsWithinTheFrameRanges)
 // position (>=), every later one the first free position (>), all positive;
 // gain 2 is the nearest level to 0 and the smallest candidate, level 0
 // (amplitude 1), gives the least negative criterion -Np.
-TEST(FindBest, ZeroTargetWithUnitResponse)
-{
+TEST(FindBest, ZeroTargetWithUnitResponse) {
     for (Word16 np : {Word16(6), Word16(5)}) {
         Sub tv{};
         Sub h{};
@@ -223,8 +204,7 @@ TEST(FindBest, ZeroTargetWithUnitResponse)
     }
 }
 
-TEST(FindBest, ZeroTargetWithRealResponse)
-{
+TEST(FindBest, ZeroTargetWithRealResponse) {
     for (Word16 olp : {Word16(60), Word16(25)}) {
         Sub tv{};
         Sub h = impulseResponse();
@@ -239,8 +219,7 @@ TEST(FindBest, ZeroTargetWithRealResponse)
     }
 }
 
-TEST(FindBest, KeepsABetterStartingCandidate)
-{
+TEST(FindBest, KeepsABetterStartingCandidate) {
     Sub h = impulseResponse();
     Sub tv = synthesise(pulses({{10, 240}, {30, -240}}), h);
     BESTDEF best{};
@@ -260,14 +239,13 @@ struct PlantCase {
     Word16 gain;   // gain level index
     std::vector<int> pos;
     std::vector<int> neg;  // indices into pos that are negative
-    Word16 tran;   // expected choice
+    Word16 tran;           // expected choice
 };
 
 // Target = the planted pulses (expanded with trainLag) through the response,
 // at the search's own synthesis scale: that candidate reproduces the target,
 // scores sum(Tv^2), and is the best any candidate can do.
-TEST(FindFcbk, RecoversPlantedPulses)
-{
+TEST(FindFcbk, RecoversPlantedPulses) {
     const std::vector<PlantCase> cases = {
         {0, 80, 0, 14, {4, 14, 26, 36, 46, 56}, {1, 4}, 0},
         {1, 80, 0, 18, {7, 17, 29, 41, 53}, {0}, 0},
@@ -306,8 +284,7 @@ TEST(FindFcbk, RecoversPlantedPulses)
         BESTDEF best{};
         best.MaxErr = static_cast<Word32>(0xc0000000u);
         Sub hcopy = h;
-        Find_Best(&best, tv.data(), hcopy.data(), static_cast<Word16>(np),
-                  c.tran ? c.olp : Word16(SubFrLen));
+        Find_Best(&best, tv.data(), hcopy.data(), static_cast<Word16>(np), c.tran ? c.olp : Word16(SubFrLen));
         EXPECT_EQ(best.MaxErr, energy(tv));
 
         LINEDEF line{};
@@ -330,8 +307,7 @@ TEST(FindFcbk, RecoversPlantedPulses)
 
 // A candidate that only equals the best so far never replaces it, so the
 // train variant searched second wins only with a strictly larger criterion.
-TEST(FindBest, ReplacesOnlyOnAStrictlyLargerCriterion)
-{
+TEST(FindBest, ReplacesOnlyOnAStrictlyLargerCriterion) {
     const Sub h = impulseResponse();
     const Sub base = pulses({{1, 348}, {5, -348}, {11, 348}, {17, 348}, {23, -348}, {27, 348}});
     Sub tv = synthesise(base, train(h, 30));
@@ -366,8 +342,7 @@ TEST(FindBest, ReplacesOnlyOnAStrictlyLargerCriterion)
 
 // The same train-built target: searched as a train with the lag below 58,
 // plain only from 58 on.
-TEST(FindFcbk, TrainSearchedOnlyBelowLag58)
-{
+TEST(FindFcbk, TrainSearchedOnlyBelowLag58) {
     const Sub h = impulseResponse();
     const Sub base = pulses({{1, 348}, {5, -348}, {11, 348}, {17, 348}, {23, -348}, {27, 348}});
     const Sub tv = synthesise(base, train(h, 30));
@@ -379,14 +354,12 @@ TEST(FindFcbk, TrainSearchedOnlyBelowLag58)
         Find_Fcbk(t.data(), ir.data(), &line, 0);
         EXPECT_EQ(line.Sfs[0].Tran, olp < 58 ? 1 : 0) << "Olp " << olp;
         int nonzero = 0;
-        for (Word16 v : t)
-            nonzero += v != 0;
+        for (Word16 v : t) nonzero += v != 0;
         EXPECT_EQ(nonzero, olp < 58 ? 12 : 6) << "Olp " << olp;
     }
 }
 
-TEST(FindFcbk, ZeroTargetCodesUnitPulsesAtTheEnd)
-{
+TEST(FindFcbk, ZeroTargetCodesUnitPulsesAtTheEnd) {
     const Sub h = impulseResponse();
     for (Word16 sfc = 0; sfc < SubFrames; sfc++) {
         LINEDEF line{};

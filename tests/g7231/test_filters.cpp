@@ -19,8 +19,7 @@ using Sub = std::array<Word16, SubFrLen>;
 using Lpc10 = std::array<Word16, LpcOrder>;
 using Lpc20 = std::array<Word16, 2 * LpcOrder>;
 
-CodStat freshState()
-{
+CodStat freshState() {
     CodStat cs;
     Init_Coder(cs);
     return cs;
@@ -28,13 +27,11 @@ CodStat freshState()
 
 // Field by field: a byte compare would also see the padding after HpfZdl.
 template <class T, size_t N>
-bool same(const T (&a)[N], const T (&b)[N])
-{
+bool same(const T (&a)[N], const T (&b)[N]) {
     return std::equal(a, a + N, b);
 }
 
-bool sameState(const CodStat& a, const CodStat& b)
-{
+bool sameState(const CodStat& a, const CodStat& b) {
     return a.HpfZdl == b.HpfZdl && a.HpfPdl == b.HpfPdl && a.SinDet == b.SinDet && same(a.PrevLsp, b.PrevLsp) &&
            same(a.PrevWgt, b.PrevWgt) && same(a.PrevErr, b.PrevErr) && same(a.PrevExc, b.PrevExc) &&
            same(a.PrevDat, b.PrevDat) && same(a.WghtFirDl, b.WghtFirDl) && same(a.WghtIirDl, b.WghtIirDl) &&
@@ -42,13 +39,9 @@ bool sameState(const CodStat& a, const CodStat& b)
 }
 
 // 8192, 4096, ... halving with round-half-up, which sticks at 1.
-Word16 halving(int i)
-{
-    return static_cast<Word16>(i >= 13 ? 1 : 8192 >> i);
-}
+Word16 halving(int i) { return static_cast<Word16>(i >= 13 ? 1 : 8192 >> i); }
 
-TEST(WghtLpc, ScalesEachSubframeIntoZeroAndPoleHalves)
-{
+TEST(WghtLpc, ScalesEachSubframeIntoZeroAndPoleHalves) {
     std::array<Word16, 4 * LpcOrder> unq;
     for (int k = 0; k < SubFrames; k++)
         for (int j = 0; j < LpcOrder; j++)
@@ -64,12 +57,10 @@ TEST(WghtLpc, ScalesEachSubframeIntoZeroAndPoleHalves)
     }
 }
 
-TEST(ErrorWght, ZeroCoefficientsPassTheSignal)
-{
+TEST(ErrorWght, ZeroCoefficientsPassTheSignal) {
     CodStat cs = freshState();
     std::array<Word16, Frame> buf;
-    for (int i = 0; i < Frame; i++)
-        buf[i] = static_cast<Word16>(i * 263 - 30000);
+    for (int i = 0; i < Frame; i++) buf[i] = static_cast<Word16>(i * 263 - 30000);
     auto in = buf;
     std::array<Word16, 8 * LpcOrder> per{};
     Error_Wght(cs, buf.data(), per.data());
@@ -79,13 +70,12 @@ TEST(ErrorWght, ZeroCoefficientsPassTheSignal)
 // Subframe 0: pole 0.5 (y += y(n-1)/2); subframe 1: zero 1.0 (y -= x(n-1));
 // subframe 2: second pole 0.5 (y += y(n-2)/2); subframe 3: nothing. The
 // memories run on across subframes and into the next call.
-TEST(ErrorWght, EachSubframeUsesItsCoefficientsAndMemoriesCarryOver)
-{
+TEST(ErrorWght, EachSubframeUsesItsCoefficientsAndMemoriesCarryOver) {
     CodStat cs = freshState();
     std::array<Word16, 8 * LpcOrder> per{};
-    per[10] = 4096;      // subframe 0, pole 1
-    per[20 + 0] = 8192;  // subframe 1, zero 1
-    per[40 + 11] = 4096; // subframe 2, pole 2
+    per[10] = 4096;       // subframe 0, pole 1
+    per[20 + 0] = 8192;   // subframe 1, zero 1
+    per[40 + 11] = 4096;  // subframe 2, pole 2
     std::array<Word16, Frame> buf{};
     buf[57] = 8192;
     buf[59] = 8192;
@@ -99,8 +89,7 @@ TEST(ErrorWght, EachSubframeUsesItsCoefficientsAndMemoriesCarryOver)
     expected[59] = 8192 + 2048;
     expected[60] = -8192;  // the zero part sees x(59)
     expected[120] = 8192;
-    for (int k = 1; 120 + 2 * k < 180; k++)
-        expected[120 + 2 * k] = halving(k);
+    for (int k = 1; 120 + 2 * k < 180; k++) expected[120 + 2 * k] = halving(k);
     expected[239] = 1000;
     EXPECT_EQ(buf, expected);
 
@@ -115,19 +104,16 @@ TEST(ErrorWght, EachSubframeUsesItsCoefficientsAndMemoriesCarryOver)
     EXPECT_EQ(next[2], 375);
 }
 
-TEST(CompIr, ZeroCoefficientsGiveTheScaledImpulse)
-{
+TEST(CompIr, ZeroCoefficientsGiveTheScaledImpulse) {
     Lpc10 q{};
     Lpc20 p{};
     Sub ir;
     Comp_Ir(ir.data(), q.data(), p.data(), PWDEF{60, 0});
     EXPECT_EQ(ir[0], 8192);
-    for (int i = 1; i < SubFrLen; i++)
-        EXPECT_EQ(ir[i], 0) << i;
+    for (int i = 1; i < SubFrLen; i++) EXPECT_EQ(ir[i], 0) << i;
 }
 
-TEST(CompIr, OneTapResponses)
-{
+TEST(CompIr, OneTapResponses) {
     struct Case {
         const char* name;
         int q, zero, pole;  // index of the 4096 coefficient, -1 for none
@@ -146,44 +132,35 @@ TEST(CompIr, OneTapResponses)
     for (const Case& c : cases) {
         Lpc10 q{};
         Lpc20 p{};
-        if (c.q >= 0)
-            q[c.q] = 4096;
-        if (c.zero >= 0)
-            p[c.zero] = 4096;
-        if (c.pole >= 0)
-            p[10 + c.pole] = 4096;
+        if (c.q >= 0) q[c.q] = 4096;
+        if (c.zero >= 0) p[c.zero] = 4096;
+        if (c.pole >= 0) p[10 + c.pole] = 4096;
         Sub ir;
         Comp_Ir(ir.data(), q.data(), p.data(), PWDEF{60, 0});
-        for (int i = 0; i < 4; i++)
-            EXPECT_EQ(ir[i], c.head[i]) << c.name << " " << i;
+        for (int i = 0; i < 4; i++) EXPECT_EQ(ir[i], c.head[i]) << c.name << " " << i;
         if (c.zero >= 0) {
-            for (int i = 4; i < SubFrLen; i++)
-                EXPECT_EQ(ir[i], 0) << c.name << " " << i;
+            for (int i = 4; i < SubFrLen; i++) EXPECT_EQ(ir[i], 0) << c.name << " " << i;
         }
     }
 }
 
-TEST(CompIr, RoundingMakesTheDecayStickAtOne)
-{
+TEST(CompIr, RoundingMakesTheDecayStickAtOne) {
     Lpc10 q{};
     Lpc20 p{};
     q[0] = 4096;
     Sub ir;
     Comp_Ir(ir.data(), q.data(), p.data(), PWDEF{60, 0});
-    for (int i = 0; i < SubFrLen; i++)
-        EXPECT_EQ(ir[i], halving(i)) << i;
+    for (int i = 0; i < SubFrLen; i++) EXPECT_EQ(ir[i], halving(i)) << i;
 
     p = {};
     q = {};
     p[11] = 4096;
     Comp_Ir(ir.data(), q.data(), p.data(), PWDEF{60, 0});
-    for (int i = 0; i < SubFrLen; i++)
-        EXPECT_EQ(ir[i], i % 2 ? 0 : halving(i / 2)) << i;
+    for (int i = 0; i < SubFrLen; i++) EXPECT_EQ(ir[i], i % 2 ? 0 : halving(i / 2)) << i;
 }
 
 // The harmonic filter is one tap on the weighted response, not recursive.
-TEST(CompIr, HarmonicTapSubtractsTheDelayedWeightedResponse)
-{
+TEST(CompIr, HarmonicTapSubtractsTheDelayedWeightedResponse) {
     Lpc10 q{};
     Lpc20 p{};
     Sub ir;
@@ -197,8 +174,7 @@ TEST(CompIr, HarmonicTapSubtractsTheDelayedWeightedResponse)
     for (Word16 lag : {Word16(60), Word16(100), Word16(145)}) {
         Comp_Ir(ir.data(), q.data(), p.data(), PWDEF{lag, 10240});
         EXPECT_EQ(ir[0], 8192);
-        for (int i = 1; i < SubFrLen; i++)
-            EXPECT_EQ(ir[i], 0) << "lag " << lag << " sample " << i;
+        for (int i = 1; i < SubFrLen; i++) EXPECT_EQ(ir[i], 0) << "lag " << lag << " sample " << i;
     }
 
     p[10] = 4096;
@@ -210,22 +186,18 @@ TEST(CompIr, HarmonicTapSubtractsTheDelayedWeightedResponse)
     }
 }
 
-TEST(SubRing, FreshStateLeavesTargetAndStateAlone)
-{
+TEST(SubRing, FreshStateLeavesTargetAndStateAlone) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> coef(-3000, 3000), sample(-20000, 20000);
     CodStat cs = freshState();
     const CodStat before = cs;
     Lpc10 q;
     Lpc20 p;
-    for (auto& v : q)
-        v = static_cast<Word16>(coef(rng));
-    for (auto& v : p)
-        v = static_cast<Word16>(coef(rng));
+    for (auto& v : q) v = static_cast<Word16>(coef(rng));
+    for (auto& v : p) v = static_cast<Word16>(coef(rng));
     for (PWDEF pw : {PWDEF{30, 10240}, PWDEF{100, 5000}, PWDEF{145, 0}}) {
         Sub t;
-        for (auto& v : t)
-            v = static_cast<Word16>(sample(rng));
+        for (auto& v : t) v = static_cast<Word16>(sample(rng));
         const Sub in = t;
         Sub_Ring(cs, t.data(), q.data(), p.data(), cs.PrevErr, pw);
         EXPECT_EQ(t, in);
@@ -233,8 +205,7 @@ TEST(SubRing, FreshStateLeavesTargetAndStateAlone)
     EXPECT_TRUE(sameState(cs, before));
 }
 
-TEST(SubRing, SubtractsTheDecayingRingingFromEitherMemory)
-{
+TEST(SubRing, SubtractsTheDecayingRingingFromEitherMemory) {
     // r = 500, 250, 125, 63, 32, 16, 8, 4, 2, 1, then 1 by rounding.
     const std::array<Word16, 10> head = {500, 250, 125, 63, 32, 16, 8, 4, 2, 1};
     for (bool throughFir : {false, true}) {
@@ -260,11 +231,9 @@ TEST(SubRing, SubtractsTheDecayingRingingFromEitherMemory)
 
 // With no ringing the harmonic term adds g times the stored error one lag back
 // (the opposite sign of Comp_Ir: it removes a ringing that was subtracted).
-TEST(SubRing, HarmonicTermReadsPrevErrOneLagBack)
-{
+TEST(SubRing, HarmonicTermReadsPrevErrOneLagBack) {
     CodStat cs = freshState();
-    for (int k = 0; k < PitchMax; k++)
-        cs.PrevErr[k] = static_cast<Word16>(2 * k);
+    for (int k = 0; k < PitchMax; k++) cs.PrevErr[k] = static_cast<Word16>(2 * k);
     Lpc10 q{};
     Lpc20 p{};
     for (Word16 lag : {Word16(18), Word16(30), Word16(60), Word16(100), Word16(145)}) {
@@ -279,16 +248,13 @@ TEST(SubRing, HarmonicTermReadsPrevErrOneLagBack)
     }
 }
 
-TEST(UpdRing, ZeroCoefficientsHalveIntoTheErrorHistory)
-{
+TEST(UpdRing, ZeroCoefficientsHalveIntoTheErrorHistory) {
     CodStat cs = freshState();
-    for (int k = 0; k < PitchMax; k++)
-        cs.PrevErr[k] = static_cast<Word16>(1000 + k);
+    for (int k = 0; k < PitchMax; k++) cs.PrevErr[k] = static_cast<Word16>(1000 + k);
     Lpc10 q{};
     Lpc20 p{};
     Sub x;
-    for (int i = 0; i < SubFrLen; i++)
-        x[i] = static_cast<Word16>(i * 1111 - 32768);
+    for (int i = 0; i < SubFrLen; i++) x[i] = static_cast<Word16>(i * 1111 - 32768);
     x[7] = 32767;
     x[8] = 3;
     x[9] = -3;
@@ -299,16 +265,14 @@ TEST(UpdRing, ZeroCoefficientsHalveIntoTheErrorHistory)
         EXPECT_EQ(d[i], std::clamp(2 * half, -32768, 32767)) << i;
         EXPECT_EQ(cs.PrevErr[85 + i], half) << i;
     }
-    for (int k = 0; k < 85; k++)
-        EXPECT_EQ(cs.PrevErr[k], 1000 + 60 + k) << k;
+    for (int k = 0; k < 85; k++) EXPECT_EQ(cs.PrevErr[k], 1000 + 60 + k) << k;
     EXPECT_EQ(cs.RingFirDl[0], std::floor((x[59] + 1) / 2.0));
     EXPECT_EQ(cs.RingFirDl[1], std::floor((x[58] + 1) / 2.0));
     EXPECT_EQ(cs.RingIirDl[0], cs.PrevErr[144]);
     EXPECT_EQ(cs.RingIirDl[9], cs.PrevErr[135]);
 }
 
-TEST(UpdRing, SynthesisAndZeroPartAtOneTap)
-{
+TEST(UpdRing, SynthesisAndZeroPartAtOneTap) {
     Lpc10 q{};
     Lpc20 p{};
     {
@@ -318,8 +282,7 @@ TEST(UpdRing, SynthesisAndZeroPartAtOneTap)
         Sub d{};
         d[0] = 16;
         Upd_Ring(cs, d.data(), q.data(), p.data(), cs.PrevErr);
-        for (int i = 0; i < SubFrLen; i++)
-            EXPECT_EQ(d[i], i < 4 ? 16 >> i : 2) << i;
+        for (int i = 0; i < SubFrLen; i++) EXPECT_EQ(d[i], i < 4 ? 16 >> i : 2) << i;
         q[0] = 0;
     }
     {
@@ -331,13 +294,11 @@ TEST(UpdRing, SynthesisAndZeroPartAtOneTap)
         Upd_Ring(cs, d.data(), q.data(), p.data(), cs.PrevErr);
         EXPECT_EQ(cs.PrevErr[85], 8);
         EXPECT_EQ(cs.PrevErr[86], -4);
-        for (int i = 2; i < SubFrLen; i++)
-            EXPECT_EQ(cs.PrevErr[85 + i], 0) << i;
+        for (int i = 2; i < SubFrLen; i++) EXPECT_EQ(cs.PrevErr[85 + i], 0) << i;
     }
 }
 
-TEST(UpdRing, MemoriesCarryIntoTheNextSubframe)
-{
+TEST(UpdRing, MemoriesCarryIntoTheNextSubframe) {
     CodStat cs = freshState();
     Lpc10 q{};
     Lpc20 p{};
@@ -350,28 +311,22 @@ TEST(UpdRing, MemoriesCarryIntoTheNextSubframe)
     Upd_Ring(cs, d.data(), q.data(), p.data(), cs.PrevErr);
     EXPECT_EQ(cs.PrevErr[84], 8);
     const std::array<Word16, 4> tail = {4, 2, 1, 1};
-    for (int i = 0; i < 4; i++)
-        EXPECT_EQ(cs.PrevErr[85 + i], tail[i]) << i;
+    for (int i = 0; i < 4; i++) EXPECT_EQ(cs.PrevErr[85 + i], tail[i]) << i;
 }
 
 // The ringing that Sub_Ring removes is exactly what Upd_Ring then produces
 // for a zero excitation from the same memories.
-TEST(SubRing, MatchesTheZeroInputOutputOfUpdRing)
-{
+TEST(SubRing, MatchesTheZeroInputOutputOfUpdRing) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> coef(-2500, 2500), mem(-8000, 8000);
     for (int trial = 0; trial < 20; trial++) {
         CodStat cs = freshState();
-        for (auto& v : cs.RingFirDl)
-            v = static_cast<Word16>(mem(rng));
-        for (auto& v : cs.RingIirDl)
-            v = static_cast<Word16>(mem(rng));
+        for (auto& v : cs.RingFirDl) v = static_cast<Word16>(mem(rng));
+        for (auto& v : cs.RingIirDl) v = static_cast<Word16>(mem(rng));
         Lpc10 q;
         Lpc20 p;
-        for (auto& v : q)
-            v = static_cast<Word16>(coef(rng));
-        for (auto& v : p)
-            v = static_cast<Word16>(coef(rng) / 2);
+        for (auto& v : q) v = static_cast<Word16>(coef(rng));
+        for (auto& v : p) v = static_cast<Word16>(coef(rng) / 2);
 
         Sub t{};
         Sub_Ring(cs, t.data(), q.data(), p.data(), cs.PrevErr, PWDEF{60, 0});

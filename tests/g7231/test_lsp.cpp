@@ -50,11 +50,11 @@ TEST(Lsp, AtoLspFallsBackToPrevLspWhenRootsAreMissing) {
     // Filters outside the unit circle: the grid search finds fewer than ten
     // sign changes (the count is given for each).
     const Vec unstable[] = {
-        Vec{-10929, 2713, 6595, -1518, -2766, -796, -521, 211, -993, -706},            // 9
-        Vec{-12651, -6074, -3751, -4496, -3501, -1620, -1874, -1314, -597, -536},      // 9
-        Vec{32767, -32767, 32767, -32767, 32767, -32767, 32767, -32767, 15132, -2845}, // 8
-        Vec{-11073, 4113, 7400, -213, 2325, 9088, 3388, 6, -2589, -1606},              // 5
-        Vec{13148, -22012, 25122, -25189, 32767, -20190, 15960, -9088, 3973, -1255},   // 1
+        Vec{-10929, 2713, 6595, -1518, -2766, -796, -521, 211, -993, -706},             // 9
+        Vec{-12651, -6074, -3751, -4496, -3501, -1620, -1874, -1314, -597, -536},       // 9
+        Vec{32767, -32767, 32767, -32767, 32767, -32767, 32767, -32767, 15132, -2845},  // 8
+        Vec{-11073, 4113, 7400, -213, 2325, 9088, 3388, 6, -2589, -1606},               // 5
+        Vec{13148, -22012, 25122, -25189, 32767, -20190, 15960, -9088, 3973, -1255},    // 1
         Vec{-32768, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     };
     const Vec prev = ramp(1007, 1000);
@@ -75,8 +75,8 @@ Vec analysedLpc() {
     for (int f = 0; f < 2; f++) {
         for (int i = 0; i < g::Frame; i++) {
             const double n = f * g::Frame + i;
-            buf[i] = static_cast<Word16>(6000 * std::sin(0.19 * n) + 3000 * std::sin(1.3 * n) +
-                                         500 * std::sin(2.9 * n + 1));
+            buf[i] =
+                static_cast<Word16>(6000 * std::sin(0.19 * n) + 3000 * std::sin(1.3 * n) + 500 * std::sin(2.9 * n + 1));
         }
         g::Comp_Lpc(cs, unq, cs.PrevDat, buf.data());
         g::Mem_Shift(cs.PrevDat, buf.data());
@@ -114,27 +114,31 @@ TEST(Lsp, LsptoAInvertsAtoLsp) {
 struct QntCase {
     const char* what;
     Vec curr;
-    int prevOffset;      // PrevLsp = LspDcTable + prevOffset
-    int predicted;       // mult_r(prevOffset, 0x3000)
+    int prevOffset;  // PrevLsp = LspDcTable + prevOffset
+    int predicted;   // mult_r(prevOffset, 0x3000)
     Vec weights;
 };
 
 const QntCase kQnt[] = {
     // Every distance <= 32: the branch that avoids div_s(32, d) with d < 32.
-    {"all neighbours 20 apart", ramp(10000, 20), 0, 0, Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
-    {"coinciding LSPs", ramp(12000, 0), 0, 0, Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
+    {"all neighbours 20 apart", ramp(10000, 20), 0, 0,
+     Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
+    {"coinciding LSPs", ramp(12000, 0), 0, 0,
+     Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
     {"crossed LSPs", Vec{9000, 8000, 9100, 9200, 9300, 9400, 9500, 9600, 9700, 9800}, 0, 0,
      Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
     // 64 apart: div_s(32, 64) = 16384; the pair 10 apart takes 32767.
     {"one close pair", Vec{4000, 4064, 4128, 4192, 4256, 4266, 4330, 4394, 4458, 4522}, 0, 0,
      Vec{16384, 16384, 16384, 16384, 32767, 32767, 16384, 16384, 16384, 16384}},
     // 128 apart: 8192, normalised by one left shift.
-    {"normalised weights", ramp(3000, 128), 0, 0, Vec{16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384}},
+    {"normalised weights", ramp(3000, 128), 0, 0,
+     Vec{16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384}},
     // 32 takes the branch, 33 divides: div_s(32, 33) = 31775.
     {"distance 32 and 33", Vec{5000, 5032, 5065, 5300, 5600, 5900, 6200, 6500, 6800, 7100}, 0, 0,
      Vec{32767, 32767, 31775, 4462, 3495, 3495, 3495, 3495, 3495, 3495}},
     // The previous frame predicts 0.375 of its deviation from the mean.
-    {"prediction from PrevLsp", ramp(10000, 20), 800, 300, Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
+    {"prediction from PrevLsp", ramp(10000, 20), 800, 300,
+     Vec{32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767}},
 };
 
 TEST(Lsp, LspQntWeightsAndResidual) {
@@ -161,9 +165,12 @@ Vec modelWeights(const Vec& lsp) {
     Vec w;
     for (int i = 0; i < 10; i++) {
         int d;
-        if (i == 0) d = lsp[1] - lsp[0];
-        else if (i == 9) d = lsp[9] - lsp[8];
-        else d = std::min(lsp[i + 1] - lsp[i], lsp[i] - lsp[i - 1]);
+        if (i == 0)
+            d = lsp[1] - lsp[0];
+        else if (i == 9)
+            d = lsp[9] - lsp[8];
+        else
+            d = std::min(lsp[i + 1] - lsp[i], lsp[i] - lsp[i - 1]);
         w[i] = static_cast<Word16>(d > 32 ? (32 * 32768) / d : 32767);
     }
     int shift = 0;
@@ -189,7 +196,8 @@ TEST(Lsp, LspQntMatchesTheWeightModelOnRealisticVectors) {
         Vec residual;
         for (int i = 0; i < 10; i++) {
             const int pd = prev[i] - g::LspDcTable[i];
-            residual[i] = static_cast<Word16>(curr[i] - g::LspDcTable[i] - static_cast<int>(std::floor(pd * 0.375 + 0.5)));
+            residual[i] =
+                static_cast<Word16>(curr[i] - g::LspDcTable[i] - static_cast<int>(std::floor(pd * 0.375 + 0.5)));
         }
         const Vec w = modelWeights(curr);
         Vec work = curr;

@@ -64,8 +64,19 @@ const FieldCase kFields[] = {
     {"Olp[1] = 19", [](g::LINEDEF& l) { l.Olp[1] = 19; }, 35, 1},
     {"AcLg of subframe 3", [](g::LINEDEF& l) { l.Sfs[3].AcLg = 3; }, 42, 3},
     {"AcLg of even subframes is not sent", [](g::LINEDEF& l) { l.Sfs[0].AcLg = l.Sfs[2].AcLg = 1; }, 0, 0},
-    {"largest gain code", [](g::LINEDEF& l) { l.Sfs[0].AcGn = 169; l.Sfs[0].Mamp = 23; }, 44, 4079},
-    {"Tran is bit 11 of the gain code", [](g::LINEDEF& l) { l.Sfs[1].AcGn = 84; l.Sfs[1].Mamp = 23; l.Sfs[1].Tran = 1; }, 56, 2048 + 84 * 24 + 23},
+    {"largest gain code",
+     [](g::LINEDEF& l) {
+         l.Sfs[0].AcGn = 169;
+         l.Sfs[0].Mamp = 23;
+     },
+     44, 4079},
+    {"Tran is bit 11 of the gain code",
+     [](g::LINEDEF& l) {
+         l.Sfs[1].AcGn = 84;
+         l.Sfs[1].Mamp = 23;
+         l.Sfs[1].Tran = 1;
+     },
+     56, 2048 + 84 * 24 + 23},
     {"gain code of subframe 3", [](g::LINEDEF& l) { l.Sfs[3].Mamp = 5; }, 80, 5},
     {"grid bits", [](g::LINEDEF& l) { l.Sfs[0].Grid = l.Sfs[1].Grid = l.Sfs[2].Grid = l.Sfs[3].Grid = 1; }, 92, 0xF},
     {"largest combined position index",

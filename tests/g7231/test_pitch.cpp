@@ -16,15 +16,13 @@ namespace {
 constexpr int BufLen = PitchMax + Frame;  // 385
 using PitchBuf = std::array<Word16, BufLen>;
 
-TEST(EstimPitch, SilenceGivesTheShortestLag)
-{
+TEST(EstimPitch, SilenceGivesTheShortestLag) {
     PitchBuf buf{};
     EXPECT_EQ(Estim_Pitch(buf.data(), PitchMax), PitchMin);
     EXPECT_EQ(Estim_Pitch(buf.data(), PitchMax + 2 * SubFrLen), PitchMin);
 }
 
-TEST(EstimPitch, OnlyNegativeCorrelationGivesTheShortestLag)
-{
+TEST(EstimPitch, OnlyNegativeCorrelationGivesTheShortestLag) {
     for (Word16 start : {Word16(PitchMax), Word16(PitchMax + 2 * SubFrLen)}) {
         PitchBuf buf{};
         buf[start + 10] = 1000;
@@ -35,17 +33,14 @@ TEST(EstimPitch, OnlyNegativeCorrelationGivesTheShortestLag)
 
 // A period-P signal correlates perfectly at P, 2P, 3P with identical scores;
 // the shortest must stay.
-TEST(EstimPitch, PeriodicSignalGivesItsPeriodNotAMultiple)
-{
+TEST(EstimPitch, PeriodicSignalGivesItsPeriodNotAMultiple) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> amp(-3000, 3000);
     for (int period : {18, 20, 33, 40, 47, 71, 100, 142}) {
         std::vector<Word16> cycle(period);
-        for (auto& v : cycle)
-            v = static_cast<Word16>(amp(rng));
+        for (auto& v : cycle) v = static_cast<Word16>(amp(rng));
         PitchBuf buf;
-        for (int n = 0; n < BufLen; n++)
-            buf[n] = cycle[n % period];
+        for (int n = 0; n < BufLen; n++) buf[n] = cycle[n % period];
         EXPECT_EQ(Estim_Pitch(buf.data(), PitchMax), period);
         EXPECT_EQ(Estim_Pitch(buf.data(), PitchMax + 2 * SubFrLen), period);
     }
@@ -66,17 +61,14 @@ struct TwoLagCase {
     int expected;
 };
 
-TEST(EstimPitch, LongerLagMustWinByFourThirdsOnlyWhenFarAway)
-{
+TEST(EstimPitch, LongerLagMustWinByFourThirdsOnlyWhenFarAway) {
     const TwoLagCase cases[] = {
-        {30, 60, 1732, 30},   // 18 or more apart, only 1.2 times better
-        {30, 60, 2449, 60},   // 1.5 times better
-        {30, 40, 1732, 40},   // within 18: any better score wins
-        {30, 47, 1732, 47},   // 17 apart
-        {30, 48, 1732, 30},   // 18 apart
-        {50, 120, 1225, 50},
-        {50, 120, 1732, 120},
-        {20, 142, 2449, 142},
+        {30, 60, 1732, 30},  // 18 or more apart, only 1.2 times better
+        {30, 60, 2449, 60},  // 1.5 times better
+        {30, 40, 1732, 40},  // within 18: any better score wins
+        {30, 47, 1732, 47},  // 17 apart
+        {30, 48, 1732, 30},  // 18 apart
+        {50, 120, 1225, 50}, {50, 120, 1732, 120}, {20, 142, 2449, 142},
     };
     for (const TwoLagCase& c : cases) {
         for (Word16 start : {Word16(PitchMax), Word16(PitchMax + 2 * SubFrLen)}) {
@@ -92,8 +84,7 @@ TEST(EstimPitch, LongerLagMustWinByFourThirdsOnlyWhenFarAway)
 
 // Pulses at Start-20 and Start-30 give lags 30 and 40 the same correlation
 // (A*B) and the same delayed energy (A^2 + 2 B^2): the earlier lag stays.
-TEST(EstimPitch, EqualScoreNeverReplacesTheBest)
-{
+TEST(EstimPitch, EqualScoreNeverReplacesTheBest) {
     PitchBuf buf{};
     const Word16 start = PitchMax;
     buf[start + 10] = 1200;
@@ -102,8 +93,7 @@ TEST(EstimPitch, EqualScoreNeverReplacesTheBest)
     EXPECT_EQ(Estim_Pitch(buf.data(), start), 30);
 }
 
-TEST(CompPw, SilenceTurnsTheFilterOff)
-{
+TEST(CompPw, SilenceTurnsTheFilterOff) {
     PitchBuf buf{};
     for (Word16 olp : {Word16(18), Word16(60), Word16(142)}) {
         for (int sf = 0; sf < SubFrames; sf++) {
@@ -114,8 +104,7 @@ TEST(CompPw, SilenceTurnsTheFilterOff)
     }
 }
 
-TEST(CompPw, PeriodicSignalGetsFullGainAtItsPeriod)
-{
+TEST(CompPw, PeriodicSignalGetsFullGainAtItsPeriod) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> amp(-4000, 4000);
     struct Case {
@@ -125,11 +114,9 @@ TEST(CompPw, PeriodicSignalGetsFullGainAtItsPeriod)
     const Case cases[] = {{40, 40}, {40, 42}, {40, 37}, {23, 20}, {100, 103}, {142, 142}};
     for (const Case& c : cases) {
         std::vector<Word16> cycle(c.period);
-        for (auto& v : cycle)
-            v = static_cast<Word16>(amp(rng));
+        for (auto& v : cycle) v = static_cast<Word16>(amp(rng));
         PitchBuf buf;
-        for (int n = 0; n < BufLen; n++)
-            buf[n] = cycle[n % c.period];
+        for (int n = 0; n < BufLen; n++) buf[n] = cycle[n % c.period];
         for (int sf = 0; sf < SubFrames; sf++) {
             PWDEF pw = Comp_Pw(buf.data(), static_cast<Word16>(PitchMax + SubFrLen * sf), c.olp);
             EXPECT_EQ(pw.Indx, c.period) << "period " << c.period << " Olp " << c.olp;
@@ -141,8 +128,7 @@ TEST(CompPw, PeriodicSignalGetsFullGainAtItsPeriod)
 // Olp 70: only lag 70 meets the pulse A at Start+10 (through B at Start-60).
 // Normalised squared correlation = A^2 / (A^2 + C^2) with a second pulse C at
 // Start+30 that has no partner; the filter is on above 0.375.
-TEST(CompPw, GainSwitchesOnAboveThreeEighths)
-{
+TEST(CompPw, GainSwitchesOnAboveThreeEighths) {
     struct Case {
         Word16 a, b, c;
         Word16 gain;
@@ -171,8 +157,7 @@ TEST(CompPw, GainSwitchesOnAboveThreeEighths)
     }
 }
 
-TEST(CompPw, LongestLagReachesTheFirstSample)
-{
+TEST(CompPw, LongestLagReachesTheFirstSample) {
     PitchBuf buf{};
     buf[0] = 3000;
     buf[PitchMax] = 3000;
@@ -182,8 +167,7 @@ TEST(CompPw, LongestLagReachesTheFirstSample)
 }
 
 // Of two lags with the same normalised correlation the smaller one stays.
-TEST(CompPw, TieKeepsTheShorterLag)
-{
+TEST(CompPw, TieKeepsTheShorterLag) {
     PitchBuf buf{};
     const Word16 start = PitchMax + 2 * SubFrLen;
     buf[start + 5] = 2000;
@@ -194,25 +178,20 @@ TEST(CompPw, TieKeepsTheShorterLag)
     EXPECT_EQ(pw.Indx, 50);
 }
 
-TEST(FiltPw, ZeroGainCopiesTheWeightedSpeech)
-{
+TEST(FiltPw, ZeroGainCopiesTheWeightedSpeech) {
     PitchBuf buf;
-    for (int n = 0; n < BufLen; n++)
-        buf[n] = static_cast<Word16>((n * 7919) % 65536 - 32768);
+    for (int n = 0; n < BufLen; n++) buf[n] = static_cast<Word16>((n * 7919) % 65536 - 32768);
     std::array<Word16, Frame> out{};
     for (int sf = 0; sf < SubFrames; sf++)
         Filt_Pw(out.data(), buf.data(), static_cast<Word16>(SubFrLen * sf), PWDEF{static_cast<Word16>(40 + sf), 0});
-    for (int i = 0; i < Frame; i++)
-        ASSERT_EQ(out[i], buf[PitchMax + i]) << i;
+    for (int i = 0; i < Frame; i++) ASSERT_EQ(out[i], buf[PitchMax + i]) << i;
 }
 
 // y(n) = x(n) - g x(n - L), rounded half up; with x(n) = n - 200 the result is
 // known in closed form and reaches back into the history for early samples.
-TEST(FiltPw, SubtractsTheGainWeightedDelayedSample)
-{
+TEST(FiltPw, SubtractsTheGainWeightedDelayedSample) {
     PitchBuf buf;
-    for (int n = 0; n < BufLen; n++)
-        buf[n] = static_cast<Word16>(8 * (n - 200) + 1);
+    for (int n = 0; n < BufLen; n++) buf[n] = static_cast<Word16>(8 * (n - 200) + 1);
     struct Case {
         PWDEF pw;
         double g;

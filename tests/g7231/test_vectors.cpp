@@ -18,10 +18,10 @@ using namespace g7231_test;
 
 // Field layout of a 6.3 kbit/s frame, in transmission order (LSB first).
 const std::pair<const char*, int> kLayout[] = {
-    {"Ftyp", 2},     {"LspId", 24},   {"Olp0", 7},     {"AcLg1", 2},    {"Olp1", 7},    {"AcLg3", 2},
-    {"Gain0", 12},   {"Gain1", 12},   {"Gain2", 12},   {"Gain3", 12},   {"Grid0", 1},   {"Grid1", 1},
-    {"Grid2", 1},    {"Grid3", 1},    {"Rsvd", 1},     {"PosHi", 13},   {"PposLo0", 16}, {"PposLo1", 14},
-    {"PposLo2", 16}, {"PposLo3", 14}, {"Pamp0", 6},    {"Pamp1", 5},    {"Pamp2", 6},   {"Pamp3", 5},
+    {"Ftyp", 2},     {"LspId", 24},   {"Olp0", 7},   {"AcLg1", 2},  {"Olp1", 7},     {"AcLg3", 2},
+    {"Gain0", 12},   {"Gain1", 12},   {"Gain2", 12}, {"Gain3", 12}, {"Grid0", 1},    {"Grid1", 1},
+    {"Grid2", 1},    {"Grid3", 1},    {"Rsvd", 1},   {"PosHi", 13}, {"PposLo0", 16}, {"PposLo1", 14},
+    {"PposLo2", 16}, {"PposLo3", 14}, {"Pamp0", 6},  {"Pamp1", 5},  {"Pamp2", 6},    {"Pamp3", 5},
 };
 
 std::vector<uint32_t> unpack(const uint8_t* frame) {
@@ -65,8 +65,8 @@ std::vector<std::string> vectorNames() {
 
 TEST(G7231Vectors, AllKnownVectorsArePresent) {
     const std::vector<std::string> names = vectorNames();
-    for (const char* n : {"itu_pathc63h", "itu_tamec63h", "speech_en", "voice_a", "sine_1k", "noise", "silence",
-                          "overload"})
+    for (const char* n :
+         {"itu_pathc63h", "itu_tamec63h", "speech_en", "voice_a", "sine_1k", "noise", "silence", "overload"})
         EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
 }
 
@@ -87,9 +87,8 @@ TEST_P(G7231Vector, EncodesBitExact) {
             if (bad++ == 0) first = f;
         }
     }
-    EXPECT_EQ(bad, 0u) << name << ": " << bad << " of " << pcm.size() << " frames differ; first is frame "
-                       << first << ":"
-                       << (bad ? describeDiff(&want[first * 24], &got[first * 24]) : std::string());
+    EXPECT_EQ(bad, 0u) << name << ": " << bad << " of " << pcm.size() << " frames differ; first is frame " << first
+                       << ":" << (bad ? describeDiff(&want[first * 24], &got[first * 24]) : std::string());
 }
 
 INSTANTIATE_TEST_SUITE_P(All, G7231Vector, testing::ValuesIn(vectorNames()),

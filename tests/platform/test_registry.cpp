@@ -95,8 +95,7 @@ TEST_F(Registry, QueriesValuesAsWindowsDoes) {
     ASSERT_EQ(set(h, KV_W("Name"), KV_W("v")), ERROR_SUCCESS);
     ASSERT_EQ(set(h, KV_W("NAME"), KV_W("w")), ERROR_SUCCESS);
     size = sizeof text;
-    EXPECT_EQ(RegQueryValueExW(h, KV_W("name"), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(h, KV_W("name"), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
     EXPECT_EQ(OleString(text), OleString(KV_W("w")));
     EXPECT_EQ(RegQueryValueExW(h, KV_W("Other"), nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
 }
@@ -174,9 +173,9 @@ TEST_F(Registry, DeletesTreesAndLeavesDeadHandles) {
 TEST_F(Registry, VolatileKeysHoldOnlyVolatileKeys) {
     HKEY vol = create(KV_W("Volatile"), REG_OPTION_VOLATILE);
     HKEY h = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(vol, KV_W("Child"), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &h,
-                              nullptr),
-              ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(
+        RegCreateKeyExW(vol, KV_W("Child"), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+        ERROR_CHILD_MUST_BE_VOLATILE);
     const OleString deep = OleString(kScratch) + KV_W("\\Volatile\\A\\B");
     EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, deep.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                               nullptr, &h, nullptr),

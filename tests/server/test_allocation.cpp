@@ -151,8 +151,8 @@ protected:
         registry.recorder = &recorder;
         registryFactory.object = &registry;
         recorderFactory.object = &recorder;
-        CoRegisterClassObject(kv::CLSID_KvObjectRegistry, &registryFactory, CLSCTX_INPROC_SERVER,
-                              REGCLS_MULTIPLEUSE, &m_cookies[0]);
+        CoRegisterClassObject(kv::CLSID_KvObjectRegistry, &registryFactory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                              &m_cookies[0]);
         CoRegisterClassObject(kv::CLSID_KvAudioRecorder, &recorderFactory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                               &m_cookies[1]);
     }
@@ -232,18 +232,18 @@ private:
 TEST_F(Allocation, ClassObjectsAndCreation) {
     for (const CLSID* clsid : kClasses) {
         IClassFactory* factory = nullptr;
-        failEveryAllocation("DllGetClassObject",
-                            {[] {}, [&] { return DllGetClassObject(*clsid, IID_IClassFactory, (void**)&factory); },
-                             [] {}, [&] {
-                                 if (factory) factory->Release();
-                                 factory = nullptr;
-                             }},
-                            true);
+        failEveryAllocation(
+            "DllGetClassObject",
+            {[] {}, [&] { return DllGetClassObject(*clsid, IID_IClassFactory, (void**)&factory); }, [] {},
+             [&] {
+                 if (factory) factory->Release();
+                 factory = nullptr;
+             }},
+            true);
         IKvAudioEncoder* e = nullptr;
         const int points = failEveryAllocation(
             "CreateInstance", {[&] { DllGetClassObject(*clsid, IID_IClassFactory, (void**)&factory); },
-                               [&] { return factory->CreateInstance(nullptr, IID_IKvAudioEncoder, (void**)&e); },
-                               [] {},
+                               [&] { return factory->CreateInstance(nullptr, IID_IKvAudioEncoder, (void**)&e); }, [] {},
                                [&] {
                                    if (e) e->Release();
                                    factory->Release();
@@ -268,16 +268,15 @@ TEST_F(Allocation, SinksAndData) {
                                      e = create(*clsid);
                                      for (int i = 0; i < k; ++i) e->AddSink(&sinks[i]);
                                  },
-                                 [&] { return e->AddSink(&sinks[k]); }, [&] { expectWorking(e, sinks[k]); },
-                                 release});
+                                 [&] { return e->AddSink(&sinks[k]); }, [&] { expectWorking(e, sinks[k]); }, release});
         }
         // Delivering and removing allocate nothing, so there is nothing to fail.
         e = create(*clsid);
         for (Sink& s : sinks) e->AddSink(&s);
         BYTE pcm[4800] = {};
-        EXPECT_EQ(failEveryAllocation("OnAudioData", {[] {}, [&] { return e->OnAudioData(pcm, sizeof pcm); },
-                                                      [] {}, [] {}}),
-                  0);
+        EXPECT_EQ(
+            failEveryAllocation("OnAudioData", {[] {}, [&] { return e->OnAudioData(pcm, sizeof pcm); }, [] {}, [] {}}),
+            0);
         EXPECT_EQ(failEveryAllocation("RemoveSink", {[] {}, [&] { return e->RemoveSink(&sinks[3]); }, [] {},
                                                      [&] { e->AddSink(&sinks[3]); }}),
                   0);
@@ -285,17 +284,16 @@ TEST_F(Allocation, SinksAndData) {
 
         // Input pushed from inside a delivery is kept for later: a nested
         // call that cannot keep it says so, and the outer call goes on.
-        failEveryAllocation("OnAudioData from a delivery",
-                            {[&] {
-                                 e = create(*clsid);
-                                 e->AddSink(&sinks[0]);
-                                 sinks[0].echoInto = e;
-                             },
-                             [&] {
-                                 const HRESULT outer = e->OnAudioData(pcm, 960);
-                                 return outer == S_OK ? sinks[0].echoed : E_UNEXPECTED;
-                             },
-                             [&] { expectWorking(e, sinks[0], S_FALSE); }, release});
+        failEveryAllocation("OnAudioData from a delivery", {[&] {
+                                                                e = create(*clsid);
+                                                                e->AddSink(&sinks[0]);
+                                                                sinks[0].echoInto = e;
+                                                            },
+                                                            [&] {
+                                                                const HRESULT outer = e->OnAudioData(pcm, 960);
+                                                                return outer == S_OK ? sinks[0].echoed : E_UNEXPECTED;
+                                                            },
+                                                            [&] { expectWorking(e, sinks[0], S_FALSE); }, release});
     }
 }
 

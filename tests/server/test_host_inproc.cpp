@@ -37,8 +37,8 @@ TEST(HostInprocServer, RegisteredLinkedServerIsCreatedThroughTheRegistry) {
         << "registered, but no module answers for the path";
 
     kv::host::addLinkedModule(path, DllGetClassObject, DllCanUnloadNow);
-    for (const CLSID* clsid : {&CLSID_KV_AudioG711A, &CLSID_KV_AudioG711U, &CLSID_KV_AudioG7231,
-                               &CLSID_KV_AudioQuorvan}) {
+    for (const CLSID* clsid :
+         {&CLSID_KV_AudioG711A, &CLSID_KV_AudioG711U, &CLSID_KV_AudioG7231, &CLSID_KV_AudioQuorvan}) {
         IKvAudioEncoder* encoder = nullptr;
         ASSERT_EQ(CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder,
                                    reinterpret_cast<void**>(&encoder)),

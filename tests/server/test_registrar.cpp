@@ -217,8 +217,8 @@ TEST_F(Registrar, WritesOddModulePathsVerbatim) {
 // second class in object-map order makes that class's script fail.
 TEST_F(Registrar, StopsAtTheFirstClassThatFails) {
     HKEY blocker = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &blocker, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &blocker, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(blocker);
     ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvRegistrar"), KV_W("KvAudioEncoder.dll"));

@@ -70,7 +70,8 @@ TEST_P(Soak, CyclesLeaveNothingBehind) {
     const long long end[] = {atEnd.heapBytes, atEnd.memoryBytes, atEnd.handles};
     std::printf("soak %-7s %ld cycles in %.1f s (%.1f us/cycle); after cycle %ld -> end:", cls.name, done, seconds,
                 1e6 * seconds / static_cast<double>(std::max(1L, done)), baseline);
-    for (int k = 0; k < 3; ++k) std::printf(" %s %lld -> %lld (%+lld);", env::kUsageNames[k], begin[k], end[k], growth[k]);
+    for (int k = 0; k < 3; ++k)
+        std::printf(" %s %lld -> %lld (%+lld);", env::kUsageNames[k], begin[k], end[k], growth[k]);
     std::printf("\n");
     std::fflush(stdout);
     EXPECT_LE(growth[0], kHeapTolerance) << env::kUsageNames[0];

@@ -124,8 +124,8 @@ TEST(Threads, FourApartmentsEncodeAsOneThreadDoes) {
             ASSERT_EQ(run.streams[c].size(), static_cast<std::size_t>(kRounds));
             for (int r = 0; r < kRounds; ++r)
                 EXPECT_TRUE(run.streams[c][r] == reference.streams[c][0])
-                    << env::kClasses[c].name << ", thread " << t << ", round " << r << ": "
-                    << run.streams[c][r].size() << " bytes against " << reference.streams[c][0].size();
+                    << env::kClasses[c].name << ", thread " << t << ", round " << r << ": " << run.streams[c][r].size()
+                    << " bytes against " << reference.streams[c][0].size();
         }
         ASSERT_EQ(run.lookups.size(), kRounds * kClassCount);
         for (const Lookup& l : run.lookups) EXPECT_TRUE(l == runs[0].lookups[0]) << std::hex << l.status;

@@ -24,8 +24,8 @@ std::wstring fullPath(const std::filesystem::path& p) {
 }
 
 std::string narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
     if (n > 0)
         WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
@@ -33,8 +33,7 @@ std::string narrow(const std::wstring& text) {
 }
 
 EntryFn entry(void* module, const char* name) {
-    return reinterpret_cast<EntryFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)));
+    return reinterpret_cast<EntryFn>(reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)));
 }
 
 }  // namespace

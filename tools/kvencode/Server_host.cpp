@@ -15,13 +15,12 @@ namespace {
 
 // The type library a built KvAudioEncoder.dll carries as its resource;
 // registration reads it from the module file, which here is the program.
-constexpr TLIBATTR kKvAudioEncoderLib = {
-    {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}},
-    0x0409,
-    SYS_WIN32,
-    1,
-    0,
-    LIBFLAG_FHASDISKIMAGE};
+constexpr TLIBATTR kKvAudioEncoderLib = {{0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}},
+                                         0x0409,
+                                         SYS_WIN32,
+                                         1,
+                                         0,
+                                         LIBFLAG_FHASDISKIMAGE};
 
 }  // namespace
 
@@ -37,7 +36,7 @@ EncoderServer::EncoderServer() : m_state(std::make_unique<State>()) {
         return;
     }
     kv::host::setModuleTypeLib(path.data(), kKvAudioEncoderLib, u"KvAudioEncoderLib",
-                             u"KvAudioEncoder 1.0 Type Library");
+                               u"KvAudioEncoder 1.0 Type Library");
     kv::host::addLinkedModule(std::u16string(path.data(), n), DllGetClassObject, DllCanUnloadNow);
     m_state->status = DllRegisterServer();
 }

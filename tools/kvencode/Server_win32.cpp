@@ -29,8 +29,8 @@ std::wstring serverBesideProgram() {
 // For stderr, in the code page the rest of the tool's text (its arguments)
 // comes in; what does not fit shows as '?', which is enough for a note.
 std::string narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
     if (n > 0)
         WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
@@ -75,8 +75,8 @@ HRESULT EncoderServer::createEncoder(REFCLSID clsid, IKvAudioEncoder** encoder, 
     note.clear();
     if (!encoder) return E_POINTER;
     *encoder = nullptr;
-    const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder,
-                                        reinterpret_cast<void**>(encoder));
+    const HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, reinterpret_cast<void**>(encoder));
     if (hr != REGDB_E_CLASSNOTREG) return hr;
 
     State& s = *m_state;

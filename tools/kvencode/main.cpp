@@ -259,9 +259,9 @@ int main(int argc, char** argv) {
     // would be gone before it was read. Identity, not spelling, decides.
     const std::filesystem::path output(options.output);
     if (kv::tools::sameFile(options.input, output))
-        return fail({options.input + " and " + options.output +
-                         " are the same file; the output would destroy the input",
-                     kUsageError});
+        return fail(
+            {options.input + " and " + options.output + " are the same file; the output would destroy the input",
+             kUsageError});
     if (std::optional<Failure> f = checkInput(options)) return fail(*f);
 
     ComPtr<kc::CKvFileSink> sink = kv::com::make<kc::CKvFileSink>();
