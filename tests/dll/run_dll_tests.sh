@@ -67,12 +67,12 @@ winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
 if [ -n "$source_prefix" ] && grep -q '^#arch=win32' "$source_prefix/system.reg" 2>/dev/null; then
     # Other tests run in the source prefix meanwhile: their scratch files
-    # come and go, so the temporary folders are left out of the copy.
+    # come and go, so what the temporary folders hold is left out of the copy.
     mkdir -p "$WINEPREFIX"
     # A file that changes while it is read still comes over, so only the
     # unpacking side decides.
-    { tar -C "$source_prefix" --exclude='./drive_c/users/*/Temp' --exclude='./drive_c/users/*/AppData/Local/Temp' \
-        --exclude='./drive_c/windows/temp' --ignore-failed-read -cf - . 2>/dev/null || true; } |
+    { tar -C "$source_prefix" --exclude='./drive_c/users/*/Temp/*' --exclude='./drive_c/users/*/AppData/Local/Temp/*' \
+        --exclude='./drive_c/windows/temp/*' --ignore-failed-read -cf - . 2>/dev/null || true; } |
         tar -C "$WINEPREFIX" -xf - || fail "cannot copy $source_prefix"
     [ -f "$WINEPREFIX/system.reg" ] || fail "cannot copy $source_prefix"
     rm -f "$WINEPREFIX"/*.tmp
