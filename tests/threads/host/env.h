@@ -7,6 +7,8 @@
 #include "server/ClassObjects.h"
 #include "interfaces/Interfaces.h"
 
+#include "tests/threads/process.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,21 +62,7 @@ private:
     HRESULT m_status;
 };
 
-HRESULT canUnloadNow();
-
-std::vector<std::uint8_t> readData(const char* relativePath);
-
-// What the process holds: heap in use, resident memory, open descriptors.
-struct Usage {
-    long long heapBytes;
-    long long memoryBytes;
-    long long handles;
-};
-Usage usage();
-inline const char* const kUsageNames[] = {"heap in use", "resident", "open descriptors"};
-
-// Command-line options (--cycles=N).
-void parseOptions(int argc, char** argv);
-long cyclesOption();
+inline const char* const kUsageNames[] = {"heap in use", "resident", "open descriptors"};  // as Usage's fields
+// Options: --cycles=N
 
 }  // namespace env

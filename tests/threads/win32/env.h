@@ -6,6 +6,8 @@
 
 #include "tests/dll/client.h"
 
+#include "tests/threads/process.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -57,23 +59,7 @@ private:
     HRESULT m_status;
 };
 
-// The loaded module's DllCanUnloadNow; E_UNEXPECTED when it is not loaded.
-HRESULT canUnloadNow();
-
-std::vector<std::uint8_t> readData(const char* relativePath);
-
-// What the process holds: busy bytes in all its heaps, committed memory,
-// handles.
-struct Usage {
-    long long heapBytes;
-    long long memoryBytes;
-    long long handles;
-};
-Usage usage();
-inline const char* const kUsageNames[] = {"heap in use", "committed", "handles"};
-
-// --dll=PATH --kvlib=PATH --data=FOLDER [--cycles=N]
-void parseOptions(int argc, char** argv);
-long cyclesOption();
+inline const char* const kUsageNames[] = {"heap in use", "committed", "handles"};  // as Usage's fields
+// Options: --dll=PATH --kvlib=PATH --data=FOLDER [--cycles=N]
 
 }  // namespace env
