@@ -34,88 +34,10 @@ done
 
 # The project's prefix, as cmake/wine-run picks it: the one CMake was given,
 # else the environment's.
-source_prefix=${prefix_source:-${WINEPREFIX:-}}
+. "$(dirname "$0")/../wine/prefix.sh"
+start_private_prefix "${prefix_source:-${WINEPREFIX:-}}"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dll-test.XXXXXX")
-set -a
-. "$(cd "$(dirname "$0")/../../cmake" && pwd)/wine.env"
-set +a
-export WINEPREFIX=$work/prefix
-log=$work/wine.log
-
-cleanup() {
-    # Ends this prefix's server and every process of it, then the prefix.
-    wineserver -k >/dev/null 2>&1 </dev/null
-    wineserver -w >/dev/null 2>&1 </dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-fail() {
-    echo "FAILED: $*"
-    [ -s "$log" ] && { echo "--- Wine output ---"; cat "$log"; }
-    exit 1
-}
-
-# Wine's own output never goes to CTest's pipe: Wine's server and services
-# outlive the command that starts them, and CTest would wait for them.
-wine_quiet() { wine "$@" >>"$log" 2>&1 </dev/null; }
-
-# A Windows path for a path on the Linux side (drive Z: is the root).
-winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
-
-if [ -n "$source_prefix" ] && grep -q '^#arch=win32' "$source_prefix/system.reg" 2>/dev/null; then
-    # Other tests run in the source prefix meanwhile: their scratch files
-    # come and go, so what the temporary folders hold is left out of the copy.
-    mkdir -p "$WINEPREFIX"
-    # A file that changes while it is read still comes over, so only the
-    # unpacking side decides.
-    { tar -C "$source_prefix" --exclude='./drive_c/users/*/Temp/*' --exclude='./drive_c/users/*/AppData/Local/Temp/*' \
-        --exclude='./drive_c/windows/temp/*' --ignore-failed-read -cf - . 2>/dev/null || true; } |
-        tar -C "$WINEPREFIX" -xf - || fail "cannot copy $source_prefix"
-    [ -f "$WINEPREFIX/system.reg" ] || fail "cannot copy $source_prefix"
-    rm -f "$WINEPREFIX"/*.tmp
-else
-    echo "no ready prefix at '$source_prefix'; creating one (slow)"
-    wineboot -i >>"$log" 2>&1 </dev/null || fail "wineboot"
-    wine_quiet reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
-    wine_quiet reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-fi
-
-# Start the server and the services detached from every pipe of ours; keep
-# the server up for the whole run so nothing starts them again later.
-wineserver -p30 >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
-
-# The copy may hold what other tests were doing in the project's prefix when
-# it was taken: start without any entry of this module or of KvLib.
-cat >"$work/clean.reg" <<'EOF'
-REGEDIT4
-
-[-HKEY_CLASSES_ROOT\AppID\{AFEA8802-29E0-48ED-AA81-B04D306642A9}]
-[-HKEY_CLASSES_ROOT\AppID\KvAudioEncoder.DLL]
-[-HKEY_CLASSES_ROOT\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}]
-[-HKEY_CLASSES_ROOT\CLSID\{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}]
-[-HKEY_CLASSES_ROOT\CLSID\{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}]
-[-HKEY_CLASSES_ROOT\CLSID\{80C6869B-6799-40a9-BC55-3B6D49FD0D27}]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711A.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711A]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711U.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711U]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG7231.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG7231]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioQuorvan.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioQuorvan]
-[-HKEY_CLASSES_ROOT\TypeLib\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}]
-[-HKEY_CLASSES_ROOT\TypeLib\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}]
-[-HKEY_CLASSES_ROOT\Interface\{2C5F51DD-0EB8-4481-850A-B8AEE2872007}]
-[-HKEY_CLASSES_ROOT\Interface\{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}]
-[-HKEY_CLASSES_ROOT\Interface\{8216FC5A-A89E-446E-A253-D44E1FD35520}]
-[-HKEY_CLASSES_ROOT\Interface\{43AB6695-8EC3-45FB-87F7-89C90991048F}]
-[-HKEY_CLASSES_ROOT\Interface\{ABF09E32-54C3-4425-90F1-0B34CDC09690}]
-EOF
-wine_quiet regedit /s "$(winpath "$work/clean.reg")" || fail "regedit"
+forget_our_registrations
 
 # Install: the module where a user would put it, KvLib where the outside
 # components keep it.
