@@ -8,7 +8,7 @@
 //
 // FORMAT is G711A, G711U, G7231 or Quorvan. Build (mingw-w64 or MSVC):
 //   g++ -O2 -I../include kvcapture.cpp ../include/KvInterfaces_i.c
-//       ../include/KvComponents_i.c -lole32 -loleaut32 -luuid -o kvcapture.exe
+//       ../include/KvLib_i.c -lole32 -loleaut32 -luuid -o kvcapture.exe
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include <cwctype>
 #include <string>
 
-#include "KvComponents.h"
+#include "KvLib.h"
 #include "KvInterfaces.h"
 
 namespace {
