@@ -4,6 +4,7 @@
 #include "g7231/tame.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__) && !defined(KV_PORTABLE)
 #include <emmintrin.h>
@@ -79,14 +80,15 @@ bool chainSafe(uint64_t Ea, uint64_t Eb, uint64_t Base = 0) {
 }
 
 // y[i] = sum over j <= i of x[j] * h[i - j] for i < SubFrLen, modulo 2^32. Hp
-// holds (h[n], h[n - 1]) pairs at Hp[n + 4], zero outside 0 <= n < SubFrLen;
+// holds (h[n], h[n - 1]) pairs at Hp[n + Lead], zero outside 0 <= n < SubFrLen;
 // x has zeros past SubFrLen.
 struct PairedResponse {
-    alignas(16) Word16 v[2 * (Pad + 4)];
+    static constexpr int Lead = 8;
+    alignas(16) Word16 v[2 * (Pad + Lead)];
     explicit PairedResponse(const Word16* h) {
-        for (int n = -4; n < Pad; n++) {
-            v[2 * (n + 4)] = n >= 0 && n < SubFrLen ? h[n] : Word16(0);
-            v[2 * (n + 4) + 1] = n >= 1 && n <= SubFrLen ? h[n - 1] : Word16(0);
+        for (int n = -Lead; n < Pad; n++) {
+            v[2 * (n + Lead)] = n >= 0 && n < SubFrLen ? h[n] : Word16(0);
+            v[2 * (n + Lead) + 1] = n >= 1 && n <= SubFrLen ? h[n - 1] : Word16(0);
         }
     }
 };
@@ -98,11 +100,17 @@ void convolve(const Word16* x, const PairedResponse& Hp, [[maybe_unused]] const 
     for (int j = 0; j < SubFrLen; j += 2)
         xp[j / 2] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(x[j + 1])) << 16) |
                                                     static_cast<uint16_t>(x[j])));
-    for (int i = 0; i < SubFrLen; i += 4) {
-        __m128i acc = _mm_setzero_si128();
-        const int last = i + 3 < SubFrLen ? i + 3 : SubFrLen - 1;
-        for (int j = 0; j <= last; j += 2) acc = _mm_add_epi32(acc, _mm_madd_epi16(xp[j / 2], loadu(Hp.v + 2 * (i - j + 4))));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), acc);
+    // Eight outputs per pass share each broadcast pair.
+    for (int i = 0; i < SubFrLen; i += 8) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        const int last = i + 7 < SubFrLen ? i + 7 : SubFrLen - 1;
+        const Word16* base = Hp.v + 2 * (i + PairedResponse::Lead);
+        for (int j = 0; j <= last; j += 2) {
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(xp[j / 2], loadu(base - 2 * j)));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(xp[j / 2], loadu(base - 2 * j + 8)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i + 4), hi);
     }
 #else
     static_cast<void>(Hp);
@@ -117,10 +125,44 @@ void convolve(const Word16* x, const PairedResponse& Hp, [[maybe_unused]] const 
 // round() of a value known to fit in 32 bits.
 Word16 roundW(Word32 a) { return a > MAX_32 - 0x8000 ? MAX_16 : static_cast<Word16>((a + 0x8000) >> 16); }
 
+// Whether any of n samples (a multiple of 8, x aligned) is -32768.
 bool hasMin16(const Word16* x, int n) {
+#if KV_ACBK_SSE2
+    const __m128i m = _mm_set1_epi16(MIN_16);
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < n; i += 8) any = _mm_or_si128(any, _mm_cmpeq_epi16(load(x + i), m));
+    return _mm_movemask_epi8(any) != 0;
+#else
     for (int i = 0; i < n; i++)
         if (x[i] == MIN_16) return true;
     return false;
+#endif
+}
+
+// Out[j] = Prev[j - 1] + ((r * h[j] + 0x4000) >> 15) clamped to 16 bits, for
+// 1 <= j < SubFrLen; Out[0] is left to the caller and Out keeps zeros past
+// SubFrLen. Prev has a zero just before it (the previous row's padding).
+void delayAndAdd(const Word16* Prev, Word16 r, const Word16* h, Word16* Out) {
+#if KV_ACBK_SSE2
+    const __m128i rv = _mm_set1_epi16(r);
+    const __m128i half = _mm_set1_epi32(0x4000);
+    for (int j = 0; j < Pad; j += 8) {
+        const __m128i hv = load(h + j);
+        const __m128i lo = _mm_mullo_epi16(hv, rv), hi = _mm_mulhi_epi16(hv, rv);
+        const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 15);
+        const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 15);
+        const __m128i pv = loadu(Prev + j - 1);
+        const __m128i v0 = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(pv, pv), 16), p0);
+        const __m128i v1 = _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(pv, pv), 16), p1);
+        _mm_store_si128(reinterpret_cast<__m128i*>(Out + j), _mm_packs_epi32(v0, v1));
+    }
+    for (int j = SubFrLen; j < Pad; j++) Out[j] = 0;
+#else
+    for (int j = 1; j < SubFrLen; j++) {
+        const Word32 v = Prev[j - 1] + ((r * h[j] + 0x4000) >> 15);
+        Out[j] = static_cast<Word16>(v > MAX_16 ? MAX_16 : v < MIN_16 ? MIN_16 : v);
+    }
+#endif
 }
 
 // The gain tables with rows padded to whole vectors and the rows' sums of
@@ -206,6 +248,10 @@ bool gainSums(const Word16* Cor, const GainRows& G, int t, int n, Word32 Limit, 
 }  // namespace
 
 void Get_Rez(Word16* Tv, Word16* PrevExc, Word16 Lag) {
+    if (Lag >= RezLen - ClPitchOrd / 2) {  // no sample repeats
+        std::memcpy(Tv, PrevExc + PitchMax - Lag - ClPitchOrd / 2, RezLen * sizeof(Word16));
+        return;
+    }
     for (int i = 0; i < ClPitchOrd / 2; i++) Tv[i] = PrevExc[PitchMax - Lag - ClPitchOrd / 2 + i];
     const Word16* src = PrevExc + PitchMax - Lag;
     for (int i = 0, m = 0; i < SubFrLen + ClPitchOrd / 2; i++) {
@@ -269,12 +315,8 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         // 16 bits: the low half of F << 16 is zero, and the one product L_mult
         // saturates (-32768 * -32768) lands on the same clamped value.
         for (int i = ClPitchOrd - 2; i >= 0; i--) {
-            const Word32 r = RezBuf[i];
+            delayAndAdd(FltBuf[i + 1], RezBuf[i], Hpad, FltBuf[i]);
             FltBuf[i][0] = mult_r(RezBuf[i], 0x2000);
-            for (int j = 1; j < SubFrLen; j++) {
-                const Word32 v = FltBuf[i + 1][j - 1] + ((r * ImpResp[j] + 0x4000) >> 15);
-                FltBuf[i][j] = static_cast<Word16>(v > MAX_16 ? MAX_16 : v < MIN_16 ? MIN_16 : v);
-            }
         }
 
         // Cross-correlations with the target, energies, mutual correlations.
@@ -286,7 +328,7 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         bool FltFull = true;
         for (int i = 0; i < ClPitchOrd; i++) {
             Ef[i] = energy(FltBuf[i]);
-            FltFull = FltFull && !hasMin16(FltBuf[i], SubFrLen);
+            FltFull = FltFull && !hasMin16(FltBuf[i], Pad);
         }
         auto plain = [](uint64_t a, uint64_t b) {
             return (a >> 32) == 0 && (b >> 32) == 0 && a * b <= static_cast<uint64_t>(MAX_32) * MAX_32;
@@ -333,7 +375,9 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         if (a > Mx) Mx = a;
     }
     Word16 Exp = norm_l(Mx);
-    for (int i = 0; i < nCor; i++) CorVct[i / CorTerms][i % CorTerms] = round(L_shl(CorBuf[i], Exp));
+    // Every |CorBuf| is at most Mx, which Exp normalises, so no shift saturates.
+    for (int k = 0; k < Hb; k++)
+        for (int j = 0; j < CorTerms; j++) CorVct[k][j] = roundW(CorBuf[k * CorTerms + j] << Exp);
 
     Word16 off_filt = Test_Err(cs, static_cast<Word16>(Olp - Pstep), static_cast<Word16>(Olp - Pstep + Hb - 1));
     int Bound[2];
@@ -355,11 +399,18 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         for (int j = 0; j < CorTerms; j++) MaxCor = std::max<Word32>(MaxCor, Cor[j] < 0 ? -Cor[j] : Cor[j]);
         const Word32 Limit = MaxCor == 0 ? MAX_32 : MAX_32 / MaxCor;
         count(AcbkGain, gainSums(Cor, G, l, Bound[l], Limit, Sums));
-        for (int i = 0; i < Bound[l]; i++) {
-            if (Sums[i] > Acc1) {
-                Acc1 = Sums[i];
-                Gid = static_cast<Word16>(i);
-                Lid = static_cast<Word16>(k);
+        for (int i = 0; i < Bound[l]; i += 4) {
+#if KV_ACBK_SSE2
+            // Most blocks of four hold nothing above the best so far.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Sums + i));
+            if (_mm_movemask_epi8(_mm_cmpgt_epi32(v, _mm_set1_epi32(Acc1))) == 0) continue;
+#endif
+            for (int r = i; r < i + 4 && r < Bound[l]; r++) {
+                if (Sums[r] > Acc1) {
+                    Acc1 = Sums[r];
+                    Gid = static_cast<Word16>(r);
+                    Lid = static_cast<Word16>(k);
+                }
             }
         }
     }
@@ -384,7 +435,11 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
     if (chainSafe(energy(Exc), Eh, static_cast<uint64_t>(MaxTv) << 15)) {
         count(AcbkSub, false);
         convolve(Exc, Hp, ImpResp, Conv);
-        for (int i = 0; i < SubFrLen; i++) Tv[i] = round(L_shl((Tv[i] << 15) - 2 * Conv[i], 1));
+        // round(L_shl(v, 1)) is (v + 0x4000) >> 15 clamped to 16 bits.
+        for (int i = 0; i < SubFrLen; i++) {
+            const int64_t v = (static_cast<int64_t>((Tv[i] << 15) - 2 * Conv[i]) + 0x4000) >> 15;
+            Tv[i] = static_cast<Word16>(v > MAX_16 ? MAX_16 : v < MIN_16 ? MIN_16 : v);
+        }
     } else {
         count(AcbkSub, true);
         for (int i = 0; i < SubFrLen; i++) {
@@ -409,11 +464,40 @@ void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid)
     for (int j = 0; j < ClPitchOrd; j++) RowSum += row[j] < 0 ? -row[j] : row[j];
     if (2 * static_cast<int64_t>(MaxRez) * RowSum <= MAX_32) {
         count(AcbkDecod, false);
+        // With A the plain sum, round(L_shl(2 * A, 1)) is (A + 0x2000) >> 14
+        // clamped to 16 bits, saturation included.
+#if KV_ACBK_SSE2
+        alignas(16) Word16 R[RezLen + 8] = {};
+        alignas(16) Word16 Out[Pad];
+        std::memcpy(R, RezBuf, sizeof RezBuf);
+        auto pair = [](Word16 a, Word16 b) {
+            return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) |
+                                                   static_cast<uint16_t>(a)));
+        };
+        const __m128i w01 = pair(row[0], row[1]), w23 = pair(row[2], row[3]), w4 = pair(row[4], 0);
+        const __m128i half = _mm_set1_epi32(0x2000);
+        for (int i = 0; i < SubFrLen; i += 8) {
+            const __m128i a0 = loadu(R + i), a1 = loadu(R + i + 1), a2 = loadu(R + i + 2);
+            const __m128i a3 = loadu(R + i + 3), a4 = loadu(R + i + 4), a5 = loadu(R + i + 5);
+            const __m128i lo = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a0, a1), w01),
+                                                           _mm_madd_epi16(_mm_unpacklo_epi16(a2, a3), w23)),
+                                             _mm_madd_epi16(_mm_unpacklo_epi16(a4, a5), w4));
+            const __m128i hi = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a0, a1), w01),
+                                                           _mm_madd_epi16(_mm_unpackhi_epi16(a2, a3), w23)),
+                                             _mm_madd_epi16(_mm_unpackhi_epi16(a4, a5), w4));
+            _mm_store_si128(reinterpret_cast<__m128i*>(Out + i),
+                            _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, half), 14),
+                                            _mm_srai_epi32(_mm_add_epi32(hi, half), 14)));
+        }
+        std::memcpy(Tv, Out, SubFrLen * sizeof(Word16));
+#else
         for (int i = 0; i < SubFrLen; i++) {
             Word32 Acc0 = 0;
             for (int j = 0; j < ClPitchOrd; j++) Acc0 += RezBuf[i + j] * row[j];
-            Tv[i] = round(L_shl(2 * Acc0, 1));
+            const Word32 v = (Acc0 + 0x2000) >> 14;
+            Tv[i] = static_cast<Word16>(v > MAX_16 ? MAX_16 : v < MIN_16 ? MIN_16 : v);
         }
+#endif
     } else {
         count(AcbkDecod, true);
         for (int i = 0; i < SubFrLen; i++) {
