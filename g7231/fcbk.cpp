@@ -2,6 +2,8 @@
 
 #include "g7231/tables.h"
 
+#include <bit>
+
 #if defined(__SSE2__) && !defined(KV_PORTABLE)
 #include <emmintrin.h>
 #define KV_FCBK_SSE2 1
@@ -45,6 +47,7 @@ namespace {
 
 constexpr int Pad = 64;                  // SubFrLen rounded up to whole 8-sample vectors
 constexpr int Slots = SubFrLen / Sgrid;  // pulse positions on one grid
+constexpr int SlotsPad = 32;             // Slots rounded up to whole 4-lane vectors
 
 void count(FcbkStep s, bool exact) { FcbkPath[s][exact ? 1 : 0].fetch_add(1, std::memory_order_relaxed); }
 
@@ -124,18 +127,50 @@ void searchExact(Word32* W, const Word16* Corr, Word16 MaxAmp, Word16 Np, Word16
 
 // The same search in plain 32-bit arithmetic, for when the caller has shown
 // |W| + (Np - 1) * 2 * MaxAmp * max|Corr| <= MAX_32: then no residual saturates.
-// Sym[t] = 2 * MaxAmp * Corr[|t - (Slots - 1)|].
+// Sym[t] = 2 * MaxAmp * Corr[|t - (Slots - 1)|] for t < 2 * Slots - 1; W and
+// Sym have room for whole vectors past their ends.
 void searchFast(Word32* W, const Word32* Sym, Word16 MaxAmp, Word16 Np, Word16* Slot, Word16* Pamp) {
-    Word32 Taken[Slots] = {};  // -1 where a pulse sits: below every |W|
+    alignas(16) Word32 Taken[SlotsPad] = {};  // -1 where a pulse sits or past the end: below every |W|
+    for (int m = Slots; m < SlotsPad; m++) Taken[m] = -1;
     Taken[Slot[0]] = -1;
     for (int j = 1; j < Np; j++) {
         const Word32* row = Sym + (Slots - 1) - Slot[j - 1];
+        int at = 0;
+#if KV_FCBK_SSE2
+        __m128i a[SlotsPad / 4];
+        for (int v = 0; v < SlotsPad / 4; v++) {
+            const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * v));
+            __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(W + 4 * v));
+            w = Pamp[j - 1] > 0 ? _mm_sub_epi32(w, r) : _mm_add_epi32(w, r);
+            _mm_store_si128(reinterpret_cast<__m128i*>(W + 4 * v), w);
+            const __m128i sgn = _mm_srai_epi32(w, 31);
+            a[v] = _mm_or_si128(_mm_sub_epi32(_mm_xor_si128(w, sgn), sgn),
+                                _mm_load_si128(reinterpret_cast<const __m128i*>(Taken + 4 * v)));
+        }
+        __m128i mx = a[0];
+        for (int v = 1; v < SlotsPad / 4; v++) {
+            const __m128i gt = _mm_cmpgt_epi32(a[v], mx);
+            mx = _mm_or_si128(_mm_and_si128(gt, a[v]), _mm_andnot_si128(gt, mx));
+        }
+        for (const int sh : {0x4e, 0xb1}) {
+            const __m128i o = _mm_shuffle_epi32(mx, sh);
+            const __m128i gt = _mm_cmpgt_epi32(o, mx);
+            mx = _mm_or_si128(_mm_and_si128(gt, o), _mm_andnot_si128(gt, mx));
+        }
+        // The first position holding the largest value.
+        for (int v = 0; v < SlotsPad / 4; v++) {
+            const int hit = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a[v], mx)));
+            if (hit != 0) {
+                at = 4 * v + std::countr_zero(static_cast<unsigned>(hit));
+                break;
+            }
+        }
+#else
         if (Pamp[j - 1] > 0)
             for (int m = 0; m < Slots; m++) W[m] -= row[m];
         else
             for (int m = 0; m < Slots; m++) W[m] += row[m];
         Word32 Best1 = -1;
-        int at = 0;
         for (int m = 0; m < Slots; m++) {
             const Word32 a = (W[m] < 0 ? -W[m] : W[m]) | Taken[m];
             if (a > Best1) {
@@ -143,10 +178,26 @@ void searchFast(Word32* W, const Word32* Sym, Word16 MaxAmp, Word16 Np, Word16* 
                 at = m;
             }
         }
+#endif
         Slot[j] = static_cast<Word16>(at);
         Pamp[j] = W[at] >= 0 ? MaxAmp : static_cast<Word16>(-MaxAmp);
         Taken[at] = -1;
     }
+}
+
+// Sym[t] = Amp2 * SymC[t] for t < 2 * SlotsPad.
+void scaleSym(const Word16* SymC, Word16 Amp2, Word32* Sym) {
+#if KV_FCBK_SSE2
+    const __m128i a = _mm_set1_epi16(Amp2);
+    for (int t = 0; t < 2 * SlotsPad; t += 8) {
+        const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(SymC + t));
+        const __m128i lo = _mm_mullo_epi16(c, a), hi = _mm_mulhi_epi16(c, a);
+        _mm_store_si128(reinterpret_cast<__m128i*>(Sym + t), _mm_unpacklo_epi16(lo, hi));
+        _mm_store_si128(reinterpret_cast<__m128i*>(Sym + t + 4), _mm_unpackhi_epi16(lo, hi));
+    }
+#else
+    for (int t = 0; t < 2 * SlotsPad; t++) Sym[t] = Amp2 * SymC[t];
+#endif
 }
 
 // The candidate pulses filtered through Imr, in the original's saturating
@@ -218,9 +269,17 @@ Word32 critExact(const Word16* Tv, const Word16* y) {
 }
 
 bool hasMin16(const Word16* x) {
+#if KV_FCBK_SSE2
+    const __m128i m = _mm_set1_epi16(MIN_16);
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < Pad; i += 8)
+        any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(x + i)), m));
+    return _mm_movemask_epi8(any) != 0;
+#else
     for (int i = 0; i < Pad; i++)
         if (x[i] == MIN_16) return true;
     return false;
+#endif
 }
 
 }  // namespace
@@ -234,8 +293,9 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     alignas(16) Word16 y[Pad];
     Word16 Corr[Slots];  // autocorrelation at even lags: pulses on one grid are an even distance apart
     Word32 ErrBlk[SubFrLen];
-    Word32 W[Slots];
-    Word32 Sym[2 * Slots - 1];
+    alignas(16) Word32 W[SlotsPad];
+    alignas(16) Word16 SymC[2 * SlotsPad] = {};  // Corr mirrored: SymC[t] = Corr[|t - (Slots - 1)|]
+    alignas(16) Word32 Sym[2 * SlotsPad];
     Word16 Ploc[MaxPulseNum];
     Word16 Slot[MaxPulseNum];
     Word16 Pamp[MaxPulseNum];
@@ -300,6 +360,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     }
     const bool TvFull = !hasMin16(Tp);
 
+    for (int t = 0; t < 2 * Slots - 1; t++) SymC[t] = Corr[t < Slots ? Slots - 1 - t : t - (Slots - 1)];
     int64_t MaxCorr = 0;
     for (int d = 0; d < Slots; d++) {
         const int64_t a = Corr[d] < 0 ? -Corr[d] : Corr[d];
@@ -340,15 +401,13 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             const Word16 MaxAmp = FcbkGainTable[MampId];
 
             for (int m = 0; m < Slots; m++) W[m] = ErrBlk[k + Sgrid * m];
+            W[Slots] = W[Slots + 1] = 0;
             Slot[0] = First;
             Pamp[0] = W[First] >= 0 ? MaxAmp : negate(MaxAmp);
             const int64_t Step = 2 * static_cast<int64_t>(MaxAmp) * MaxCorr;
             if (MaxW + (Np - 1) * Step <= MAX_32) {
                 count(FcbkSearch, false);
-                for (int t = 0; t < 2 * Slots - 1; t++) {
-                    const int d = t < Slots ? Slots - 1 - t : t - (Slots - 1);
-                    Sym[t] = 2 * MaxAmp * Corr[d];
-                }
+                scaleSym(SymC, static_cast<Word16>(2 * MaxAmp), Sym);
                 searchFast(W, Sym, MaxAmp, Np, Slot, Pamp);
             } else {
                 count(FcbkSearch, true);
