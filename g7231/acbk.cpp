@@ -173,7 +173,7 @@ struct GainRows {
     static constexpr int Rows[2] = {88, 172};  // NbFilt085, NbFilt170 rounded up to blocks of four
     alignas(16) Word16 r085[Rows[0]][RowLen];
     alignas(16) Word16 r170[Rows[1]][RowLen];
-    Word32 norm[2][Rows[1]];       // per row
+    Word32 norm[2][Rows[1]];           // per row
     Word32 blockNorm[2][Rows[1] / 4];  // largest of four rows
     const Word16 (*rows[2])[RowLen];
 
@@ -360,8 +360,7 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
             for (int i = 1; i < ClPitchOrd; i++) {
                 for (int j = 0; j < i; j++) {
                     Word32 Acc1 = 0;
-                    for (int l = 0; l < SubFrLen; l++)
-                        Acc1 = L_add(Acc1, L_shr(L_mult(FltBuf[i][l], FltBuf[j][l]), 1));
+                    for (int l = 0; l < SubFrLen; l++) Acc1 = L_add(Acc1, L_shr(L_mult(FltBuf[i][l], FltBuf[j][l]), 1));
                     *lPnt++ = L_shl(Acc1, 2);
                 }
             }
@@ -471,8 +470,8 @@ void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid)
         alignas(16) Word16 Out[Pad];
         std::memcpy(R, RezBuf, sizeof RezBuf);
         auto pair = [](Word16 a, Word16 b) {
-            return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) |
-                                                   static_cast<uint16_t>(a)));
+            return _mm_set1_epi32(
+                static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a)));
         };
         const __m128i w01 = pair(row[0], row[1]), w23 = pair(row[2], row[3]), w4 = pair(row[4], 0);
         const __m128i half = _mm_set1_epi32(0x2000);

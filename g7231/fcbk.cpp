@@ -227,8 +227,8 @@ void filterFast(const Word16* ImrPad, const Word16* Ploc, const Word16* Pamp, Wo
         const int pb = pair ? Ploc[j + 1] : pa;
         const Word16 wa = static_cast<Word16>(2 * Pamp[j]);
         const Word16 wb = pair ? static_cast<Word16>(2 * Pamp[j + 1]) : Word16(0);
-        const __m128i w = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(wb)) << 16) |
-                                                           static_cast<uint16_t>(wa)));
+        const __m128i w = _mm_set1_epi32(
+            static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(wb)) << 16) | static_cast<uint16_t>(wa)));
         const Word16* ra = ImrPad + Pad - pa;
         const Word16* rb = ImrPad + Pad - pb;
         for (int l = (pa < pb ? pa : pb) & ~7; l < Pad; l += 8) {
