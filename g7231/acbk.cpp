@@ -85,6 +85,7 @@ bool chainSafe(uint64_t Ea, uint64_t Eb, uint64_t Base = 0) {
 struct PairedResponse {
     static constexpr int Lead = 8;
     alignas(16) Word16 v[2 * (Pad + Lead)];
+    PairedResponse() = default;
     explicit PairedResponse(const Word16* h) {
         for (int n = -Lead; n < Pad; n++) {
             v[2 * (n + Lead)] = n >= 0 && n < SubFrLen ? h[n] : Word16(0);
@@ -93,7 +94,7 @@ struct PairedResponse {
     }
 };
 
-void convolve(const Word16* x, const PairedResponse& Hp, [[maybe_unused]] const Word16* h, Word32* y) {
+void convolve(const Word16* x, const PairedResponse& Hp, Word32* y) {
 #if KV_ACBK_SSE2
     // Four outputs per pmaddwd: each lane takes x[j] * h[i - j] + x[j + 1] * h[i - j - 1].
     __m128i xp[SubFrLen / 2];
@@ -113,10 +114,10 @@ void convolve(const Word16* x, const PairedResponse& Hp, [[maybe_unused]] const 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i + 4), hi);
     }
 #else
-    static_cast<void>(Hp);
+    const Word16* h = Hp.v + 2 * PairedResponse::Lead;  // h[n] at h[2 * n]
     for (int i = 0; i < SubFrLen; i++) {
         uint32_t acc = 0;
-        for (int j = 0; j <= i; j++) acc += static_cast<uint32_t>(x[j] * h[i - j]);
+        for (int j = 0; j <= i; j++) acc += static_cast<uint32_t>(x[j] * h[2 * (i - j)]);
         y[i] = static_cast<Word32>(acc);
     }
 #endif
@@ -124,6 +125,23 @@ void convolve(const Word16* x, const PairedResponse& Hp, [[maybe_unused]] const 
 
 // round() of a value known to fit in 32 bits.
 Word16 roundW(Word32 a) { return a > MAX_32 - 0x8000 ? MAX_16 : static_cast<Word16>((a + 0x8000) >> 16); }
+
+// ceil(|x[i]| / 8) for Pad samples (x need not be aligned). Each is at most
+// 4096, so Pad products of two stay below 2^30 in total, and 64 times such a
+// sum bounds the same sum over the true magnitudes: a tighter test than
+// Cauchy-Schwarz when signals are loud but not alike.
+void coarse(const Word16* x, Word16* out) {
+#if KV_ACBK_SSE2
+    const __m128i seven = _mm_set1_epi16(7);
+    for (int i = 0; i < Pad; i += 8) {
+        const __m128i v = loadu(x + i), sgn = _mm_srai_epi16(v, 15);
+        const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sgn), sgn);  // 0x8000 for -32768: read unsigned
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(a, seven), 3));
+    }
+#else
+    for (int i = 0; i < Pad; i++) out[i] = static_cast<Word16>(((x[i] < 0 ? -x[i] : x[i]) + 7) >> 3);
+#endif
+}
 
 // Whether any of n samples (a multiple of 8, x aligned) is -32768.
 bool hasMin16(const Word16* x, int n) {
@@ -285,10 +303,30 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         Tp[i] = Tv[i];
         Hpad[i] = ImpResp[i];
     }
-    const PairedResponse Hp(ImpResp);
+    const PairedResponse Hp(Hpad);
+    PairedResponse Hm;  // coarse magnitudes of the response, made when first needed
+    bool HmReady = false;
+    // The largest output of conv(coarse |x|, coarse |h|).
+    auto coarseConvMax = [&](const Word16* x) {
+        if (!HmReady) {
+            alignas(16) Word16 hm[Pad];
+            coarse(Hpad, hm);
+            Hm = PairedResponse(hm);
+            HmReady = true;
+        }
+        alignas(16) Word16 xm[Pad];
+        Word32 y[Pad];
+        coarse(x, xm);
+        convolve(xm, Hm, y);
+        Word32 Mc = 0;
+        for (int i = 0; i < SubFrLen; i++) Mc = std::max(Mc, y[i]);
+        return Mc;
+    };
     const uint64_t Eh = energy(Hpad);
     const uint64_t Et = energy(Tp);
     const bool TvFull = !hasMin16(Tp, Pad);
+    alignas(16) Word16 Tm[Pad];  // coarse magnitudes of the target
+    coarse(Tp, Tm);
 
     Word32* lPnt = CorBuf;
     for (int k = 0; k < Hb; k++) {
@@ -296,9 +334,15 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         const Word16* x = RezBuf + ClPitchOrd - 1;
         Word16* F4 = FltBuf[ClPitchOrd - 1];
 
-        if (chainSafe(energy(x), Eh)) {
+        bool filtFast = chainSafe(energy(x), Eh);
+        if (!filtFast) {
+            // Each output's chain is bounded by conv(|x|, |h|)[i]; 2 * 64 * the
+            // coarse version bounds that.
+            filtFast = coarseConvMax(x) <= MAX_32 / 128;
+        }
+        if (filtFast) {
             count(AcbkFilt, false);
-            convolve(x, Hp, ImpResp, Conv);
+            convolve(x, Hp, Conv);
             for (int i = 0; i < SubFrLen; i++) F4[i] = roundW(2 * Conv[i]);
         } else {
             count(AcbkFilt, true);
@@ -334,9 +378,20 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
             return (a >> 32) == 0 && (b >> 32) == 0 && a * b <= static_cast<uint64_t>(MAX_32) * MAX_32;
         };
         bool fast = TvFull && FltFull;
-        for (int i = 0; i < ClPitchOrd && fast; i++) {
-            fast = plain(Et, Ef[i]);
-            for (int j = 0; j < i && fast; j++) fast = plain(Ef[i], Ef[j]);
+        bool cauchy = fast;
+        for (int i = 0; i < ClPitchOrd && cauchy; i++) {
+            cauchy = plain(Et, Ef[i]);
+            for (int j = 0; j < i && cauchy; j++) cauchy = plain(Ef[i], Ef[j]);
+        }
+        if (fast && !cauchy) {
+            // Loud but unlike signals: bound each sum of |a * b| by 64 times
+            // its coarse version instead.
+            alignas(16) Word16 Fm[ClPitchOrd][Pad];
+            for (int i = 0; i < ClPitchOrd; i++) coarse(FltBuf[i], Fm[i]);
+            for (int i = 0; i < ClPitchOrd && fast; i++) {
+                fast = dot(Tm, Fm[i]) <= MAX_32 / 64;
+                for (int j = 0; j < i && fast; j++) fast = dot(Fm[i], Fm[j]) <= MAX_32 / 64;
+            }
         }
         if (fast) {
             count(AcbkCorr, false);
@@ -431,9 +486,10 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         const Word32 a = Tv[i] < 0 ? -Tv[i] : Tv[i];
         if (a > MaxTv) MaxTv = a;
     }
-    if (chainSafe(energy(Exc), Eh, static_cast<uint64_t>(MaxTv) << 15)) {
+    const uint64_t Base = static_cast<uint64_t>(MaxTv) << 15;
+    if (chainSafe(energy(Exc), Eh, Base) || Base + 128 * static_cast<uint64_t>(coarseConvMax(Exc)) <= MAX_32) {
         count(AcbkSub, false);
-        convolve(Exc, Hp, ImpResp, Conv);
+        convolve(Exc, Hp, Conv);
         // round(L_shl(v, 1)) is (v + 0x4000) >> 15 clamped to 16 bits.
         for (int i = 0; i < SubFrLen; i++) {
             const int64_t v = (static_cast<int64_t>((Tv[i] << 15) - 2 * Conv[i]) + 0x4000) >> 15;

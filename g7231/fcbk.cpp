@@ -268,6 +268,23 @@ Word32 critExact(const Word16* Tv, const Word16* y) {
     return Acc1;
 }
 
+// ceil(|x[i]| / 8) for Pad samples. Each is at most 4096, so Pad products of
+// two stay below 2^30 in total, and 64 times such a sum bounds the same sum
+// over the true magnitudes: a tighter test than Cauchy-Schwarz when signals
+// are loud but not alike.
+void coarse(const Word16* x, Word16* out) {
+#if KV_FCBK_SSE2
+    const __m128i seven = _mm_set1_epi16(7);
+    for (int i = 0; i < Pad; i += 8) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x + i)), sgn = _mm_srai_epi16(v, 15);
+        const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sgn), sgn);  // 0x8000 for -32768: read unsigned
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(a, seven), 3));
+    }
+#else
+    for (int i = 0; i < Pad; i++) out[i] = static_cast<Word16>(((x[i] < 0 ? -x[i] : x[i]) + 7) >> 3);
+#endif
+}
+
 bool hasMin16(const Word16* x) {
 #if KV_FCBK_SSE2
     const __m128i m = _mm_set1_epi16(MIN_16);
@@ -344,7 +361,21 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     // Target filtered backwards through the (unhalved) response.
     Exp = static_cast<Word16>(Exp - 4);
     const uint64_t Et = energy(Tp);
-    if (macChainSafe(Et, energy(Imr))) {
+    alignas(16) Word16 Tm[Pad];  // coarse magnitudes of Tv
+    coarse(Tp, Tm);
+    bool errFast = macChainSafe(Et, energy(Imr));
+    if (!errFast) {
+        // Lag i's chain is bounded by 2 * sum |Tv[j] * Imr[j - i]|, at most
+        // 128 times the coarse sum.
+        alignas(16) Word16 ImrMPad[2 * Pad] = {};
+        coarse(Imr, ImrMPad + Pad);
+        errFast = true;
+        for (int i = 0; i < SubFrLen && errFast; i++) {
+            const int j0 = i & ~7;
+            errFast = dot(Tm + j0, ImrMPad + Pad + j0 - i, Pad - j0) <= MAX_32 / 128;
+        }
+    }
+    if (errFast) {
         count(FcbkErr, false);
         for (int i = 0; i < SubFrLen; i++) {
             const int j0 = i & ~7;
@@ -426,15 +457,22 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             }
 
             // 2<Tv,y> - <y,y>: larger means a smaller weighted error. Its
-            // terms sum to at most 2 * sqrt(Et * Ey) + Ey in magnitude; when
-            // that fits, and no y is -32768 (whose square the chain takes as
-            // 2^30 - 1), the plain sums are exact.
+            // terms sum to at most 2 * sqrt(Et * Ey) + Ey in magnitude (or the
+            // coarse bound in place of the root); when that fits, and no y is
+            // -32768 (whose square the chain takes as 2^30 - 1), the plain
+            // sums are exact.
             Word32 Acc1;
             const uint64_t Ey = energy(y);
-            bool fast = TvFull && Ey <= static_cast<uint64_t>(MAX_32) && (Et >> 32) == 0;
+            bool fast = TvFull && Ey <= static_cast<uint64_t>(MAX_32) && !hasMin16(y);
             if (fast) {
                 const uint64_t R = static_cast<uint64_t>(MAX_32) - Ey;
-                fast = Et * Ey <= R * R / 4 && !hasMin16(y);
+                fast = (Et >> 32) == 0 && Et * Ey <= R * R / 4;
+                if (!fast) {
+                    // Or: 2 * sum |Tv * y| is at most 128 times the coarse sum.
+                    alignas(16) Word16 ym[Pad];
+                    coarse(y, ym);
+                    fast = 128 * static_cast<uint64_t>(dot(Tm, ym, Pad)) <= R;
+                }
             }
             if (fast) {
                 count(FcbkCrit, false);
