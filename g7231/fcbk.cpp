@@ -147,16 +147,14 @@ void searchFast(Word32* W, const Word32* Sym, Word16 MaxAmp, Word16 Np, Word16* 
             a[v] = _mm_or_si128(_mm_sub_epi32(_mm_xor_si128(w, sgn), sgn),
                                 _mm_load_si128(reinterpret_cast<const __m128i*>(Taken + 4 * v)));
         }
+        const auto larger = [](__m128i x, __m128i o) {  // lane-wise max, which SSE2 lacks for 32 bits
+            const __m128i gt = _mm_cmpgt_epi32(o, x);
+            return _mm_or_si128(_mm_and_si128(gt, o), _mm_andnot_si128(gt, x));
+        };
         __m128i mx = a[0];
-        for (int v = 1; v < SlotsPad / 4; v++) {
-            const __m128i gt = _mm_cmpgt_epi32(a[v], mx);
-            mx = _mm_or_si128(_mm_and_si128(gt, a[v]), _mm_andnot_si128(gt, mx));
-        }
-        for (const int sh : {0x4e, 0xb1}) {
-            const __m128i o = _mm_shuffle_epi32(mx, sh);
-            const __m128i gt = _mm_cmpgt_epi32(o, mx);
-            mx = _mm_or_si128(_mm_and_si128(gt, o), _mm_andnot_si128(gt, mx));
-        }
+        for (int v = 1; v < SlotsPad / 4; v++) mx = larger(mx, a[v]);
+        mx = larger(mx, _mm_shuffle_epi32(mx, 0x4e));
+        mx = larger(mx, _mm_shuffle_epi32(mx, 0xb1));
         // The first position holding the largest value.
         for (int v = 0; v < SlotsPad / 4; v++) {
             const int hit = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a[v], mx)));

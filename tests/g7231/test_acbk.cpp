@@ -423,7 +423,9 @@ TEST(FindAcbk, MatchesTheSaturatingSearchAroundEveryBound) {
         for (auto& z : cs.Err) z = 0x40000000 - draw.uniform(0, 30) * (1 << 23);
 
         LINEDEF want{}, got{};
-        want.Olp[sfc >> 1] = got.Olp[sfc >> 1] = static_cast<Word16>(draw.uniform(PitchMin, PitchMax - 3));
+        // Odd subframes follow the even one's clamped lag, so reach at most 141.
+        want.Olp[sfc >> 1] = got.Olp[sfc >> 1] =
+            static_cast<Word16>(draw.uniform(PitchMin, sfc & 1 ? PitchMax - 4 : PitchMax));
         Sub t1 = tv, h1 = h, t2 = tv, h2 = h;
         Exc e1 = e, e2 = e;
         CodStat cs1 = cs, cs2 = cs;
