@@ -217,7 +217,20 @@ const GainRows& gainRows() {
     return g;
 }
 
-Word32 rowExact(const Word16* Cor, const Word16* row) {
+// One row whose norm alone cannot rule saturation out: the plain sum when its
+// terms' magnitudes still fit, else the saturating chain (and exact is set).
+Word32 rowChecked(const Word16* Cor, const Word16* row, bool& exact) {
+    int64_t mag = 0;
+    Word32 sum = 0;
+    for (int j = 0; j < CorTerms; j++) {
+        const Word32 p = Cor[j] * row[j];
+        mag += p < 0 ? -static_cast<int64_t>(p) : p;
+    }
+    if (mag <= MAX_32) {
+        for (int j = 0; j < CorTerms; j++) sum += Cor[j] * row[j];
+        return sum;
+    }
+    exact = true;
     Word32 Acc0 = 0;
     for (int j = 0; j < CorTerms; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Cor[j], row[j]), 1));
     return Acc0;
@@ -232,8 +245,7 @@ bool gainSums(const Word16* Cor, const GainRows& G, int t, int n, Word32 Limit, 
     const __m128i c0 = load(Cor), c1 = load(Cor + 8), c2 = load(Cor + 16);
     for (int i = 0; i < n; i += 4) {
         if (G.blockNorm[t][i / 4] > Limit) {
-            for (int r = i; r < i + 4; r++) S[r] = rowExact(Cor, rows[r]);
-            exact = true;
+            for (int r = i; r < i + 4; r++) S[r] = rowChecked(Cor, rows[r], exact);
             continue;
         }
         __m128i s[4];
@@ -251,8 +263,7 @@ bool gainSums(const Word16* Cor, const GainRows& G, int t, int n, Word32 Limit, 
 #else
     for (int i = 0; i < n; i++) {
         if (G.norm[t][i] > Limit) {
-            S[i] = rowExact(Cor, rows[i]);
-            exact = true;
+            S[i] = rowChecked(Cor, rows[i], exact);
             continue;
         }
         Word32 acc = 0;

@@ -76,7 +76,7 @@ uint64_t energy(const Word16* x) {
     __m128i acc = zero;
     for (int i = 0; i < Pad; i += 8) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x + i));
-        const __m128i p = _mm_madd_epi16(v, v);  // two squares: below 2^31 + 1, unsigned
+        const __m128i p = _mm_madd_epi16(v, v);  // two squares: at most 2^31, read unsigned
         acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(p, zero));
         acc = _mm_add_epi64(acc, _mm_unpackhi_epi32(p, zero));
     }
