@@ -1,13 +1,18 @@
-// The waveIn capture device over a scripted waveIn: buffers come back through
+// The waveIn capture device. Over a scripted waveIn: buffers come back through
 // the window messages, in order, on the thread that started the recording,
-// and every way of failing leaves nothing open.
+// and every way of failing leaves nothing open. Over the real waveIn (when
+// the runner put a raw file behind the default ALSA device, and names it in
+// KV_WAVEIN_RAW): the file's samples arrive, and encode as the file does.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <thread>
 
+#include "components/Sinks.h"
 #include "components/WaveIn_win32.h"
 #include "tests/components/helpers.h"
+#include "tests/server/linked_classes.h"
 
 using namespace kvtest;
 namespace kc = kv::components;
@@ -203,6 +208,76 @@ TEST(WaveInDevice, DeliversInOrderOnTheStartingThreadAndLeavesNothingOpen) {
         pump();  // what is still posted for a closed device reaches nobody
         EXPECT_EQ(listener.data.size(), SUCCEEDED(row.started) ? pcm.size() : 0u);
     }
+}
+
+// ---- the real waveIn, with a raw file behind the default device -----------------
+
+class WaveInFromFile : public ComponentsTest {
+protected:
+    void SetUp() override {
+        const char* raw = std::getenv("KV_WAVEIN_RAW");
+        if (!raw) GTEST_SKIP() << "KV_WAVEIN_RAW names no file behind the default input device";
+        file = readFile(raw);
+        ASSERT_GT(file.size(), 16000u);
+        ComponentsTest::SetUp();
+    }
+
+    // Records at 16 kHz until the whole file and 100 ms more have come through.
+    void capture(Listener& listener) {
+        auto device = kc::makeCaptureDevice();
+        ASSERT_EQ(device->start(pcmFormat(16000), listener), S_OK);
+        const DWORD deadline = GetTickCount() + 30000;
+        while (device->recording() && listener.data.size() < file.size() + 3200 && GetTickCount() < deadline) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            pump();
+        }
+        EXPECT_EQ(device->stop(), S_OK);
+        EXPECT_EQ(listener.failure, S_OK);
+    }
+
+    Bytes file;
+};
+
+// The device starts with the file's first sample and goes on with silence
+// once the file has ended.
+TEST_F(WaveInFromFile, TheFileArrivesSampleForSample) {
+    Listener listener;
+    capture(listener);
+    const Bytes& got = listener.data;
+    ASSERT_GE(got.size(), file.size() + 3200);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), got.begin()));
+    EXPECT_TRUE(
+        std::all_of(got.begin() + static_cast<std::ptrdiff_t>(file.size()), got.end(), [](BYTE b) { return b == 0; }));
+}
+
+TEST_F(WaveInFromFile, AnEncoderOnTheDeviceCodesTheFile) {
+    ASSERT_EQ(registerLinkedClasses(), S_OK);
+    struct ToEncoder : Listener {
+        void onCapturedPcm(const BYTE* pcm, std::size_t bytes) override {
+            Listener::onCapturedPcm(pcm, bytes);
+            Bytes copy(pcm, pcm + bytes);
+            EXPECT_EQ(encoder->OnAudioData(copy.data(), static_cast<LONG>(bytes)), S_OK);
+        }
+        kv::com::ComPtr<IKvAudioEncoder> encoder;
+        kv::com::ComPtr<kc::CKvMemorySink> sink = kv::com::make<kc::CKvMemorySink>();
+    };
+    ToEncoder fromDevice, fromFile;
+    for (ToEncoder* to : {&fromDevice, &fromFile}) {
+        ASSERT_EQ(CoCreateInstance(CLSID_KV_AudioG711A, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder,
+                                   to->encoder.put_void()),
+                  S_OK);
+        ASSERT_EQ(to->encoder->AddSink(static_cast<IKvAudioSink*>(to->sink.get())), S_OK);
+    }
+    capture(fromDevice);
+    // The file and the silence after it, in one piece.
+    Bytes same = file;
+    same.resize(std::max(file.size(), fromDevice.data.size()), 0);
+    fromFile.onCapturedPcm(same.data(), same.size());
+    EXPECT_GE(fromDevice.sink->bytes().size(), file.size() / 2 / 160 * 160);
+    EXPECT_EQ(fromDevice.sink->bytes(), fromFile.sink->bytes());
+    fromDevice.encoder.reset();
+    fromFile.encoder.reset();
+    revokeLinkedClasses();
 }
 
 }  // namespace
