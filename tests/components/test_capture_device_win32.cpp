@@ -215,11 +215,11 @@ TEST(WaveInDevice, DeliversInOrderOnTheStartingThreadAndLeavesNothingOpen) {
 class WaveInFromFile : public ComponentsTest {
 protected:
     void SetUp() override {
+        ComponentsTest::SetUp();
         const char* raw = std::getenv("KV_WAVEIN_RAW");
         if (!raw) GTEST_SKIP() << "KV_WAVEIN_RAW names no file behind the default input device";
         file = readFile(raw);
         ASSERT_GT(file.size(), 16000u);
-        ComponentsTest::SetUp();
     }
 
     // Records at 16 kHz until the whole file and 100 ms more have come through.
