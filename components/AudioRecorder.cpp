@@ -16,9 +16,6 @@ namespace {
 using kv::com::ErrorText;
 using kv::com::operator<<;
 
-// What a device without any input says, as HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
-constexpr HRESULT kNoInputDevice = makeError(0x8007048F);
-
 HRESULT report(HRESULT hr, const ErrorText& text) {
     return kv::com::reportError(hr, kRecorderProgId, IID_IKvRecorder, text);
 }
@@ -224,7 +221,8 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
     if (SUCCEEDED(hr)) return S_OK;
     ErrorText text;
     text << "cannot start recording: ";
-    text << (hr == kNoInputDevice ? "no audio input device" : "the audio input device failed");
+    text << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
+                                                                  : "the audio input device failed");
     text << " (" << hex(hr).c_str() << ")";
     return report(hr, text);
 }

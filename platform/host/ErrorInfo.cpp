@@ -82,7 +82,14 @@ private:
     DWORD m_helpContext = 0;
 };
 
-thread_local IErrorInfo* t_error = nullptr;
+// Released when the thread ends, as the runtime does at CoUninitialize.
+struct Slot {
+    IErrorInfo* error = nullptr;
+    ~Slot() {
+        if (error) error->Release();
+    }
+};
+thread_local Slot t_slot;
 
 }  // namespace
 
@@ -96,15 +103,15 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** out) {
 
 HRESULT SetErrorInfo(ULONG, IErrorInfo* error) {
     if (error) error->AddRef();
-    IErrorInfo* old = t_error;
-    t_error = error;
+    IErrorInfo* old = t_slot.error;
+    t_slot.error = error;
     if (old) old->Release();
     return S_OK;
 }
 
 HRESULT GetErrorInfo(ULONG, IErrorInfo** out) {
     if (!out) return E_INVALIDARG;
-    *out = t_error;
-    t_error = nullptr;
+    *out = t_slot.error;
+    t_slot.error = nullptr;
     return *out ? S_OK : S_FALSE;
 }

@@ -286,8 +286,8 @@ TEST_P(EachFormat, TheVbscriptWritesWhatKvencodeWrites) {
     DeleteFileW(out.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, testing::ValuesIn(kFormats),
-                         [](const testing::TestParamInfo<Format>& info) { return std::string(info.param.name); });
+std::string formatName(const testing::TestParamInfo<Format>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, testing::ValuesIn(kFormats), formatName);
 
 // What a script sees of failures and of the registry's lookups.
 TEST(Components, AScriptGetsDescribedErrorsAndLookups) {
