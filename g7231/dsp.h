@@ -1,0 +1,104 @@
+// Shared kernels for the hot loops of the coder: sums of products in plain
+// 32/64-bit arithmetic (SSE2 where the build has it), and the saturating
+// chains they replace.
+//
+// A chain of L_mac from 0 can only differ from the plain sum when one of its
+// partial sums leaves the 32-bit range. Every partial sum is bounded by the
+// sum of the magnitudes of the terms, and 2|ab| <= a^2 + b^2, so
+//     sum |2 a_j b_j| <= sumsq(a) + sumsq(b).
+// When that bound fits MAX_32 the chain equals 2 * dot(a, b) exactly (it also
+// rules out L_mult(-32768, -32768), whose term alone would be 2^31). Callers
+// check the bound and fall back to the chain when it fails.
+#pragma once
+
+#include <cstdint>
+
+#include "g7231/basop.h"
+
+#if defined(__SSE2__) && !defined(KV_PORTABLE)
+#include <emmintrin.h>
+#define KV_G7231_SSE2 1
+#endif
+
+namespace kv::g7231::dsp {
+
+// norm_l without its loop: the shift that brings a to [2^30, 2^31) in magnitude.
+inline Word16 norm_l(Word32 a) {
+    if (a == 0) return 0;
+    const uint32_t v = static_cast<uint32_t>(a < 0 ? ~a : a);
+    if (v == 0) return 31;
+    return static_cast<Word16>(__builtin_clz(v) - 1);
+}
+
+// L_shl(a, norm_l(a)): that shift never saturates.
+inline Word32 shl_norm(Word32 a, Word16 n) { return static_cast<Word32>(static_cast<uint32_t>(a) << n); }
+
+#ifdef KV_G7231_SSE2
+inline int32_t hsum(__m128i v) {
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+    return _mm_cvtsi128_si32(v);
+}
+#endif
+
+// sum a_j * b_j modulo 2^32: exact whenever the true sum fits 32 bits.
+inline int32_t dot(const Word16* a, const Word16* b, int n) {
+    int i = 0;
+    uint32_t s = 0;
+#ifdef KV_G7231_SSE2
+    __m128i acc = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(x, y));
+    }
+    s = static_cast<uint32_t>(hsum(acc));
+#endif
+    for (; i < n; i++) s += static_cast<uint32_t>(static_cast<int32_t>(a[i]) * b[i]);
+    return static_cast<int32_t>(s);
+}
+
+// sum a_j^2, exact for any input of fewer than 2^32 samples.
+inline int64_t sumsq(const Word16* a, int n) {
+    int i = 0;
+    int64_t s = 0;
+#ifdef KV_G7231_SSE2
+    // A pair of squares is at most 2^31: exact as an unsigned lane, widened
+    // to 64 bits before it is added.
+    __m128i acc = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i p = _mm_madd_epi16(x, x);
+        acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(p, zero));
+        acc = _mm_add_epi64(acc, _mm_unpackhi_epi32(p, zero));
+    }
+    alignas(16) int64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    s = lanes[0] + lanes[1];
+#endif
+    for (; i < n; i++) s += static_cast<int32_t>(a[i]) * a[i];
+    return s;
+}
+
+// The chain L_mac(... L_mac(acc, a_0, b_0) ..., a_n-1, b_n-1), literally.
+inline Word32 mac_chain(Word32 acc, const Word16* a, const Word16* b, int n) {
+    for (int j = 0; j < n; j++) acc = L_mac(acc, a[j], b[j]);
+    return acc;
+}
+
+// The L_mac chain from 0 of a with itself: its terms are never negative, so
+// once it saturates it stays at MAX_32 and the result is the clipped sum.
+inline Word32 L_energy(const Word16* a, int n) {
+    const int64_t e = 2 * sumsq(a, n);
+    return e > MAX_32 ? MAX_32 : static_cast<Word32>(e);
+}
+
+// The L_mac chain from 0 of a with b, given Ea = sumsq(a) and Eb = sumsq(b):
+// the plain sum when the bound above holds, the chain itself otherwise.
+inline Word32 L_corr(const Word16* a, const Word16* b, int n, int64_t Ea, int64_t Eb) {
+    if (Ea + Eb <= MAX_32) return static_cast<Word32>(2 * static_cast<uint32_t>(dot(a, b, n)));
+    return mac_chain(0, a, b, n);
+}
+
+}  // namespace kv::g7231::dsp
