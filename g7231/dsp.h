@@ -87,12 +87,12 @@ inline Word32 mac_chain(Word32 acc, const Word16* a, const Word16* b, int n) {
     return acc;
 }
 
-// The L_mac chain from 0 of a with itself: its terms are never negative, so
-// once it saturates it stays at MAX_32 and the result is the clipped sum.
-inline Word32 L_energy(const Word16* a, int n) {
-    const int64_t e = 2 * sumsq(a, n);
-    return e > MAX_32 ? MAX_32 : static_cast<Word32>(e);
-}
+// A saturating sum of terms that are never negative stays at MAX_32 once it
+// gets there: it is the exact sum, clipped.
+inline Word32 clip_pos(int64_t sum) { return sum > MAX_32 ? MAX_32 : static_cast<Word32>(sum); }
+
+// The L_mac chain from 0 of a with itself.
+inline Word32 L_energy(const Word16* a, int n) { return clip_pos(2 * sumsq(a, n)); }
 
 // The L_mac chain from 0 of a with b, given Ea = sumsq(a) and Eb = sumsq(b):
 // the plain sum when the bound above holds, the chain itself otherwise.

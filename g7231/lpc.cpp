@@ -1,5 +1,6 @@
 #include "g7231/lpc.h"
 
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 
 namespace kv::g7231 {
@@ -78,23 +79,33 @@ void Comp_Lpc(CodStat& cs, Word16* UnqLpc, const Word16* PrevDat, const Word16* 
         for (int i = 0; i < LpcFrame; i++) Vect[i] = Dpnt[k * SubFrLen + i];
 
         Vec_Norm(Vect, LpcFrame);
-        for (int i = 0; i < LpcFrame; i++) Vect[i] = mult_r(Vect[i], HammingWindowTable[i]);
+        // After Vec_Norm every sample is within +-4096, so neither the window
+        // nor the products below can saturate a single operator.
+        for (int i = 0; i < LpcFrame; i++)
+            Vect[i] = static_cast<Word16>((Vect[i] * HammingWindowTable[i] + 0x4000) >> 15);
 
         Word16 Corr[LpcOrder + 1];
 
-        Word32 Acc0 = 0;
-        for (int i = 0; i < LpcFrame; i++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[i], Vect[i]), 1));
+        // Each term L_shr(L_mult(v, v), 1) is v^2. The energy bounds the
+        // magnitude sum of every lag, so below MAX_32 the lags are plain
+        // dot products; above it they keep the chain.
+        const int64_t Energy = dsp::sumsq(Vect, LpcFrame);
+        Word32 Acc0 = dsp::clip_pos(Energy);
         // White-noise correction, 1025/1024.
         Acc0 = L_add(Acc0, L_shr(Acc0, 10));
-        const Word16 Exp = norm_l(Acc0);
-        Corr[0] = round(L_shl(Acc0, Exp));
+        const Word16 Exp = dsp::norm_l(Acc0);
+        Corr[0] = round(dsp::shl_norm(Acc0, Exp));
 
         if (Corr[0] == 0) {
             for (int i = 1; i <= LpcOrder; i++) Corr[i] = 0;
         } else {
             for (int i = 1; i <= LpcOrder; i++) {
-                Acc0 = 0;
-                for (int j = i; j < LpcFrame; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[j], Vect[j - i]), 1));
+                if (Energy <= MAX_32) {
+                    Acc0 = dsp::dot(&Vect[i], Vect, LpcFrame - i);
+                } else {
+                    Acc0 = 0;
+                    for (int j = i; j < LpcFrame; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[j], Vect[j - i]), 1));
+                }
                 Acc0 = L_shl(Acc0, Exp);
                 Corr[i] = round(L_mls(Acc0, BinomialWindowTable[i - 1]));
             }

@@ -96,20 +96,15 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
     Word16 Scr[15];
     PWDEF Pw;
 
-    Word32 Acc0 = 0;
-    for (int j = 0; j < SubFrLen; j++) Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Start + j]);
-    Lcr[0] = Acc0;
+    const Word16* x = &Dpnt[Start];
+    const int64_t Ex = dsp::sumsq(x, SubFrLen);
+    Lcr[0] = dsp::L_energy(x, SubFrLen);
 
     for (int i = 0; i <= 2 * PwRange; i++) {
         const Word16* s = &Dpnt[Start - (Olp - PwRange + i)];
-        Word32 Cr = 0;
-        Word32 En = 0;
-        for (int j = 0; j < SubFrLen; j++) {
-            Cr = L_mac(Cr, Dpnt[Start + j], s[j]);
-            En = L_mac(En, s[j], s[j]);
-        }
-        Lcr[2 * i + 1] = En;
-        Lcr[2 * i + 2] = Cr;
+        const int64_t Es = dsp::sumsq(s, SubFrLen);
+        Lcr[2 * i + 1] = dsp::clip_pos(2 * Es);
+        Lcr[2 * i + 2] = dsp::L_corr(x, s, SubFrLen, Ex, Es);
     }
 
     Word32 Mx = 0;
@@ -117,7 +112,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
         Word32 a = L_abs(Lcr[k]);
         if (a > Mx) Mx = a;
     }
-    Word16 Exp = norm_l(Mx);
+    const Word16 Exp = dsp::norm_l(Mx);
     for (int k = 0; k < 15; k++) Scr[k] = round(L_shl(Lcr[k], Exp));
 
     Pw.Indx = -1;
@@ -131,7 +126,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
         Word16 Ccr = Scr[2 * i + 2];
         if (Ccr <= 0) continue;
         Word16 e = mult_r(Ccr, Ccr);
-        Acc0 = L_mult(e, Mnr);
+        Word32 Acc0 = L_mult(e, Mnr);
         Acc0 = L_msu(Acc0, Enr, Mcr);
         if (Acc0 > 0) {
             Mcr = e;
@@ -146,7 +141,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
     }
 
     // The filter is on only when the normalised squared correlation exceeds 0.375.
-    Acc0 = L_mult(Scr[0], Mnr);
+    Word32 Acc0 = L_mult(Scr[0], Mnr);
     Acc0 = L_add(L_shr(Acc0, 2), L_shr(Acc0, 3));
     Word16 c = Scr[2 * Pw.Indx + 2];
     if (L_sub(Acc0, L_mult(c, c)) < 0) {
