@@ -101,4 +101,70 @@ inline Word32 L_corr(const Word16* a, const Word16* b, int n, int64_t Ea, int64_
     return mac_chain(0, a, b, n);
 }
 
+// Ten-tap chains over a linear history. h[0..9] are the last ten values,
+// h[9] the newest, so tap j of a newest-first delay line is h[9 - j]. The
+// SIMD path reads h[0..15]; the last six must be readable and only loosen
+// the bound (their coefficients are zero).
+struct Taps10 {
+    alignas(16) Word16 c[16];  // c[9 - j] = coefficient j
+    int64_t mag2;              // 2 * sum |coefficient j|
+
+    explicit Taps10(const Word16* coef) : c{}, mag2(0) {
+        for (int j = 0; j < 10; j++) {
+            c[9 - j] = coef[j];
+            mag2 += 2 * (coef[j] < 0 ? -static_cast<int32_t>(coef[j]) : coef[j]);
+        }
+    }
+};
+
+inline int32_t dot10(const Taps10& t, const Word16* h) {
+#ifdef KV_G7231_SSE2
+    const __m128i* c = reinterpret_cast<const __m128i*>(t.c);
+    const __m128i lo = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), c[0]);
+    const __m128i hi = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 8)), c[1]);
+    return hsum(_mm_add_epi32(lo, hi));
+#else
+    return dot(t.c, h, 10);
+#endif
+}
+
+// An upper bound of |h[j]| over the ten values: max(h, ~h) + 1, which also
+// covers -32768.
+inline int32_t bound10(const Word16* h) {
+#ifdef KV_G7231_SSE2
+    const __m128i ones = _mm_set1_epi16(-1);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 8));
+    __m128i m = _mm_max_epi16(_mm_max_epi16(a, _mm_xor_si128(a, ones)), _mm_max_epi16(b, _mm_xor_si128(b, ones)));
+    m = _mm_max_epi16(m, _mm_shuffle_epi32(m, 0x4E));
+    m = _mm_max_epi16(m, _mm_shuffle_epi32(m, 0xB1));
+    m = _mm_max_epi16(m, _mm_shufflelo_epi16(m, 0xB1));
+    return static_cast<Word16>(_mm_cvtsi128_si32(m)) + 1;
+#else
+    int32_t m = 0;
+    for (int j = 0; j < 10; j++) {
+        const int32_t v = h[j] < 0 ? ~h[j] : h[j];
+        if (v > m) m = v;
+    }
+    return m + 1;
+#endif
+}
+
+// The chains L_mac / L_msu over the ten taps from acc, given M >= |h[j]|:
+// every partial sum lies within |acc| + mag2 * M, so when that fits MAX_32
+// the chain is acc +- 2 * dot10 (and L_mult(-32768, -32768) cannot occur).
+inline Word32 mac10(Word32 acc, const Taps10& t, const Word16* h, int32_t M) {
+    if ((acc < 0 ? -static_cast<int64_t>(acc) : acc) + t.mag2 * M <= MAX_32)
+        return static_cast<Word32>(static_cast<uint32_t>(acc) + 2 * static_cast<uint32_t>(dot10(t, h)));
+    for (int j = 0; j < 10; j++) acc = L_mac(acc, t.c[9 - j], h[9 - j]);
+    return acc;
+}
+
+inline Word32 msu10(Word32 acc, const Taps10& t, const Word16* h, int32_t M) {
+    if ((acc < 0 ? -static_cast<int64_t>(acc) : acc) + t.mag2 * M <= MAX_32)
+        return static_cast<Word32>(static_cast<uint32_t>(acc) - 2 * static_cast<uint32_t>(dot10(t, h)));
+    for (int j = 0; j < 10; j++) acc = L_msu(acc, t.c[9 - j], h[9 - j]);
+    return acc;
+}
+
 }  // namespace kv::g7231::dsp

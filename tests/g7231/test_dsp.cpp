@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -79,6 +81,67 @@ TEST(Dsp, CorrelationAndEnergyMatchTheChain) {
     }
     EXPECT_GT(plain, 100);
     EXPECT_GT(chain, 100);
+}
+
+// Ten-tap chains over a history, against the literal chain over the
+// newest-first delay line, from start values and magnitudes on both sides of
+// the bound: full-scale taps and histories, -32768 against -32768, and start
+// values near either end of the range.
+TEST(Dsp, TenTapChainsMatchTheLiteralChain) {
+    struct Range {
+        int coef, hist;
+        Word32 start;
+        bool aligned;  // every term of one sign: the chain saturates when the bound says it may
+    };
+    const Range kRanges[] = {
+        {4000, 3000, 0, false},         {32767, 32767, 0, false},         {-32768, -32768, 0, false},
+        {20000, 5000, 1 << 30, false},  {20000, 5000, -(1 << 30), false}, {8000, 2000, g::MAX_32, false},
+        {8000, 2000, g::MIN_32, false}, {300, 300, 0x04000000, false},    {30000, 8000, 0, true},
+        {30000, 4000, 1 << 29, true},
+    };
+    std::mt19937 rng(3);
+    int plain = 0;
+    int chain = 0;
+    for (const Range& r : kRanges) {
+        for (int trial = 0; trial < 200; trial++) {
+            auto pick = [&](int m) {
+                if (m == -32768) return static_cast<Word16>(rng() % 4 ? -32768 : 32767);
+                return static_cast<Word16>(static_cast<int>(rng() % (2 * m + 1)) - m);
+            };
+            Word16 coef[10];
+            Word16 h[16] = {};
+            for (int j = 0; j < 10; j++) {
+                coef[j] = pick(r.coef);
+                h[j] = pick(r.hist);
+                if (r.aligned) {
+                    coef[j] = static_cast<Word16>(r.coef / 2 + static_cast<int>(rng() % (r.coef / 2)));
+                    h[j] = static_cast<Word16>(r.hist / 2 + static_cast<int>(rng() % (r.hist / 2)));
+                    if (rng() % 2) coef[j] = static_cast<Word16>(-coef[j]);
+                    if (coef[j] < 0) h[j] = static_cast<Word16>(-h[j]);
+                }
+            }
+            const Word32 acc = trial % 2 ? r.start : static_cast<Word32>(rng() % 2 ? r.start / 3 : -r.start / 5);
+
+            Word32 mac = acc;
+            Word32 msu = acc;
+            int64_t mag = 0;
+            int32_t m = 0;
+            for (int j = 0; j < 10; j++) {
+                mac = g::L_mac(mac, coef[j], h[9 - j]);
+                msu = g::L_msu(msu, coef[j], h[9 - j]);
+                mag += 2 * std::abs(static_cast<int32_t>(coef[j]));
+                m = std::max(m, std::abs(static_cast<int32_t>(h[j])));
+            }
+            const dsp::Taps10 taps(coef);
+            const int32_t bound = dsp::bound10(h);
+            ASSERT_GE(bound, m);
+            ASSERT_EQ(dsp::mac10(acc, taps, h, bound), mac) << trial;
+            ASSERT_EQ(dsp::msu10(acc, taps, h, bound), msu) << trial;
+            (std::abs(static_cast<int64_t>(acc)) + mag * bound <= g::MAX_32 ? plain : chain)++;
+        }
+    }
+    EXPECT_GT(plain, 300);
+    EXPECT_GT(chain, 300);
 }
 
 }  // namespace
