@@ -1,5 +1,9 @@
 #include "g7231/lsp.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
 #include "g7231/tables.h"
 
 namespace kv::g7231 {
@@ -115,22 +119,50 @@ Word32 Lsp_Qnt(Word16* CurrLsp, const Word16* PrevLsp) {
 }
 
 Word32 Lsp_Svq(const Word16* Tv, const Word16* Wvect) {
+    // Largest codebook magnitude of each band, once.
+    static const auto BandMax = [] {
+        std::array<int32_t, LspQntBands> m{};
+        for (int k = 0; k < LspQntBands; k++)
+            for (int n = 0; n < LspCbSize; n++)
+                for (int j = 0; j < BandInfoTable[k][1]; j++)
+                    m[k] = std::max(m[k], std::abs(int32_t{BandQntRow(k, n)[j]}));
+        return m;
+    }();
+
     Word32 Rez = 0;
     for (int k = 0; k < LspQntBands; k++) {
         const int Start = BandInfoTable[k][0];
         const int Len = BandInfoTable[k][1];
 
+        // |mult_r(w, c)| <= |c| <= C, so the first chain stays within
+        // 2 C sum|Tv| and the second adds at most 2 Len C^2: when twice the
+        // first (it is doubled in between) plus the second fits MAX_32, the
+        // score is the exact sum of 2 Tmp (2 Tv - c) over the band.
+        const int64_t C = BandMax[k];
+        int64_t TvMag = 0;
+        for (int j = 0; j < Len; j++) TvMag += std::abs(int32_t{Tv[Start + j]});
+        const bool plain = 4 * C * TvMag + 2 * Len * C * C <= MAX_32;
+
         Word32 Best = -1;
         Word16 Indx = 0;
         for (int n = 0; n < LspCbSize; n++) {
             const Word16* cb = BandQntRow(k, n);
-            Word16 Tmp[4];
-            for (int j = 0; j < Len; j++) Tmp[j] = mult_r(Wvect[Start + j], cb[j]);
-
-            Word32 Acc = 0;
-            for (int j = 0; j < Len; j++) Acc = L_mac(Acc, Tv[Start + j], Tmp[j]);
-            Acc = L_shl(Acc, 1);
-            for (int j = 0; j < Len; j++) Acc = L_msu(Acc, cb[j], Tmp[j]);
+            Word32 Acc;
+            if (plain) {
+                int32_t Sum = 0;
+                for (int j = 0; j < Len; j++) {
+                    const int32_t Tmp = (Wvect[Start + j] * cb[j] + 0x4000) >> 15;
+                    Sum += Tmp * (2 * Tv[Start + j] - cb[j]);
+                }
+                Acc = 2 * Sum;
+            } else {
+                Word16 Tmp[4];
+                for (int j = 0; j < Len; j++) Tmp[j] = mult_r(Wvect[Start + j], cb[j]);
+                Acc = 0;
+                for (int j = 0; j < Len; j++) Acc = L_mac(Acc, Tv[Start + j], Tmp[j]);
+                Acc = L_shl(Acc, 1);
+                for (int j = 0; j < Len; j++) Acc = L_msu(Acc, cb[j], Tmp[j]);
+            }
 
             if (Acc > Best) {
                 Best = Acc;
