@@ -80,17 +80,17 @@ void Comp_Lpc(CodStat& cs, Word16* UnqLpc, const Word16* PrevDat, const Word16* 
 
         Vec_Norm(Vect, LpcFrame);
         // After Vec_Norm every sample is within +-4096, so neither the window
-        // nor the products below can saturate a single operator.
+        // nor the products below can saturate a single operator, and the
+        // windowed energy stays below MAX_32 (4096^2 times the sum of the
+        // squared window is about 1.2e9). That energy bounds the magnitude
+        // sum of every lag, and each term L_shr(L_mult(a, b), 1) is a*b, so
+        // the saturating sums are plain dot products.
         for (int i = 0; i < LpcFrame; i++)
             Vect[i] = static_cast<Word16>((Vect[i] * HammingWindowTable[i] + 0x4000) >> 15);
 
         Word16 Corr[LpcOrder + 1];
 
-        // Each term L_shr(L_mult(v, v), 1) is v^2. The energy bounds the
-        // magnitude sum of every lag, so below MAX_32 the lags are plain
-        // dot products; above it they keep the chain.
-        const int64_t Energy = dsp::sumsq(Vect, LpcFrame);
-        Word32 Acc0 = dsp::clip_pos(Energy);
+        Word32 Acc0 = static_cast<Word32>(dsp::sumsq(Vect, LpcFrame));
         // White-noise correction, 1025/1024.
         Acc0 = L_add(Acc0, L_shr(Acc0, 10));
         const Word16 Exp = dsp::norm_l(Acc0);
@@ -100,13 +100,7 @@ void Comp_Lpc(CodStat& cs, Word16* UnqLpc, const Word16* PrevDat, const Word16* 
             for (int i = 1; i <= LpcOrder; i++) Corr[i] = 0;
         } else {
             for (int i = 1; i <= LpcOrder; i++) {
-                if (Energy <= MAX_32) {
-                    Acc0 = dsp::dot(&Vect[i], Vect, LpcFrame - i);
-                } else {
-                    Acc0 = 0;
-                    for (int j = i; j < LpcFrame; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[j], Vect[j - i]), 1));
-                }
-                Acc0 = L_shl(Acc0, Exp);
+                Acc0 = L_shl(dsp::dot(&Vect[i], Vect, LpcFrame - i), Exp);
                 Corr[i] = round(L_mls(Acc0, BinomialWindowTable[i - 1]));
             }
         }
