@@ -47,7 +47,7 @@ inline int32_t dot(const Word16* a, const Word16* b, int n) {
     uint32_t s = 0;
 #ifdef KV_G7231_SSE2
     __m128i acc = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
+    for (const int end = n & ~7; i < end; i += 8) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
         acc = _mm_add_epi32(acc, _mm_madd_epi16(x, y));
@@ -67,7 +67,7 @@ inline int64_t sumsq(const Word16* a, int n) {
     // to 64 bits before it is added.
     __m128i acc = _mm_setzero_si128();
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
+    for (const int end = n & ~7; i < end; i += 8) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i p = _mm_madd_epi16(x, x);
         acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(p, zero));
