@@ -108,12 +108,22 @@ inline Word32 L_corr(const Word16* a, const Word16* b, int n, int64_t Ea, int64_
 struct Taps10 {
     alignas(16) Word16 c[16];  // c[9 - j] = coefficient j
     int64_t mag2;              // 2 * sum |coefficient j|
+    int32_t mhalf;             // largest M with mag2 * M <= MAX_32 / 2
 
     explicit Taps10(const Word16* coef) : c{}, mag2(0) {
         for (int j = 0; j < 10; j++) {
             c[9 - j] = coef[j];
             mag2 += 2 * (coef[j] < 0 ? -static_cast<int32_t>(coef[j]) : coef[j]);
         }
+        mhalf = mag2 == 0 ? MAX_32 : static_cast<int32_t>((MAX_32 / 2) / mag2);
+    }
+
+    // |acc| + mag2 * M <= MAX_32, with a quick 32-bit answer for the usual
+    // case of both halves below MAX_32 / 2.
+    bool fits(Word32 acc, int32_t M) const {
+        const uint32_t a = acc < 0 ? 0u - static_cast<uint32_t>(acc) : static_cast<uint32_t>(acc);
+        if (a <= static_cast<uint32_t>(MAX_32 / 2) && M <= mhalf) return true;
+        return a + mag2 * M <= MAX_32;
     }
 };
 
@@ -154,15 +164,13 @@ inline int32_t bound10(const Word16* h) {
 // every partial sum lies within |acc| + mag2 * M, so when that fits MAX_32
 // the chain is acc +- 2 * dot10 (and L_mult(-32768, -32768) cannot occur).
 inline Word32 mac10(Word32 acc, const Taps10& t, const Word16* h, int32_t M) {
-    if ((acc < 0 ? -static_cast<int64_t>(acc) : acc) + t.mag2 * M <= MAX_32)
-        return static_cast<Word32>(static_cast<uint32_t>(acc) + 2 * static_cast<uint32_t>(dot10(t, h)));
+    if (t.fits(acc, M)) return static_cast<Word32>(static_cast<uint32_t>(acc) + 2 * static_cast<uint32_t>(dot10(t, h)));
     for (int j = 0; j < 10; j++) acc = L_mac(acc, t.c[9 - j], h[9 - j]);
     return acc;
 }
 
 inline Word32 msu10(Word32 acc, const Taps10& t, const Word16* h, int32_t M) {
-    if ((acc < 0 ? -static_cast<int64_t>(acc) : acc) + t.mag2 * M <= MAX_32)
-        return static_cast<Word32>(static_cast<uint32_t>(acc) - 2 * static_cast<uint32_t>(dot10(t, h)));
+    if (t.fits(acc, M)) return static_cast<Word32>(static_cast<uint32_t>(acc) - 2 * static_cast<uint32_t>(dot10(t, h)));
     for (int j = 0; j < 10; j++) acc = L_msu(acc, t.c[9 - j], h[9 - j]);
     return acc;
 }
