@@ -33,6 +33,10 @@ inline Word16 norm_l(Word32 a) {
 // L_shl(a, norm_l(a)): that shift never saturates.
 inline Word32 shl_norm(Word32 a, Word16 n) { return static_cast<Word32>(static_cast<uint32_t>(a) << n); }
 
+// div_l(num, den) for 0 <= num < den << 16, den > 0: its fifteen restoring
+// steps divide num >> 1 by den << 15, which is one integer division.
+inline Word16 div_l(Word32 num, Word16 den) { return static_cast<Word16>((num >> 1) / den); }
+
 #ifdef KV_G7231_SSE2
 inline int32_t hsum(__m128i v) {
     v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));

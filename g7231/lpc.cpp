@@ -54,7 +54,7 @@ void Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {
             break;
         }
 
-        Word16 Pk = div_l(Acc1, Err);
+        Word16 Pk = dsp::div_l(Acc1, Err);  // Err > 0 and Acc1 < Err << 16 here
         if (Acc0 >= 0) Pk = negate(Pk);
         if (i == 1) *Pk2 = Pk;
 

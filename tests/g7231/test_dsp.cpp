@@ -38,6 +38,18 @@ TEST(Dsp, NormMatchesTheOperator) {
     }
 }
 
+TEST(Dsp, DivisionMatchesTheOperatorWithinItsRange) {
+    std::mt19937 rng(4);
+    for (int i = 0; i < 20000; i++) {
+        const Word16 den = static_cast<Word16>(i < 10 ? 1 + i : 1 + rng() % 32767);
+        const uint32_t top = static_cast<uint32_t>(den) << 16;
+        for (const uint32_t num : {0u, top - 1, top - 2, static_cast<uint32_t>(rng() % top), top / 2, 1u}) {
+            ASSERT_EQ(dsp::div_l(static_cast<Word32>(num), den), g::div_l(static_cast<Word32>(num), den))
+                << num << "/" << den;
+        }
+    }
+}
+
 // Vectors of constant magnitude m with chosen signs: 2 n m^2 crosses MAX_32
 // between m = 2991 and 2992 for n = 120, so these straddle the bound.
 struct Shape {
