@@ -1,6 +1,7 @@
 // kvencode: encodes a PCM file through the encoder objects, the way a host
 // application drives them: the capture component plays the file into the
 // encoder it is connected to, and a file sink keeps what comes out.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -189,9 +190,9 @@ std::optional<Failure> openInput(const Options& o, kc::PcmReader& reader) {
     if (FAILED(hr))
         return Failure{layout.problem.empty() ? captureMessage(hr, o.input) : shown(o.input) + ": " + layout.problem,
                        kRunError};
-    if (!reader.lengthKnown()) return std::nullopt;
-
-    // Taken, but not all of it: said, not hidden.
+    // Taken, but not all of it: said, not hidden. A stream's end is not
+    // known before it comes.
+    if (isStandard(o.input)) return std::nullopt;
     if (layout.presentBytes < layout.claimedBytes)
         std::fprintf(stderr,
                      "kvencode: warning: %s: the data chunk claims %llu bytes but the file holds %llu; "
@@ -207,8 +208,8 @@ std::optional<Failure> openInput(const Options& o, kc::PcmReader& reader) {
 
 // Where the encoded stream goes: a file or standard output, counted in 64
 // bits. A failed write is sticky; the encoder ignores what sinks return.
-class OutputSink : public kv::com::implements<OutputSink, kc::NoTypeInfo<IKvAudioSink>,
-                                              kv::com::alias<IDispatch, IKvAudioSink>> {
+class OutputSink
+    : public kv::com::implements<OutputSink, kc::NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
 public:
     void attach(std::FILE* file, bool owned) {
         m_file = file;
@@ -279,20 +280,19 @@ private:
     std::uint64_t m_shown = ~std::uint64_t{0};
 };
 
-// What the capture left short of whole blocks is padded with silence, and
-// the frames the encoder holds come out one per empty data call, until all
-// that went in has come out.
+// What the capture left short of a whole block is padded with silence. The
+// G.723.1 encoder codes one frame per piece of input it takes and may still
+// hold whole frames then; a call without data codes nothing, so each held
+// frame is drawn out by a call with one silent sample, which codes the
+// oldest frame and can never complete another (nine frames at most are
+// held, nine samples added). It goes on until all that went in has come out.
 void flush(const Format& format, IKvAudioEncoder& encoder, std::uint64_t pushed, const OutputSink& sink) {
     const LONG pad = static_cast<LONG>((format.inBlock - pushed % format.inBlock) % format.inBlock);
-    if (pad) {
-        std::vector<BYTE> silence(static_cast<std::size_t>(pad), 0);
-        encoder.OnAudioData(silence.data(), pad);
-    }
+    std::vector<BYTE> silence(static_cast<std::size_t>(std::max<LONG>(pad, 2)), 0);
+    if (pad) encoder.OnAudioData(silence.data(), pad);
     const std::uint64_t expected = (pushed + static_cast<std::uint64_t>(pad)) / format.inBlock * format.outBlock;
-    // Staging holds no more than a few frames; the bound only guards a
-    // misbehaving object.
-    BYTE none = 0;
-    for (int call = 0; sink.written() < expected && call < 64; ++call) encoder.OnAudioData(&none, 0);
+    // The bound only guards against an object that does not behave so.
+    for (int call = 0; sink.written() < expected && call < 64; ++call) encoder.OnAudioData(silence.data(), 2);
 }
 
 // The encoder's side of things: COM, the server, the objects. The input is
@@ -381,8 +381,8 @@ int main(int argc, char** argv) {
     }
     const bool written = sink->close();
     if (!failure && !written)
-        failure = Failure{"writing " + (toStdout ? std::string("standard output") : options.output) + " failed",
-                          kRunError};
+        failure =
+            Failure{"writing " + (toStdout ? std::string("standard output") : options.output) + " failed", kRunError};
     if (failure) {
         // What was written is not the encoding of the input; leave nothing.
         sink.reset();
