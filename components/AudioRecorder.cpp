@@ -118,34 +118,41 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
     // enough that a call per piece costs nothing.
     constexpr std::size_t kPiece = 64 * 1024;
     try {
+        // `pending` holds the converted bytes not pushed yet, in [0, filled);
+        // in pass-through it only grows, so nothing is cleared or copied.
         std::vector<BYTE> in, pending, copy;
+        std::size_t filled = 0;
         std::uint64_t read = 0;
-        std::size_t have = 0;  // converted bytes in `pending` not pushed yet
         for (bool ended = false; !ended;) {
             std::size_t got = 0;
+            HRESULT hr = S_OK;
             if (converter.passThrough()) {
-                // Straight into what is pushed: no work and no copy.
-                pending.resize(have + kPiece);
-                const HRESULT hr = reader.read(pending.data() + have, kPiece, got);
-                if (FAILED(hr)) return hr;
-                pending.resize(have + got);
+                if (pending.size() < filled + kPiece) pending.resize(filled + kPiece);
+                hr = reader.read(pending.data() + filled, kPiece, got);
+                filled += got;
             } else {
                 in.resize(kPiece);
-                const HRESULT hr = reader.read(in.data(), kPiece, got);
-                if (FAILED(hr)) return hr;
-                pending.resize(have);
+                hr = reader.read(in.data(), kPiece, got);
+                pending.resize(filled);
                 converter.convert(in.data(), got, pending);
+                filled = pending.size();
             }
+            if (FAILED(hr)) return hr;
             ended = got == 0;
-            if (ended) converter.finish(pending);
+            if (ended && !converter.passThrough()) {
+                converter.finish(pending);
+                filled = pending.size();
+            }
             read += got;
             std::size_t at = 0;
-            for (; at < pending.size() && (pending.size() - at >= chunk || ended); at += chunk) {
-                const std::size_t n = std::min(chunk, pending.size() - at);
+            for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
+                const std::size_t n = std::min(chunk, filled - at);
                 if (listened) push(pending.data() + at, n, copy);
             }
-            have = pending.size() - std::min(at, pending.size());
-            std::copy(pending.end() - static_cast<std::ptrdiff_t>(have), pending.end(), pending.begin());
+            at = std::min(at, filled);
+            std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                      pending.begin() + static_cast<std::ptrdiff_t>(filled), pending.begin());
+            filled -= at;
             if (progress) progress(read);
         }
     } catch (const std::bad_alloc&) {
