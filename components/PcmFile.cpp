@@ -216,24 +216,30 @@ HRESULT walkWaveStream(std::FILE* stream, PcmLayout& layout) {
             layout.claimedBytes = declared;
             return S_OK;
         }
+        // As in a file, a chunk cut short by the end breaks the input before
+        // anything in it counts.
         const std::uint64_t skip = declared + (declared & 1);
+        const bool isFormat = std::memcmp(header, "fmt ", 4) == 0 && !haveFormat;
+        BYTE format[kFormatBytesUsed] = {};
         std::uint64_t done = 0;
-        if (std::memcmp(header, "fmt ", 4) == 0 && !haveFormat) {
-            BYTE format[kFormatBytesUsed] = {};
-            const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(declared, sizeof format));
-            if (!readExactly(stream, format, used))
-                return refuse(layout, E_KV_NOT_WAVE, "fmt chunk cut short by the end of the input");
+        for (BYTE scratch[4096]; done < skip;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(skip - done, sizeof scratch));
+            const std::size_t got = std::fread(scratch, 1, n, stream);
+            if (isFormat && done < sizeof format)
+                std::memcpy(format + done, scratch,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(got, sizeof format - done)));
+            done += got;
+            if (got < n) break;
+        }
+        if (std::ferror(stream)) return E_KV_READ_FAULT;
+        if (done < declared)
+            return refuse(layout, E_KV_NOT_WAVE, fourcc(header) + " chunk cut short by the end of the input");
+        if (isFormat) {
             const HRESULT hr = readFormat(format, declared, layout);
             if (FAILED(hr)) return hr;
             haveFormat = true;
-            done = used;
         }
-        for (BYTE scratch[4096]; done < skip;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(skip - done, sizeof scratch));
-            if (!readExactly(stream, scratch, n))
-                return refuse(layout, E_KV_NOT_WAVE, fourcc(header) + " chunk cut short by the end of the input");
-            done += n;
-        }
+        if (done < skip) break;  // the end, in place of a pad byte
     }
     if (std::ferror(stream)) return E_KV_READ_FAULT;
     return refuse(layout, E_KV_NOT_WAVE, haveFormat ? "no data chunk" : "no fmt chunk and no data chunk");
