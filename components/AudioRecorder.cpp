@@ -121,6 +121,7 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
         // `pending` holds the converted bytes not pushed yet, in [0, filled);
         // in pass-through it only grows, so nothing is cleared or copied.
         std::vector<BYTE> in, pending, copy;
+        std::vector<Target> snapshot;
         std::size_t filled = 0;
         std::uint64_t read = 0;
         for (bool ended = false; !ended;) {
@@ -147,7 +148,7 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
             std::size_t at = 0;
             for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
                 const std::size_t n = std::min(chunk, filled - at);
-                if (listened) push(pending.data() + at, n, copy);
+                if (listened) push(pending.data() + at, n, copy, snapshot);
             }
             at = std::min(at, filled);
             std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
@@ -161,9 +162,10 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
     return listened ? S_OK : S_FALSE;
 }
 
-void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy) {
+void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy,
+                            std::vector<Target>& snapshot) {
     copy.resize(length);
-    const std::vector<Target> snapshot = m_targets;
+    snapshot = m_targets;  // in the room of the last one
     for (const Target& t : snapshot) t.encoder->AddRef();
     for (const Target& t : snapshot) {
         if (!isRegistered(t)) continue;

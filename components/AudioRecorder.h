@@ -67,7 +67,7 @@ private:
     };
 
     bool isRegistered(const Target& target) const;
-    void push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy);
+    void push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
 
     std::vector<Target> m_targets;
     DWORD m_samplesPerSec = 16000;
