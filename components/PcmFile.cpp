@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <new>
 #include <system_error>
 
@@ -326,44 +325,6 @@ HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayo
     } catch (const std::exception&) {
         return E_KV_READ_FAULT;
     }
-}
-
-HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out) {
-    try {
-        std::ifstream in;
-        std::uint64_t size = 0;
-        HRESULT hr = openFile(path, in, size);
-        if (FAILED(hr)) return hr;
-        FileBytes file(in, size);
-        PcmLayout layout;
-        hr = inspect(file, path, rawRate, layout);
-        if (FAILED(hr)) return hr;
-        if (layout.dataBytes > kMaxPcmBytes) return E_KV_UNSUPPORTED;
-        out.bytes.resize(static_cast<std::size_t>(layout.dataBytes));
-        if (!out.bytes.empty() && !file.read(layout.dataOffset, out.bytes.data(), out.bytes.size()))
-            return E_KV_READ_FAULT;
-        out.format = layout.format;
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_KV_READ_FAULT;
-    }
-}
-
-std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes) {
-    const std::uint64_t fromFrame = from.nChannels * (from.wBitsPerSample / 8u);
-    const std::uint64_t toFrame = to.nChannels * (to.wBitsPerSample / 8u);
-    if (fromFrame == 0 || from.nSamplesPerSec == 0) return 0;
-    const std::uint64_t frames = bytes / fromFrame;
-    if (from.nSamplesPerSec == to.nSamplesPerSec) return frames * toFrame;
-    // frames * to / from without an intermediate wider than 64 bits, plus the
-    // one frame any rounding of the converter may add.
-    constexpr std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t whole = frames / from.nSamplesPerSec, part = frames % from.nSamplesPerSec;
-    if (to.nSamplesPerSec != 0 && whole > kAll / to.nSamplesPerSec / (toFrame + 1)) return kAll;
-    const std::uint64_t outFrames = whole * to.nSamplesPerSec + part * to.nSamplesPerSec / from.nSamplesPerSec + 1;
-    return outFrames * toFrame;
 }
 
 }  // namespace kv::components

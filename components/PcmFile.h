@@ -8,9 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/win32.h"
 
@@ -20,10 +18,6 @@ namespace kv::components {
 inline constexpr DWORD kMinFileRate = 4000;
 inline constexpr DWORD kMaxFileRate = 384000;
 
-// The most PCM bytes taken at once, read or converted: lengths on the way to
-// the converter and the encoders are 32-bit.
-inline constexpr std::uint64_t kMaxPcmBytes = 0x7FFFFFFF;
-
 // What a file's headers say about its samples, found without reading them.
 struct PcmLayout {
     WAVEFORMATEX format{};
@@ -32,11 +26,6 @@ struct PcmLayout {
     std::uint64_t presentBytes = 0;  // how much of that the file holds
     std::uint64_t dataBytes = 0;     // the whole frames among them: what is played
     std::string problem;             // why the file was refused, in a few words
-};
-
-struct PcmData {
-    WAVEFORMATEX format{};
-    std::vector<BYTE> bytes;  // whole frames only
 };
 
 // A file named .pcm or .raw (any case) is headerless 16-bit mono at rawRate;
@@ -54,10 +43,6 @@ struct PcmData {
 // E_KV_UNSUPPORTED (a layout we do not take); on any failure but the first
 // three, `layout.problem` says what is wrong.
 HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout);
-
-// The same, then the samples: E_KV_UNSUPPORTED besides for more than
-// kMaxPcmBytes of them, E_OUTOFMEMORY when they do not fit in memory.
-HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out);
 
 // Plays the samples of a file, or of a stream read front to back, in pieces
 // of any size, so that memory does not grow with the length of the input.
@@ -88,9 +73,5 @@ private:
     std::uint64_t m_left = 0;  // bytes the data may still hold
     bool m_known = true;
 };
-
-// No less than what `bytes` of PCM in `from` become in `to`, counted in 64
-// bits so that no rate or length wraps it.
-std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes);
 
 }  // namespace kv::components
