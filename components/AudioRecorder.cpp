@@ -1,15 +1,59 @@
 #include "components/AudioRecorder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <optional>
+#include <string>
 
 #include "codecs/PCMSampleConvert.h"
+#include "components/PcmConverter.h"
 #include "components/PcmFile.h"
 
 namespace kv::components {
 
 namespace {
+
+using kv::com::ErrorText;
+using kv::com::operator<<;
+
+HRESULT report(HRESULT hr, const ErrorText& text) {
+    return kv::com::reportError(hr, kRecorderProgId, IID_IKvRecorder, text);
+}
+
+const char* captureProblem(HRESULT hr) {
+    switch (hr) {
+        case E_KV_FILE_NOT_FOUND:
+            return "file not found";
+        case E_ACCESSDENIED:
+            return "access denied";
+        case E_KV_READ_FAULT:
+            return "read error";
+        case E_KV_NOT_WAVE:
+            return "not a WAVE file, or a broken one (raw 16-bit input must be named .pcm or .raw)";
+        case E_KV_NOT_PCM:
+            return "the samples are not PCM";
+        case E_KV_UNSUPPORTED:
+            return "a PCM layout or size that cannot be converted";
+        case E_KV_CONVERSION:
+            return "cannot convert to the capture format";
+        case E_KV_RECORDING:
+            return "the recorder is recording from the device";
+        case E_INVALIDARG:
+            return "the chunk size must be 1 byte or more, and the path valid";
+        case E_OUTOFMEMORY:
+            return "out of memory";
+        default:
+            return "failed";
+    }
+}
+
+std::string hex(HRESULT hr) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text += digits[(static_cast<std::uint32_t>(hr) >> shift) & 0xF];
+    return text;
+}
 
 bool equals(LPCOLESTR a, const char* b) {
     for (; *a && *b; ++a, ++b)
@@ -34,6 +78,7 @@ std::optional<DWORD> decimal(LPCOLESTR text) {
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLESTR value) {
     if (!name || !value) return E_POINTER;
+    if (recording()) return E_KV_RECORDING;  // the device was opened at the old format
     const std::optional<DWORD> v = decimal(value);
     if (!v) return E_INVALIDARG;
     if (equals(name, "SamplesPerSec")) {
@@ -83,6 +128,7 @@ bool CKvAudioRecorder::isRegistered(const Target& target) const {
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chunkBytes) {
     if (!path) return E_POINTER;
+    if (recording()) return E_KV_RECORDING;
     std::filesystem::path file;
     try {
         std::u16string units;
@@ -98,48 +144,155 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chu
 
 HRESULT CKvAudioRecorder::capture(const std::filesystem::path& path, LONG chunkBytes) {
     if (chunkBytes <= 0) return E_INVALIDARG;
+    PcmReader reader;
+    const HRESULT hr = reader.open(path, m_samplesPerSec);
+    if (FAILED(hr)) return hr;
+    return capture(reader, chunkBytes);
+}
+
+HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress) {
+    if (chunkBytes <= 0) return E_INVALIDARG;
+    m_pushed = 0;
     // A target may drop the last reference to this object while it is called.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
-    PcmData data;
-    HRESULT hr = readPcmFile(path, m_samplesPerSec, data);
-    if (FAILED(hr)) return hr;
-    const WAVEFORMATEX to = captureFormat();
-    // The converter counts in 32 bits; a size it would wrap must not reach it.
-    if (convertedBytes(data.format, to, data.bytes.size()) > kMaxPcmBytes) return E_KV_UNSUPPORTED;
-
-    codecs::CPCMSampleConvert converter;  // holds the converted bytes until it goes
-    if (converter.initConvert(&data.format, &to) != 0) return E_KV_CONVERSION;
-    BYTE* pcm = nullptr;
-    DWORD length = 0;
-    if (!data.bytes.empty() &&
-        converter.convert(data.bytes.data(), static_cast<DWORD>(data.bytes.size()), &pcm, &length) != 0)
-        return E_KV_CONVERSION;
-
-    if (m_targets.empty()) return S_FALSE;
+    PcmConverter converter;
+    if (!converter.init(reader.layout().format, captureFormat())) return E_KV_CONVERSION;
+    const bool listened = !m_targets.empty();
+    const std::size_t chunk = static_cast<std::size_t>(chunkBytes);
+    // Input is read this much at a time: small enough to stay in cache, large
+    // enough that a call per piece costs nothing.
+    constexpr std::size_t kPiece = 64 * 1024;
     try {
-        push(pcm, length, static_cast<std::size_t>(chunkBytes));
+        // `pending` holds the converted bytes not pushed yet, in [0, filled);
+        // in pass-through it only grows, so nothing is cleared or copied.
+        std::vector<BYTE> in, pending, copy;
+        std::vector<Target> snapshot;
+        std::size_t filled = 0;
+        std::uint64_t read = 0;
+        for (bool ended = false; !ended;) {
+            std::size_t got = 0;
+            HRESULT hr = S_OK;
+            if (converter.passThrough()) {
+                if (pending.size() < filled + kPiece) pending.resize(filled + kPiece);
+                hr = reader.read(pending.data() + filled, kPiece, got);
+                filled += got;
+            } else {
+                in.resize(kPiece);
+                hr = reader.read(in.data(), kPiece, got);
+                pending.resize(filled);
+                converter.convert(in.data(), got, pending);
+                filled = pending.size();
+            }
+            if (FAILED(hr)) return hr;
+            ended = got == 0;
+            if (ended && !converter.passThrough()) {
+                converter.finish(pending);
+                filled = pending.size();
+            }
+            read += got;
+            std::size_t at = 0;
+            for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
+                const std::size_t n = std::min(chunk, filled - at);
+                if (listened) push(pending.data() + at, n, copy, snapshot);
+            }
+            at = std::min(at, filled);
+            std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                      pending.begin() + static_cast<std::ptrdiff_t>(filled), pending.begin());
+            filled -= at;
+            if (progress) progress(read);
+        }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return S_OK;
+    return listened ? S_OK : S_FALSE;
 }
 
-void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::size_t chunkBytes) {
-    std::vector<BYTE> copy(std::min(length, chunkBytes));
-    std::vector<Target> snapshot;
-    for (std::size_t at = 0; at < length; at += chunkBytes) {
-        const std::size_t n = std::min(chunkBytes, length - at);
-        snapshot = m_targets;
-        for (const Target& t : snapshot) t.encoder->AddRef();
-        for (const Target& t : snapshot) {
-            if (!isRegistered(t)) continue;
-            // The pointer is not const: a target that writes into it must not
-            // change what the next one hears.
-            std::copy_n(pcm + at, n, copy.begin());
-            t.encoder->OnAudioData(copy.data(), static_cast<LONG>(n));
-        }
-        for (const Target& t : snapshot) t.encoder->Release();
+void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy,
+                            std::vector<Target>& snapshot) {
+    copy.resize(length);
+    snapshot = m_targets;  // in the room of the last one
+    for (const Target& t : snapshot) t.encoder->AddRef();
+    for (const Target& t : snapshot) {
+        if (!isRegistered(t)) continue;
+        // The pointer is not const: a target that writes into it must not
+        // change what the next one hears.
+        std::copy_n(pcm, length, copy.begin());
+        t.encoder->OnAudioData(copy.data(), static_cast<LONG>(length));
     }
+    for (const Target& t : snapshot) t.encoder->Release();
+    m_pushed += length;
+}
+
+// ---- scripts and the device ------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(BSTR path, LONG chunkBytes) {
+    const HRESULT hr = CaptureFile(static_cast<LPCOLESTR>(path ? path : KV_W("")), chunkBytes);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot capture '" << path << "': " << captureProblem(hr);
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(BSTR name, BSTR value) {
+    const LPCOLESTR n = name ? name : KV_W(""), v = value ? value : KV_W("");
+    const HRESULT hr = SetProperty(n, v);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot set " << n << " to '" << v << "': ";
+    text << (hr == E_KV_RECORDING ? "not while recording"
+                                  : "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 or 2");
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
+    if (recording()) return S_FALSE;
+    HRESULT hr = S_OK;
+    if (!m_device) {
+        hr = kv::com::guarded([&] {
+            m_device = makeCaptureDevice();
+            return m_device ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    if (SUCCEEDED(hr)) hr = m_device->start(captureFormat(), *this);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot start recording: ";
+    text << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
+                                                                  : "the audio input device failed");
+    text << " (" << hex(hr).c_str() << ")";
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Stop() {
+    if (!recording()) return S_FALSE;
+    // The last buffers come back through onCapturedPcm, which may end with a
+    // target letting go of this object.
+    kv::com::ComPtr<IKvAudioRecorder> self(this);
+    const HRESULT hr = m_device->stop();
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "stopping the audio input device failed (" << hex(hr).c_str() << ")";
+    return report(hr, text);
+}
+
+void CKvAudioRecorder::onCapturedPcm(const BYTE* pcm, std::size_t bytes) {
+    if (m_releasing || !pcm || bytes == 0 || m_targets.empty()) return;
+    kv::com::ComPtr<IKvAudioRecorder> self(this);
+    try {
+        std::vector<BYTE> copy;
+        std::vector<Target> snapshot;
+        push(pcm, bytes, copy, snapshot);
+    } catch (const std::bad_alloc&) {
+        // A buffer lost, as a device overrun would lose it.
+    }
+}
+
+// The device has closed itself; Start may open it again.
+void CKvAudioRecorder::onCaptureFailed(HRESULT) {}
+
+void CKvAudioRecorder::finalRelease() {
+    m_releasing = true;
+    if (recording()) m_device->stop();
 }
 
 }  // namespace kv::components

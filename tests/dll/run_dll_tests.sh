@@ -5,14 +5,21 @@
 #
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
 #                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
+#                    [--components DLL --kvencode EXE]
 #
 # Installs the module as a user would, into a folder whose path has spaces and
 # an apostrophe, registers it with regsvr32, runs the client with its report
 # in DIR/NAME.xml (and every --arg on its command line), unregisters it and
 # checks that it is gone.
+#
+# With --components, KvAudioComponents.dll is installed and registered too
+# (and KvLib comes from it, not from --kvlib), and the client is given
+# --components, --input (a WAV made from the G.723.1 speech vector) and
+# --expected, a folder where kvencode.exe (--kvencode) wrote that input's
+# stream in every format.
 set -uo pipefail
 
-name= results= client= dll= kvlib= data= prefix_source=
+name= results= client= dll= kvlib= data= prefix_source= components= kvencode=
 client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -24,6 +31,8 @@ while [ $# -gt 0 ]; do
         --data) data=$2 ;;
         --prefix-source) prefix_source=$2 ;;
         --arg) client_args+=("$2") ;;
+        --components) components=$2 ;;
+        --kvencode) kvencode=$2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -52,6 +61,39 @@ clsid_key='HKCR\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
 wine_quiet regsvr32 /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
 wine_quiet reg query "$clsid_key\\InprocServer32" || fail "regsvr32 registered nothing"
 
+components_module="C:\\Program Files\\Kv Components\\KvAudioComponents.dll"
+components_key='HKCR\CLSID\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}'
+if [ -n "$components" ]; then
+    cp "$components" "$components_dir/KvAudioComponents.dll" || fail "cannot install $components"
+    wine_quiet regsvr32 /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
+    wine_quiet reg query "$components_key\\InprocServer32" || fail "regsvr32 registered no component"
+    client_args+=("--components=$components_module")
+fi
+if [ -n "$kvencode" ]; then
+    # The input: the speech vector as a 16 kHz mono 16-bit WAV, which the
+    # capture format takes as it is.
+    input=$work/speech_en.wav expected=$work/expected
+    mkdir -p "$expected"
+    python3 - "$data/g7231/speech_en.pcm" "$input" <<'PY' || fail "cannot make $input"
+import sys, wave
+with open(sys.argv[1], "rb") as f:
+    samples = f.read()
+with wave.open(sys.argv[2], "wb") as w:
+    w.setnchannels(1)
+    w.setsampwidth(2)
+    w.setframerate(16000)
+    w.writeframes(samples)
+PY
+    # The bare object stream: nothing flushed or padded at the end.
+    bare=()
+    wine "$kvencode" --help 2>/dev/null </dev/null | grep -q -- --no-flush && bare=(--no-flush)
+    for f in g711a:640 g711u:640 g7231:480 quorvan:640; do
+        wine "$kvencode" -f "${f%%:*}" -i "$(winpath "$input")" -o "$(winpath "$expected/${f%%:*}")" \
+            --chunk "${f##*:}" "${bare[@]}" >>"$log" 2>&1 </dev/null || fail "kvencode -f ${f%%:*} failed"
+    done
+    client_args+=("--input=$(winpath "$input")" "--expected=$(winpath "$expected")")
+fi
+
 mkdir -p "$results"
 report=$results/$name.xml
 rm -f "$report"
@@ -66,3 +108,8 @@ cat "$work/client.out"
 wine_quiet regsvr32 /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"
 if wine_quiet reg query "$clsid_key"; then fail "the class is still registered after regsvr32 /u"; fi
 echo "registered, tested and unregistered $module in a fresh prefix"
+if [ -n "$components" ]; then
+    wine_quiet regsvr32 /u /s "$components_module" || fail "regsvr32 /u /s \"$components_module\" exited with $?"
+    if wine_quiet reg query "$components_key"; then fail "a component is still registered after regsvr32 /u"; fi
+    echo "registered, tested and unregistered $components_module in a fresh prefix"
+fi
