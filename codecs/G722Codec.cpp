@@ -1,5 +1,7 @@
 #include "codecs/G722Codec.h"
 
+#include <emmintrin.h>
+
 namespace kv::codecs {
 
 namespace {
@@ -23,7 +25,11 @@ constexpr int16_t kHighInvQuant[4] = {-7408, -1616, 7408, 1616};
 constexpr int16_t kHighMagIndex[4] = {2, 1, 2, 1};
 constexpr int16_t kHighLogScale[3] = {0, -214, 798};
 
-constexpr int32_t clamp16(int32_t x) { return x > 32767 ? 32767 : (x < -32768 ? -32768 : x); }
+constexpr int32_t clamp16(int32_t x) {
+    // Saturation is rare: one compare on the common path.
+    if (static_cast<uint32_t>(x) + 32768u > 65535u) return x < 0 ? -32768 : 32767;
+    return x;
+}
 
 constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi) { return x > hi ? hi : (x < lo ? lo : x); }
 
@@ -74,38 +80,61 @@ int32_t lowInterval(int32_t wd, int32_t det) {
     return kInterval.i[level < kTopLevel ? level : kTopLevel];
 }
 
-// Per four-bit inverse quantizer index: the log scale factor step.
-struct LogStepTable {
-    int16_t step[16];
-    constexpr LogStepTable() : step{} {
-        for (int i = 0; i < 16; ++i) step[i] = kLowLogScale[kLowMagIndex[i]];
+// What the low band needs of a quantizer interval and the sign of the
+// difference: the six-bit code, the inverse quantizer output and the log
+// scale factor step of its four high bits.
+struct LowCode {
+    int16_t code;
+    int16_t invQuant;
+    int16_t logStep;
+};
+struct LowCodeTable {
+    LowCode byInterval[2][32];  // [negative][interval]
+    constexpr LowCodeTable() : byInterval{} {
+        for (int neg = 0; neg < 2; ++neg) {
+            for (int i = 0; i < 32; ++i) {
+                const int code = neg ? kLowCodeNeg[i] : kLowCodePos[i];
+                byInterval[neg][i] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
+                                      kLowLogScale[kLowMagIndex[code >> 2]]};
+            }
+        }
     }
 };
-constexpr LogStepTable kLowLogStep;
+constexpr LowCodeTable kLowCodes;
 
 // The live values of one band, held in locals while a call runs: the
 // compiler then keeps them out of reach of the byte stores to the output,
 // which could otherwise alias the state and force a reload after each.
+// The six taps of the zero section sit in the lanes 0..5 of one SSE2
+// register each (16-bit values, see adapt); lanes 6 and 7 of d stay 0.
 struct Band {
-    int32_t s, sp, sz, nb, det;
+    int32_t s, sz, nb, det;
     int32_t r1, r2, p1, p2, a1, a2;
-    int32_t d[7];  // d[1..6]: the six differences before this one
-    int32_t b[7];  // b[1..6]
+    int32_t twoR1, twoR2;  // clamp16(2 * r1), clamp16(2 * r2)
+    __m128i b;             // b[1..6]
+    __m128i d;             // d[1..6]: the six differences before this one
 
     explicit Band(const G722BandState& g)
-        : s(g.s), sp(g.sp), sz(g.sz), nb(g.nb), det(g.det), r1(g.r[1]), r2(g.r[2]), p1(g.p[1]), p2(g.p[2]),
-          a1(g.a[1]), a2(g.a[2]), d{}, b{} {
-        for (int i = 1; i < 7; ++i) {
-            d[i] = g.d[i];
-            b[i] = g.b[i];
+        : s(g.s), sz(g.sz), nb(g.nb), det(g.det), r1(g.r[1]), r2(g.r[2]), p1(g.p[1]), p2(g.p[2]),
+          a1(g.a[1]), a2(g.a[2]), twoR1(clamp16(2 * g.r[1])), twoR2(clamp16(2 * g.r[2])) {
+        int16_t bl[8] = {};
+        int16_t dl[8] = {};
+        for (int i = 0; i < 6; ++i) {
+            bl[i] = static_cast<int16_t>(g.b[i + 1]);
+            dl[i] = static_cast<int16_t>(g.d[i + 1]);
         }
+        b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bl));
+        d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
     }
+
+    // FILTEP, from the delayed values.
+    int32_t pole() const { return clamp16(((a1 * twoR1) >> 15) + ((a2 * twoR2) >> 15)); }
 
     // Back into the state as the step-by-step adaptation leaves it: after
     // the delay the newest values stand at index 0 and 1 alike.
     void store(G722BandState& g) const {
         g.s = s;
-        g.sp = sp;
+        g.sp = pole();
         g.sz = sz;
         g.nb = nb;
         g.det = det;
@@ -115,19 +144,24 @@ struct Band {
         g.p[2] = p2;
         g.a[1] = g.ap[1] = a1;
         g.a[2] = g.ap[2] = a2;
-        g.d[0] = d[1];
+        int16_t bl[8];
+        int16_t dl[8];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bl), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), d);
+        g.d[0] = dl[0];
         for (int i = 1; i < 7; ++i) {
-            g.d[i] = d[i];
-            g.b[i] = g.bp[i] = b[i];
+            g.d[i] = dl[i - 1];
+            g.b[i] = g.bp[i] = bl[i - 1];
         }
     }
 
     // G.722 block 4 for the quantized difference dq. Where a limit of the
     // step-by-step form cannot bite it is left out, with the reason:
-    // |dq| <= 16384 * 20456 >> 15 (det <= 16384), so 2 * d never leaves 16
-    // bits; b in 16 bits gives |(b * 32640) >> 15| <= 32640 and with g <= 128
-    // the new b stays in 16 bits; a2 in -12288..12288 keeps 15360 - a2 in
-    // 3072..27648.
+    // |dq| <= 16384 * 20456 >> 15 = 10228 (det <= 16384), so d and 2 * d fit
+    // 16 bits; b in 16 bits gives |(b * 32640) >> 15| <= 32640 and with
+    // g <= 128 the new b stays in 16 bits; a2 in -12288..12288 keeps
+    // 15360 - a2 in 3072..27648, so |a1| <= 27648 and a1's step of at most
+    // 192 cannot leave 16 bits either.
     void adapt(int32_t dq) {
         // RECONS, PARREC.
         const int32_t r0 = clamp16(s + dq);
@@ -141,35 +175,49 @@ struct Band {
         int32_t w2 = same01 ? -w1 : w1;
         if (w2 > 32767) w2 = 32767;
         const int32_t ap2 = limit((w2 >> 7) + (same02 ? 128 : -128) + ((a2 * 32512) >> 15), -12288, 12288);
-        int32_t ap1 = clamp16((same01 ? 192 : -192) + ((a1 * 32640) >> 15));
+        int32_t ap1 = (same01 ? 192 : -192) + ((a1 * 32640) >> 15);
         const int32_t lim = 15360 - ap2;
         ap1 = limit(ap1, -lim, lim);
 
-        // UPZERO, DELAYA, FILTEZ in one pass over the taps: b[i] adapts on
-        // the sign of d[i] against dq, then meets the difference one older
-        // in the zero section.
-        const int32_t g = dq == 0 ? 0 : 128;
-        int32_t sum = 0;
-        int32_t newer = dq;
-        for (int i = 1; i < 7; ++i) {
-            const int32_t older = d[i];
-            const int32_t bi = ((older ^ dq) >= 0 ? g : -g) + ((b[i] * 32640) >> 15);
-            b[i] = bi;
-            d[i] = newer;
-            sum += (bi * (2 * newer)) >> 15;
-            newer = older;
-        }
-        sz = clamp16(sum);
+        // UPZERO on all six taps at once: b += g (128, or 0 when dq is 0)
+        // where d[i] has the sign of dq, -g where not (the xor's sign, spread over the lane, is 0 or
+        // -1, and (g ^ m) - m is g or -g). (b * 32640) >> 15 is the top of
+        // the 32-bit product: twice its high half plus bit 15 of the low.
+        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(dq));
+        const __m128i other = _mm_srai_epi16(_mm_xor_si128(d, dqv), 15);
+        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()), _mm_set1_epi16(128));
+        const __m128i step = _mm_sub_epi16(_mm_xor_si128(g, other), other);
+        const __m128i leak = _mm_set1_epi16(32640);
+        const __m128i kept = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1),
+                                          _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
+        b = _mm_add_epi16(kept, step);
+
+        // DELAYA: dq enters lane 0, the oldest leaves; lanes 6 and 7 are
+        // kept 0 so that they add nothing below.
+        const __m128i sixLanes = _mm_set_epi16(0, 0, -1, -1, -1, -1, -1, -1);
+        d = _mm_and_si128(_mm_insert_epi16(_mm_slli_si128(d, 2), dq, 0), sixLanes);
+
+        // FILTEZ: the 32-bit products b * 2d from their halves, each >> 15,
+        // summed (six terms of at most 20456 each: no limit needed inside).
+        const __m128i twoD = _mm_add_epi16(d, d);
+        const __m128i lo = _mm_mullo_epi16(b, twoD);
+        const __m128i hi = _mm_mulhi_epi16(b, twoD);
+        __m128i sum = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15),
+                                    _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+        sz = clamp16(_mm_cvtsi128_si32(sum));
 
         // DELAYA of the pole section, FILTEP, PREDIC.
         r2 = r1;
         r1 = r0;
+        twoR2 = twoR1;
+        twoR1 = clamp16(2 * r0);
         p2 = p1;
         p1 = p0;
         a1 = ap1;
         a2 = ap2;
-        sp = clamp16(((a1 * clamp16(2 * r1)) >> 15) + ((a2 * clamp16(2 * r2)) >> 15));
-        s = clamp16(sp + sz);
+        s = clamp16(pole() + sz);
     }
 
     // SUBTRA, QUANTL, INVQAL, LOGSCL, SCALEL and the adaptation: one low-band
@@ -177,14 +225,12 @@ struct Band {
     int32_t codeLow(int32_t xlow) {
         const int32_t el = clamp16(xlow - s);
         const int32_t wd = el >= 0 ? el : -(el + 1);
-        const int32_t i = lowInterval(wd, det);
-        const int32_t ilow = el < 0 ? kLowCodeNeg[i] : kLowCodePos[i];
-        const int32_t ril = ilow >> 2;
-        const int32_t dlow = (det * kLowInvQuant4[ril]) >> 15;
-        nb = limit(((nb * 127) >> 7) + kLowLogStep.step[ril], 0, 18432);
+        const LowCode& c = kLowCodes.byInterval[el < 0][lowInterval(wd, det)];
+        const int32_t dlow = (det * c.invQuant) >> 15;
+        nb = limit(((nb * 127) >> 7) + c.logStep, 0, 18432);
         det = kLowScale.det[nb >> 6];
         adapt(dlow);
-        return ilow;
+        return c.code;
     }
 
     // SUBTRA, QUANTH, INVQAH, LOGSCH, SCALEH and the adaptation.
@@ -269,7 +315,12 @@ int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int1
     if (st.eightK && !st.packed) {
         // Every sample one byte, low band only: the Quorvan stream.
         const int shift = 8 - st.bitsPerSample;
-        for (int32_t j = 0; j < sampleCount; ++j) out[j] = static_cast<uint8_t>((0xC0 | lo.codeLow(pcm[j])) >> shift);
+        if (shift == 0) {
+            for (int32_t j = 0; j < sampleCount; ++j) out[j] = static_cast<uint8_t>(0xC0 | lo.codeLow(pcm[j]));
+        } else {
+            for (int32_t j = 0; j < sampleCount; ++j)
+                out[j] = static_cast<uint8_t>((0xC0 | lo.codeLow(pcm[j])) >> shift);
+        }
         lo.store(st.band[0]);
         return sampleCount;
     }
