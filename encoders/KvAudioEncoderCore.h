@@ -182,12 +182,12 @@ private:
     // A sink pushes from inside a delivery: the block being delivered must
     // stay as it is, so this call waits its turn and keeps its own
     // deliveries, in arrival order.
-    HRESULT queue(const BYTE* data, LONG length) {
+    [[gnu::noinline]] HRESULT queue(const BYTE* data, LONG length) {
         m_pending.emplace_back(data, data + length);
         return S_OK;
     }
 
-    void takePending() {
+    [[gnu::noinline]] void takePending() {
         for (std::size_t i = 0; i < m_pending.size(); ++i) {
             const std::vector<BYTE> call = std::move(m_pending[i]);
             take(call.data(), static_cast<LONG>(call.size()));
@@ -203,7 +203,7 @@ private:
             takePieces(data, length);
     }
 
-    void takePieces(const BYTE* data, LONG length) {
+    [[gnu::noinline]] void takePieces(const BYTE* data, LONG length) {
         LONG done = 0;
         do {
             const LONG piece = nextPieceBytes(length - done);
@@ -261,7 +261,7 @@ private:
         return encodeStaged(pcm, byteCount);
     }
 
-    int encodeStaged(const BYTE* pcm, int byteCount) {
+    [[gnu::noinline]] int encodeStaged(const BYTE* pcm, int byteCount) {
         int produced = 0;
         int at = 0;
         if (m_held > 0) {
@@ -404,7 +404,7 @@ private:
         if (!m_retired.empty()) releaseRetired();
     }
 
-    void deliverToAll(BYTE* block, int length, std::size_t n) {
+    [[gnu::noinline]] void deliverToAll(BYTE* block, int length, std::size_t n) {
         Snapshot snapshot = std::move(m_snapshot);
         for (std::size_t i = 0; i < n; ++i) snapshot.at[i] = m_sinks[i].get();
         const Walk walk{snapshot.at.get(), n};
@@ -416,7 +416,7 @@ private:
     }
 
     // In the order the walk would have let go of its own references.
-    void releaseRetired() {
+    [[gnu::noinline]] void releaseRetired() {
         std::vector<SinkPtr> retired;
         retired.swap(m_retired);
         std::sort(retired.begin(), retired.end(),
