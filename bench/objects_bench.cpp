@@ -13,8 +13,8 @@ namespace {
 void DataPathG711A(benchmark::State& state) {
     kvtest::ComponentsFixture components;
     kv::com::ComPtr<IKvAudioEncoder> encoder;
-    if (FAILED(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder,
-                                                                      encoder.put_void()))) {
+    if (FAILED(
+            kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, encoder.put_void()))) {
         state.SkipWithError("no encoder");
         return;
     }
@@ -27,7 +27,8 @@ void DataPathG711A(benchmark::State& state) {
         encoder->OnAudioData(reinterpret_cast<BYTE*>(pcm.data() + at), 640);
         at = (at + 320) % pcm.size();
     }
-    state.counters["calls/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["calls/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(DataPathG711A);
 

@@ -51,8 +51,7 @@ int dataPath(long n) {
     const auto pcm = speech();
     kvtest::ComponentsFixture components;
     kv::com::ComPtr<IKvAudioEncoder> encoder;
-    if (FAILED(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder,
-                                                                      encoder.put_void())))
+    if (FAILED(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(nullptr, IID_IKvAudioEncoder, encoder.put_void())))
         return 1;
     auto sink = kv::com::make<kvbench::CountingSink>();
     if (encoder->AddSink(static_cast<IKvAudioSink*>(sink.get())) != S_OK) return 1;

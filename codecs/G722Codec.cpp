@@ -115,8 +115,18 @@ struct Band {
     __m128i d;             // d[1..6]: the six differences before this one
 
     explicit Band(const G722BandState& g)
-        : s(g.s), sz(g.sz), nb(g.nb), det(g.det), r1(g.r[1]), r2(g.r[2]), p1(g.p[1]), p2(g.p[2]),
-          a1(g.a[1]), a2(g.a[2]), twoR1(clamp16(2 * g.r[1])), twoR2(clamp16(2 * g.r[2])) {
+        : s(g.s),
+          sz(g.sz),
+          nb(g.nb),
+          det(g.det),
+          r1(g.r[1]),
+          r2(g.r[2]),
+          p1(g.p[1]),
+          p2(g.p[2]),
+          a1(g.a[1]),
+          a2(g.a[2]),
+          twoR1(clamp16(2 * g.r[1])),
+          twoR2(clamp16(2 * g.r[2])) {
         int16_t bl[8] = {};
         int16_t dl[8] = {};
         for (int i = 0; i < 6; ++i) {
@@ -188,8 +198,8 @@ struct Band {
         const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()), _mm_set1_epi16(128));
         const __m128i step = _mm_sub_epi16(_mm_xor_si128(g, other), other);
         const __m128i leak = _mm_set1_epi16(32640);
-        const __m128i kept = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1),
-                                          _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
+        const __m128i kept =
+            _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1), _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
         b = _mm_add_epi16(kept, step);
 
         // DELAYA: dq enters lane 0, the oldest leaves; lanes 6 and 7 are

@@ -251,8 +251,7 @@ private:
     // kIn of the byte stream either way, so the codes are those of copying
     // every byte through the staging.
     int encodeOneBlockStaged(const BYTE* pcm, int byteCount) {
-        if (m_held == 0 && reinterpret_cast<std::uintptr_t>(pcm) % alignof(std::int16_t) == 0 &&
-            byteCount % kIn == 0) {
+        if (m_held == 0 && reinterpret_cast<std::uintptr_t>(pcm) % alignof(std::int16_t) == 0 && byteCount % kIn == 0) {
             // Whole blocks and nothing held: coded straight from the caller's buffer.
             int produced = 0;
             code(pcm, produced, byteCount / kIn);
@@ -419,8 +418,7 @@ private:
     [[gnu::noinline]] void releaseRetired() {
         std::vector<SinkPtr> retired;
         retired.swap(m_retired);
-        std::sort(retired.begin(), retired.end(),
-                  [](const SinkPtr& a, const SinkPtr& b) { return a.get() < b.get(); });
+        std::sort(retired.begin(), retired.end(), [](const SinkPtr& a, const SinkPtr& b) { return a.get() < b.get(); });
         for (SinkPtr& s : retired) s.reset();
     }
 

@@ -166,7 +166,7 @@ std::vector<int16_t> testSignal() {
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         pcm.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
     Lcg rng{12345};
-    for (int i = 0; i < 60000; ++i) pcm.push_back(static_cast<int16_t>(rng.next() >> 16));         // full-scale noise
+    for (int i = 0; i < 60000; ++i) pcm.push_back(static_cast<int16_t>(rng.next() >> 16));  // full-scale noise
     for (int i = 0; i < 30000; ++i) pcm.push_back(static_cast<int16_t>((rng.next() >> 16) % 97 - 48));  // small
     for (int period : {2, 3, 16, 80, 333}) {  // squares at full scale: the limits bite
         for (int i = 0; i < 6000; ++i) pcm.push_back((i / period) % 2 ? 32767 : -32768);
@@ -181,12 +181,13 @@ TEST(G722Oracle, EveryRateModeAndPackingMatchesTheStepByStepCoder) {
     for (const int bitRate : {64000, 56000, 48000}) {
         for (const bool eightK : {true, false}) {
             for (const bool packed : {true, false}) {
-                const std::string label = std::to_string(bitRate) + (eightK ? " 8k" : " 16k") +
-                                          (packed ? " packed" : " unpacked");
+                const std::string label =
+                    std::to_string(bitRate) + (eightK ? " 8k" : " 16k") + (packed ? " packed" : " unpacked");
                 const std::vector<uint8_t> want = oracle::encode(bitRate, eightK, packed, pcm);
                 kv::codecs::G722EncoderState st;
                 kv::codecs::CG722Codec::resetState(
-                    st, bitRate, (eightK ? kv::codecs::G722_OPT_8K_INPUT : 0) | (packed ? kv::codecs::G722_OPT_PACK : 0));
+                    st, bitRate,
+                    (eightK ? kv::codecs::G722_OPT_8K_INPUT : 0) | (packed ? kv::codecs::G722_OPT_PACK : 0));
                 std::vector<uint8_t> got(pcm.size());
                 Lcg sizes{static_cast<uint32_t>(bitRate) + eightK + 2u * packed};
                 int32_t n = 0;
@@ -200,7 +201,8 @@ TEST(G722Oracle, EveryRateModeAndPackingMatchesTheStepByStepCoder) {
                 got.resize(static_cast<std::size_t>(n));
                 ASSERT_EQ(got.size(), want.size()) << label;
                 const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
-                EXPECT_TRUE(diff.first == got.end()) << label << ": first difference at byte " << (diff.first - got.begin());
+                EXPECT_TRUE(diff.first == got.end())
+                    << label << ": first difference at byte " << (diff.first - got.begin());
             }
         }
     }
