@@ -1,6 +1,9 @@
 // Adaptive codebook: closed-loop pitch lag and five-tap gain vector search.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "g7231/basop.h"
 #include "g7231/coder_state.h"
 
@@ -15,5 +18,11 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
 void Get_Rez(Word16* Tv, Word16* PrevExc, Word16 Lag);
 // Writes the 60-sample adaptive excitation for lag Olp - 1 + Lid and gain row Gid.
 void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid);
+
+// Each of these steps takes a fast route only where a bound shows the
+// saturating arithmetic cannot saturate. AcbkPath[step][1] counts the exact
+// routes, [0] the fast ones, so tests can see both run.
+enum AcbkStep { AcbkFilt, AcbkCorr, AcbkGain, AcbkDecod, AcbkSub, AcbkSteps };
+extern std::atomic<std::uint32_t> AcbkPath[AcbkSteps][2];
 
 }  // namespace kv::g7231

@@ -83,6 +83,7 @@ using LPCSTR = const char*;
 #define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
 #define FACILITY_WIN32 7
 inline HRESULT HRESULT_FROM_WIN32(long x) {
     return x <= 0 ? static_cast<HRESULT>(x)

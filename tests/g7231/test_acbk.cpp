@@ -2,6 +2,7 @@
 // closed-loop search recovering a lag and gain row planted in its target.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "g7231/acbk.h"
 #include "g7231/coder_state.h"
 #include "g7231/tables.h"
+#include "g7231/tame.h"
 
 namespace kv::g7231 {
 namespace {
@@ -237,6 +239,216 @@ TEST(FindAcbk, TamingLimitsTheGainRows) {
         EXPECT_LT(line.Sfs[0].AcGn, c.bound) << "Olp " << c.olp << " row " << c.gid;
         // The search still finds something useful below the limit.
         EXPECT_GT(line.Sfs[0].AcGn, 0);
+    }
+}
+
+// Find_Acbk and Decod_Acbk as the plain saturating rendering: every sum
+// through the basic operators. The fast routes must agree with it bit for bit.
+void straightDecodAcbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid) {
+    Word16 RezBuf[SubFrLen + ClPitchOrd - 1];
+    Get_Rez(RezBuf, PrevExc, static_cast<Word16>(Olp - Pstep + Lid));
+
+    const Word16* row = (Olp >= SubFrLen - 2) ? AcbkGainTable170[Gid] : AcbkGainTable085[Gid];
+    for (int i = 0; i < SubFrLen; i++) {
+        Word32 Acc0 = 0;
+        for (int j = 0; j < ClPitchOrd; j++) Acc0 = L_mac(Acc0, RezBuf[i + j], row[j]);
+        Tv[i] = round(L_shl(Acc0, 1));
+    }
+}
+
+void straightFindAcbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDEF* Line, Word16 Sfc) {
+    Word16 RezBuf[SubFrLen + ClPitchOrd - 1];
+    Word16 FltBuf[ClPitchOrd][SubFrLen];
+    Word32 CorBuf[4 * 20];
+    Word16 CorVct[4 * 20];
+
+    Word16 Olp = Line->Olp[Sfc >> 1];
+    Word16 Lid = Pstep;
+    Word16 Gid = 0;
+    const int Hb = 3 + (Sfc & 1);  // odd subframes also try an offset of +2
+
+    // Keep every candidate lag inside the coded range.
+    if ((Sfc & 1) == 0) {
+        if (Olp == PitchMin) Olp = add(Olp, 1);
+        if (Olp > PitchMax - 5) Olp = PitchMax - 5;
+    }
+
+    Word32* lPnt = CorBuf;
+    for (int k = 0; k < Hb; k++) {
+        Get_Rez(RezBuf, PrevExc, static_cast<Word16>(Olp - Pstep + k));
+
+        for (int i = 0; i < SubFrLen; i++) {
+            Word32 Acc0 = 0;
+            for (int j = 0; j <= i; j++) Acc0 = L_mac(Acc0, RezBuf[ClPitchOrd - 1 + j], ImpResp[i - j]);
+            FltBuf[ClPitchOrd - 1][i] = round(Acc0);
+        }
+
+        // Each earlier tap is the next one's response delayed by a sample plus
+        // the new excitation sample's response (ImpResp[0] is always 0x2000).
+        for (int i = ClPitchOrd - 2; i >= 0; i--) {
+            FltBuf[i][0] = mult_r(RezBuf[i], 0x2000);
+            for (int j = 1; j < SubFrLen; j++) {
+                Word32 Acc0 = L_deposit_h(FltBuf[i + 1][j - 1]);
+                Acc0 = L_mac(Acc0, RezBuf[i], ImpResp[j]);
+                FltBuf[i][j] = round(Acc0);
+            }
+        }
+
+        for (int i = 0; i < ClPitchOrd; i++) {
+            Word32 Acc1 = 0;
+            for (int j = 0; j < SubFrLen; j++) Acc1 = L_add(Acc1, L_shr(L_mult(Tv[j], FltBuf[i][j]), 1));
+            *lPnt++ = L_shl(Acc1, 1);
+        }
+
+        for (int i = 0; i < ClPitchOrd; i++) {
+            Word32 Acc1 = 0;
+            for (int j = 0; j < SubFrLen; j++) Acc1 = L_mac(Acc1, FltBuf[i][j], FltBuf[i][j]);
+            *lPnt++ = Acc1;
+        }
+
+        for (int i = 1; i < ClPitchOrd; i++) {
+            for (int j = 0; j < i; j++) {
+                Word32 Acc1 = 0;
+                for (int l = 0; l < SubFrLen; l++) Acc1 = L_add(Acc1, L_shr(L_mult(FltBuf[i][l], FltBuf[j][l]), 1));
+                *lPnt++ = L_shl(Acc1, 2);
+            }
+        }
+    }
+
+    const int nCor = Hb * 20;
+    Word32 Mx = 0;
+    for (int i = 0; i < nCor; i++) {
+        Word32 a = L_abs(CorBuf[i]);
+        if (a > Mx) Mx = a;
+    }
+    Word16 Exp = norm_l(Mx);
+    for (int i = 0; i < nCor; i++) CorVct[i] = round(L_shl(CorBuf[i], Exp));
+
+    Word16 off_filt = Test_Err(cs, static_cast<Word16>(Olp - Pstep), static_cast<Word16>(Olp - Pstep + Hb - 1));
+    int Bound[2];
+    Bound[0] = NbFilt085_min + shl(off_filt, 2);
+    if (Bound[0] > NbFilt085) Bound[0] = NbFilt085;
+    Bound[1] = NbFilt170_min + shl(off_filt, 3);
+    if (Bound[1] > NbFilt170) Bound[1] = NbFilt170;
+
+    Word32 Acc1 = 0;
+    for (int k = 0; k < Hb; k++) {
+        // Odd subframes code an offset to the pair's lag, so the table follows
+        // that lag rather than the candidate.
+        const int lag = (Sfc & 1) ? Olp : Olp - Pstep + k;
+        const int l = lag >= SubFrLen - 2 ? 1 : 0;
+        const Word16(*Table)[20] = AcbkGainTablePtr[l];
+        const Word16* Cor = &CorVct[k * 20];
+
+        for (int i = 0; i < Bound[l]; i++) {
+            Word32 Acc0 = 0;
+            for (int j = 0; j < 20; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Cor[j], Table[i][j]), 1));
+            if (Acc0 > Acc1) {
+                Acc1 = Acc0;
+                Gid = static_cast<Word16>(i);
+                Lid = static_cast<Word16>(k);
+            }
+        }
+    }
+
+    if ((Sfc & 1) == 0) {
+        Olp = static_cast<Word16>(Olp - Pstep + Lid);
+        Lid = Pstep;
+    }
+    Line->Sfs[Sfc].AcLg = Lid;
+    Line->Sfs[Sfc].AcGn = Gid;
+    Line->Olp[Sfc >> 1] = Olp;
+
+    straightDecodAcbk(RezBuf, PrevExc, Olp, Lid, Gid);
+    for (int i = 0; i < SubFrLen; i++) {
+        Word32 Acc0 = L_shr(L_deposit_h(Tv[i]), 1);
+        for (int j = 0; j <= i; j++) Acc0 = L_msu(Acc0, RezBuf[j], ImpResp[i - j]);
+        Tv[i] = round(L_shl(Acc0, 1));
+    }
+}
+
+// Random subframes from quiet to full scale, sometimes one-signed and with
+// -32768 samples, loud resonant responses, and excitation to match.
+struct Draw {
+    std::mt19937& rng;
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+    template <size_t N>
+    std::array<Word16, N> signal() {
+        const int level = 1 << uniform(3, 15);
+        const bool oneSigned = uniform(0, 3) == 0;
+        std::array<Word16, N> s;
+        for (auto& v : s) {
+            const int x = uniform(-level, level - 1);
+            v = static_cast<Word16>(oneSigned ? -std::abs(x) : x);
+        }
+        if (uniform(0, 4) == 0) s[uniform(0, N - 1)] = MIN_16;
+        return s;
+    }
+
+    Sub response() {
+        const double gain = std::ldexp(1.0, uniform(0, 3)), decay = 0.5 + 0.49 * uniform(0, 100) / 100.0;
+        const double w = 0.05 + 3.0 * uniform(0, 100) / 100.0;
+        Sub h;
+        h[0] = 0x2000;
+        for (int i = 1; i < SubFrLen; i++) {
+            const double v = gain * 8192.0 * std::pow(decay, i) * std::cos(w * i);
+            h[i] = static_cast<Word16>(std::clamp(std::lround(v), -32768L, 32767L));
+        }
+        return h;
+    }
+};
+
+TEST(FindAcbk, MatchesTheSaturatingSearchAroundEveryBound) {
+    std::mt19937 rng(7231);
+    Draw draw{rng};
+    uint32_t before[AcbkSteps][2];
+    for (int s = 0; s < AcbkSteps; s++)
+        for (int e = 0; e < 2; e++) before[s][e] = AcbkPath[s][e].load();
+
+    for (int trial = 0; trial < 2000; trial++) {
+        SCOPED_TRACE(testing::Message() << "trial " << trial);
+        Sub tv = draw.signal<SubFrLen>();
+        const Sub h = draw.response();
+        Exc e = draw.signal<PitchMax>();
+        if (trial % 4 == 0) {
+            // A loud target in phase with loud excitation: the gain rows'
+            // sums reach past 32 bits.
+            tv.fill(static_cast<Word16>(draw.uniform(16384, 32767)));
+            e.fill(static_cast<Word16>(draw.uniform(1024, 32767)));
+        }
+        const Word16 sfc = static_cast<Word16>(trial % SubFrames);
+        CodStat cs = freshState();
+        cs.SinDet = static_cast<Word16>(draw.uniform(0, 3) == 0 ? -1 : 0);
+        for (auto& z : cs.Err) z = 0x40000000 - draw.uniform(0, 30) * (1 << 23);
+
+        LINEDEF want{}, got{};
+        // Odd subframes follow the even one's clamped lag, so reach at most 141.
+        want.Olp[sfc >> 1] = got.Olp[sfc >> 1] =
+            static_cast<Word16>(draw.uniform(PitchMin, sfc & 1 ? PitchMax - 4 : PitchMax));
+        Sub t1 = tv, h1 = h, t2 = tv, h2 = h;
+        Exc e1 = e, e2 = e;
+        CodStat cs1 = cs, cs2 = cs;
+        straightFindAcbk(cs1, t1.data(), h1.data(), e1.data(), &want, sfc);
+        Find_Acbk(cs2, t2.data(), h2.data(), e2.data(), &got, sfc);
+        ASSERT_EQ(got.Olp[sfc >> 1], want.Olp[sfc >> 1]);
+        ASSERT_EQ(got.Sfs[sfc].AcLg, want.Sfs[sfc].AcLg);
+        ASSERT_EQ(got.Sfs[sfc].AcGn, want.Sfs[sfc].AcGn);
+        ASSERT_EQ(t2, t1);
+
+        // Any row of either table, from loud excitation too.
+        const Word16 olp = static_cast<Word16>(draw.uniform(PitchMin + 1, PitchMax - 3));
+        const Word16 lid = static_cast<Word16>(draw.uniform(0, 2));
+        const Word16 gid = static_cast<Word16>(draw.uniform(0, olp >= SubFrLen - 2 ? NbFilt170 - 1 : NbFilt085 - 1));
+        Sub d1, d2;
+        straightDecodAcbk(d1.data(), e.data(), olp, lid, gid);
+        Decod_Acbk(d2.data(), e.data(), olp, lid, gid);
+        ASSERT_EQ(d2, d1) << "Olp " << olp << " Lid " << lid << " Gid " << gid;
+    }
+    const char* names[AcbkSteps] = {"last tap filter", "correlations", "gain rows", "decoding", "subtraction"};
+    for (int s = 0; s < AcbkSteps; s++) {
+        EXPECT_GT(AcbkPath[s][0].load(), before[s][0]) << names[s] << ": fast route never taken";
+        EXPECT_GT(AcbkPath[s][1].load(), before[s][1]) << names[s] << ": exact route never taken";
     }
 }
 

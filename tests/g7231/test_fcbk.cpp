@@ -380,5 +380,210 @@ TEST(FindFcbk, ZeroTargetCodesUnitPulsesAtTheEnd) {
     }
 }
 
+// Find_Best as the plain saturating rendering: every sum through L_mac, the
+// candidate filtered through the whole response. The fast routes must agree
+// with it bit for bit.
+void straightFindBest(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp) {
+    Word16 Imr[SubFrLen];
+    Word16 OccPos[SubFrLen];
+    Word16 ImrCorr[SubFrLen];
+    Word32 ErrBlk[SubFrLen];
+    Word32 WrkBlk[SubFrLen];
+    Word16 Ploc[MaxPulseNum];
+    Word16 Pamp[MaxPulseNum];
+
+    Word16 UseTrn;
+    if (Olp < SubFrLen - 2) {
+        UseTrn = 1;
+        Gen_Trn(Imr, ImpResp, Olp);
+    } else {
+        UseTrn = 0;
+        for (int i = 0; i < SubFrLen; i++) Imr[i] = ImpResp[i];
+    }
+
+    // Autocorrelation of the halved response, normalised on its energy.
+    for (int i = 0; i < SubFrLen; i++) OccPos[i] = shr(Imr[i], 1);
+    Word32 Acc0 = 0;
+    for (int i = 0; i < SubFrLen; i++) Acc0 = L_mac(Acc0, OccPos[i], OccPos[i]);
+    Word16 Exp = norm_l(Acc0);
+    ImrCorr[0] = round(L_shl(Acc0, Exp));
+    for (int i = 1; i < SubFrLen; i++) {
+        Acc0 = 0;
+        for (int j = i; j < SubFrLen; j++) Acc0 = L_mac(Acc0, OccPos[j], OccPos[j - i]);
+        ImrCorr[i] = round(L_shl(Acc0, Exp));
+    }
+
+    // Target filtered backwards through the (unhalved) response.
+    Exp = sub(Exp, 4);
+    for (int i = 0; i < SubFrLen; i++) {
+        Acc0 = 0;
+        for (int j = i; j < SubFrLen; j++) Acc0 = L_mac(Acc0, Tv[j], Imr[j - i]);
+        ErrBlk[i] = L_shl(Acc0, Exp);
+    }
+
+    for (int k = 0; k < Sgrid; k++) {
+        // First pulse where the backward-filtered target peaks; the last of
+        // equal peaks wins.
+        Word32 Peak = 0;
+        Ploc[0] = static_cast<Word16>(k);
+        for (int i = k; i < SubFrLen; i += Sgrid) {
+            Word32 a = L_abs(ErrBlk[i]);
+            if (a >= Peak) {
+                Peak = a;
+                Ploc[0] = static_cast<Word16>(i);
+            }
+        }
+
+        // Gain level nearest to the peak; the search then tries the two
+        // levels below it and one above.
+        Word32 Dist = 0x40000000;
+        Word16 Gain = NumOfGainLev - MlqSteps;
+        for (int g = NumOfGainLev - MlqSteps; g >= MlqSteps; g--) {
+            Word32 d = L_abs(L_sub(L_mult(FcbkGainTable[g], ImrCorr[0]), Peak));
+            if (d < Dist) {
+                Dist = d;
+                Gain = static_cast<Word16>(g);
+            }
+        }
+        const Word16 MaxAmpId = static_cast<Word16>(Gain - 1);
+
+        for (int s = 1; s <= 2 * MlqSteps; s++) {
+            const Word16 MampId = static_cast<Word16>(MaxAmpId - MlqSteps + s);
+
+            for (int i = 0; i < SubFrLen; i++) WrkBlk[i] = ErrBlk[i];
+            for (int i = k; i < SubFrLen; i += Sgrid) OccPos[i] = 0;
+
+            const Word16 MaxAmp = FcbkGainTable[MampId];
+
+            Pamp[0] = WrkBlk[Ploc[0]] >= 0 ? MaxAmp : negate(MaxAmp);
+            OccPos[Ploc[0]] = 1;
+
+            for (int j = 1; j < Np; j++) {
+                Word32 Best1 = static_cast<Word32>(0xc0000000u);
+                for (int l = k; l < SubFrLen; l += Sgrid) {
+                    if (OccPos[l] != 0) continue;
+                    // Remove the previous pulse's contribution, then pick the
+                    // largest remaining residual; the first of equal values wins.
+                    Word32 w = L_msu(WrkBlk[l], Pamp[j - 1], ImrCorr[abs_s(sub(static_cast<Word16>(l), Ploc[j - 1]))]);
+                    WrkBlk[l] = w;
+                    w = L_abs(w);
+                    if (w > Best1) {
+                        Best1 = w;
+                        Ploc[j] = static_cast<Word16>(l);
+                    }
+                }
+                Pamp[j] = WrkBlk[Ploc[j]] >= 0 ? MaxAmp : negate(MaxAmp);
+                OccPos[Ploc[j]] = 1;
+            }
+
+            // Filter the candidate pulses through Imr, in place from the end.
+            for (int i = 0; i < SubFrLen; i++) OccPos[i] = 0;
+            for (int j = 0; j < Np; j++) OccPos[Ploc[j]] = Pamp[j];
+            for (int l = SubFrLen - 1; l >= 0; l--) {
+                Acc0 = 0;
+                for (int j = 0; j <= l; j++) Acc0 = L_mac(Acc0, OccPos[j], Imr[l - j]);
+                OccPos[l] = extract_h(L_shl(Acc0, 2));
+            }
+
+            // 2<Tv,y> - <y,y>: larger means a smaller weighted error.
+            Word32 Acc1 = 0;
+            for (int j = 0; j < SubFrLen; j++) {
+                Acc1 = L_mac(Acc1, Tv[j], OccPos[j]);
+                Acc1 = L_sub(Acc1, L_shr(L_mult(OccPos[j], OccPos[j]), 1));
+            }
+
+            if (Acc1 > Best->MaxErr) {
+                Best->MaxErr = Acc1;
+                Best->GridId = static_cast<Word16>(k);
+                Best->MampId = MampId;
+                Best->UseTrn = UseTrn;
+                for (int j = 0; j < Np; j++) {
+                    Best->Ploc[j] = Ploc[j];
+                    Best->Pamp[j] = Pamp[j];
+                }
+            }
+        }
+    }
+}
+
+// A random subframe whose level spans quiet to full scale, sometimes one-signed
+// (correlations at their largest) and sometimes with -32768 samples, and a
+// response from a gentle decay to a loud resonance.
+struct Draw {
+    std::mt19937& rng;
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+    Sub signal() {
+        const int level = 1 << uniform(3, 15);
+        const bool oneSigned = uniform(0, 3) == 0;
+        Sub s;
+        for (auto& v : s) {
+            int x = uniform(-level, level - 1);
+            if (oneSigned) x = -std::abs(x);
+            v = static_cast<Word16>(x);
+        }
+        if (uniform(0, 4) == 0) s[uniform(0, SubFrLen - 1)] = MIN_16;
+        return s;
+    }
+
+    Sub response() {
+        const double gain = std::ldexp(1.0, uniform(0, 3)), decay = 0.5 + 0.49 * uniform(0, 100) / 100.0;
+        const double w = 0.05 + 3.0 * uniform(0, 100) / 100.0;
+        Sub h;
+        h[0] = 0x2000;
+        for (int i = 1; i < SubFrLen; i++) {
+            const double v = gain * 8192.0 * std::pow(decay, i) * std::cos(w * i);
+            h[i] = static_cast<Word16>(std::clamp(std::lround(v), -32768L, 32767L));
+        }
+        return h;
+    }
+};
+
+TEST(FindBest, MatchesTheSaturatingSearchAroundEveryBound) {
+    std::mt19937 rng(7231);
+    Draw draw{rng};
+    uint32_t before[FcbkSteps][2];
+    for (int s = 0; s < FcbkSteps; s++)
+        for (int e = 0; e < 2; e++) before[s][e] = FcbkPath[s][e].load();
+
+    for (int trial = 0; trial < 2000; trial++) {
+        const Word16 np = trial % 2 ? 5 : 6;
+        const Word16 olp = static_cast<Word16>(draw.uniform(18, 70));
+        const Sub h = draw.response();
+        Sub tv = draw.signal();
+        if (trial % 4 == 0) {
+            // Same-sign pulses at the largest gain through the (train) response:
+            // the candidates' sums reach their bounds, and beyond.
+            std::vector<Pulse> ps;
+            const int step = 2 * draw.uniform(1, 4);
+            for (int p = draw.uniform(0, 1); p < SubFrLen && static_cast<int>(ps.size()) < np; p += step)
+                ps.push_back({p, FcbkGainTable[draw.uniform(20, 23)]});
+            tv = synthesise(pulses(ps), olp < SubFrLen - 2 ? train(h, olp) : h);
+        }
+        const Word32 start = trial % 3 ? static_cast<Word32>(0xc0000000u) : draw.uniform(-1 << 30, 1 << 30);
+
+        BESTDEF want{}, got{};
+        want.MaxErr = got.MaxErr = start;
+        Sub t1 = tv, h1 = h, t2 = tv, h2 = h;
+        straightFindBest(&want, t1.data(), h1.data(), np, olp);
+        Find_Best(&got, t2.data(), h2.data(), np, olp);
+        SCOPED_TRACE(testing::Message() << "trial " << trial);
+        ASSERT_EQ(got.MaxErr, want.MaxErr);
+        ASSERT_EQ(got.GridId, want.GridId);
+        ASSERT_EQ(got.MampId, want.MampId);
+        ASSERT_EQ(got.UseTrn, want.UseTrn);
+        for (int j = 0; j < np; j++) {
+            ASSERT_EQ(got.Ploc[j], want.Ploc[j]) << j;
+            ASSERT_EQ(got.Pamp[j], want.Pamp[j]) << j;
+        }
+    }
+    const char* names[FcbkSteps] = {"autocorrelation", "backward filter", "pulse search", "candidate filter",
+                                    "criterion"};
+    for (int s = 0; s < FcbkSteps; s++) {
+        EXPECT_GT(FcbkPath[s][0].load(), before[s][0]) << names[s] << ": fast route never taken";
+        EXPECT_GT(FcbkPath[s][1].load(), before[s][1]) << names[s] << ": exact route never taken";
+    }
+}
+
 }  // namespace
 }  // namespace kv::g7231

@@ -1,0 +1,197 @@
+// The default audio input through waveIn. Buffers come back as window
+// messages to a hidden window of the thread that started the recording, so
+// the listener is only ever called on that thread, from its message loop.
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <new>
+#include <vector>
+
+#include "components/WaveIn_win32.h"
+
+namespace kv::components {
+
+namespace {
+
+HRESULT fromMmResult(MMRESULT r) {
+    switch (r) {
+        case MMSYSERR_NOERROR:
+            return S_OK;
+        case MMSYSERR_BADDEVICEID:
+        case MMSYSERR_NODRIVER:
+            return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+        case MMSYSERR_ALLOCATED:
+            return HRESULT_FROM_WIN32(ERROR_BUSY);
+        case MMSYSERR_NOMEM:
+            return E_OUTOFMEMORY;
+        case WAVERR_BADFORMAT:
+        case MMSYSERR_NOTSUPPORTED:
+            return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+        case MMSYSERR_INVALHANDLE:
+            return E_HANDLE;
+        case MMSYSERR_INVALFLAG:
+        case MMSYSERR_INVALPARAM:
+            return E_INVALIDARG;
+        default:
+            return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    }
+}
+
+class WaveInDevice final : public CaptureDevice {
+public:
+    explicit WaveInDevice(const WaveInApi& api) : m_api(api) {}
+    ~WaveInDevice() override { close(false); }
+
+    HRESULT start(const WAVEFORMATEX& format, CaptureListener& listener) override;
+    HRESULT stop() override;
+    bool recording() const override { return m_wave != nullptr; }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void deliverReturned();
+    void close(bool deliver);
+
+    const WaveInApi m_api;
+    HWND m_window = nullptr;
+    WNDPROC m_staticProc = nullptr;
+    HWAVEIN m_wave = nullptr;
+    DWORD m_thread = 0;
+    CaptureListener* m_listener = nullptr;
+    bool m_closing = false;
+    std::vector<BYTE> m_memory;
+    std::array<WAVEHDR, kWaveInBuffers> m_headers{};
+    int m_prepared = 0;
+    std::deque<WAVEHDR*> m_queued;  // with the device, in the order they were added
+};
+
+HRESULT WaveInDevice::start(const WAVEFORMATEX& format, CaptureListener& listener) {
+    if (m_wave) return HRESULT_FROM_WIN32(ERROR_BUSY);
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nBlockAlign == 0 || format.nAvgBytesPerSec == 0)
+        return E_INVALIDARG;
+    if (m_api.getNumDevs() == 0) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+
+    const DWORD align = format.nBlockAlign;
+    const DWORD bufferBytes = std::max<DWORD>(align, format.nAvgBytesPerSec / (1000 / kWaveInBufferMs) / align * align);
+    try {
+        m_memory.assign(static_cast<std::size_t>(bufferBytes) * kWaveInBuffers, 0);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+
+    // A message-only window of a system class, its procedure replaced: a
+    // class of our own would outlive this module if it were unloaded.
+    m_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (!m_window) {
+        const DWORD error = GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_staticProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WaveInDevice::windowProc)));
+    m_thread = GetCurrentThreadId();
+    m_listener = &listener;
+    m_closing = false;
+
+    HRESULT hr = fromMmResult(
+        m_api.open(&m_wave, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(m_window), 0, CALLBACK_WINDOW));
+    if (FAILED(hr)) {
+        m_wave = nullptr;
+        close(false);
+        return hr;
+    }
+    for (int i = 0; i < kWaveInBuffers && SUCCEEDED(hr); ++i) {
+        WAVEHDR& h = m_headers[i];
+        h = WAVEHDR{};
+        h.lpData = reinterpret_cast<LPSTR>(m_memory.data() + static_cast<std::size_t>(i) * bufferBytes);
+        h.dwBufferLength = bufferBytes;
+        hr = fromMmResult(m_api.prepareHeader(m_wave, &h, sizeof h));
+        if (FAILED(hr)) break;
+        ++m_prepared;
+        hr = fromMmResult(m_api.addBuffer(m_wave, &h, sizeof h));
+        if (SUCCEEDED(hr)) m_queued.push_back(&h);
+    }
+    if (SUCCEEDED(hr)) hr = fromMmResult(m_api.start(m_wave));
+    if (FAILED(hr)) close(false);
+    return hr;
+}
+
+HRESULT WaveInDevice::stop() {
+    if (!m_wave) return S_FALSE;
+    if (GetCurrentThreadId() != m_thread) return RPC_E_WRONG_THREAD;
+    close(true);
+    return S_OK;
+}
+
+// Hands over every buffer at the head of the queue that the device has
+// returned: a message may name a buffer behind one whose message is still
+// on its way, and the listener must see them in recording order.
+void WaveInDevice::deliverReturned() {
+    while (!m_queued.empty() && (m_queued.front()->dwFlags & WHDR_DONE)) {
+        WAVEHDR* h = m_queued.front();
+        m_queued.pop_front();
+        if (h->dwBytesRecorded > 0 && m_listener)
+            m_listener->onCapturedPcm(reinterpret_cast<const BYTE*>(h->lpData), h->dwBytesRecorded);
+        // The listener may have stopped the recording.
+        if (!m_wave || m_closing) continue;
+        h->dwFlags &= ~WHDR_DONE;
+        h->dwBytesRecorded = 0;
+        const HRESULT hr = fromMmResult(m_api.addBuffer(m_wave, h, sizeof *h));
+        if (SUCCEEDED(hr)) {
+            m_queued.push_back(h);
+            continue;
+        }
+        CaptureListener* listener = m_listener;
+        close(true);
+        if (listener) listener->onCaptureFailed(hr);
+        return;
+    }
+}
+
+// Takes every buffer back from the device, handing what they hold to the
+// listener when `deliver`, and leaves nothing open.
+void WaveInDevice::close(bool deliver) {
+    if (m_closing) return;
+    m_closing = true;
+    if (m_wave) {
+        m_api.reset(m_wave);
+        if (deliver) deliverReturned();
+        for (int i = 0; i < m_prepared; ++i) m_api.unprepareHeader(m_wave, &m_headers[i], sizeof m_headers[i]);
+        m_api.close(m_wave);
+        m_wave = nullptr;
+    }
+    m_prepared = 0;
+    m_queued.clear();
+    m_listener = nullptr;
+    if (m_window) {
+        // Messages still posted for the old buffers die with the window.
+        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_staticProc));
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+        DestroyWindow(m_window);
+        m_window = nullptr;
+    }
+    m_closing = false;
+}
+
+LRESULT CALLBACK WaveInDevice::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<WaveInDevice*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    if (message == MM_WIM_DATA) {
+        if (!self->m_closing) self->deliverReturned();
+        return 0;
+    }
+    return CallWindowProcW(self->m_staticProc, window, message, wParam, lParam);
+}
+
+}  // namespace
+
+const WaveInApi& systemWaveIn() {
+    static const WaveInApi api{&waveInGetNumDevs, &waveInOpen,  &waveInPrepareHeader, &waveInUnprepareHeader,
+                               &waveInAddBuffer,  &waveInStart, &waveInReset,         &waveInClose};
+    return api;
+}
+
+std::unique_ptr<CaptureDevice> makeWaveInDevice(const WaveInApi& api) { return std::make_unique<WaveInDevice>(api); }
+
+std::unique_ptr<CaptureDevice> makeCaptureDevice() { return makeWaveInDevice(systemWaveIn()); }
+
+}  // namespace kv::components
