@@ -167,6 +167,9 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
         // in pass-through it only grows, so nothing is cleared or copied.
         std::vector<BYTE> in, pending, copy;
         std::vector<Target> snapshot;
+        // Room for a piece behind what a chunk leaves over, made once: growing
+        // it on the way would copy and clear the whole piece each time.
+        pending.reserve(kPiece + std::min(chunk, kPiece));
         std::size_t filled = 0;
         std::uint64_t read = 0;
         for (bool ended = false; !ended;) {
