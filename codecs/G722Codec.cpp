@@ -106,13 +106,15 @@ constexpr LowCodeTable kLowCodes;
 // compiler then keeps them out of reach of the byte stores to the output,
 // which could otherwise alias the state and force a reload after each.
 // The six taps of the zero section sit in the lanes 0..5 of one SSE2
-// register each (16-bit values, see adapt); lanes 6 and 7 of d stay 0.
+// register each (16-bit values, see adapt). The delay line holds 2 * d, the
+// factor the zero section multiplies by anyway; lanes 6 and 7 of b stay 0,
+// so whatever drifts into those lanes of the delay line adds nothing.
 struct Band {
     int32_t s, sz, nb, det;
     int32_t r1, r2, p1, p2, a1, a2;
     int32_t twoR1, twoR2;  // clamp16(2 * r1), clamp16(2 * r2)
     __m128i b;             // b[1..6]
-    __m128i d;             // d[1..6]: the six differences before this one
+    __m128i twoD;          // 2 * d[1..6]: the six differences before this one
 
     explicit Band(const G722BandState& g)
         : s(g.s),
@@ -131,10 +133,10 @@ struct Band {
         int16_t dl[8] = {};
         for (int i = 0; i < 6; ++i) {
             bl[i] = static_cast<int16_t>(g.b[i + 1]);
-            dl[i] = static_cast<int16_t>(g.d[i + 1]);
+            dl[i] = static_cast<int16_t>(2 * g.d[i + 1]);
         }
         b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bl));
-        d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
+        twoD = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
     }
 
     // FILTEP, from the delayed values.
@@ -157,10 +159,10 @@ struct Band {
         int16_t bl[8];
         int16_t dl[8];
         _mm_storeu_si128(reinterpret_cast<__m128i*>(bl), b);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), d);
-        g.d[0] = dl[0];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), twoD);
+        g.d[0] = dl[0] / 2;
         for (int i = 1; i < 7; ++i) {
-            g.d[i] = dl[i - 1];
+            g.d[i] = dl[i - 1] / 2;
             g.b[i] = g.bp[i] = bl[i - 1];
         }
     }
@@ -190,30 +192,30 @@ struct Band {
         ap1 = limit(ap1, -lim, lim);
 
         // UPZERO on all six taps at once: b += g (128, or 0 when dq is 0)
-        // where d[i] has the sign of dq, -g where not (the xor's sign, spread over the lane, is 0 or
-        // -1, and (g ^ m) - m is g or -g). (b * 32640) >> 15 is the top of
-        // the 32-bit product: twice its high half plus bit 15 of the low.
-        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(dq));
-        const __m128i other = _mm_srai_epi16(_mm_xor_si128(d, dqv), 15);
-        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()), _mm_set1_epi16(128));
+        // where d[i] has the sign of dq, -g where not (the xor's sign, spread
+        // over the lane, is 0 or -1, and (g ^ m) - m is g or -g); g is 0 in
+        // lanes 6 and 7, which keeps them 0. The leak
+        // (b * 32640) >> 15 = (b * 2^15 - b * 2^7) >> 15 = b + floor(-b / 256),
+        // and floor(-b / 256) is the high half of b * -256, exact for every
+        // 16-bit b (b = -32768 gives 128).
+        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(2 * dq));
+        const __m128i other = _mm_srai_epi16(_mm_xor_si128(twoD, dqv), 15);
+        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()),
+                                           _mm_set_epi16(0, 0, 128, 128, 128, 128, 128, 128));
         const __m128i step = _mm_sub_epi16(_mm_xor_si128(g, other), other);
-        const __m128i leak = _mm_set1_epi16(32640);
-        const __m128i kept =
-            _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1), _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
-        b = _mm_add_epi16(kept, step);
+        b = _mm_add_epi16(_mm_add_epi16(b, _mm_mulhi_epi16(b, _mm_set1_epi16(-256))), step);
 
-        // DELAYA: dq enters lane 0, the oldest leaves; lanes 6 and 7 are
-        // kept 0 so that they add nothing below.
-        const __m128i sixLanes = _mm_set_epi16(0, 0, -1, -1, -1, -1, -1, -1);
-        d = _mm_and_si128(_mm_insert_epi16(_mm_slli_si128(d, 2), dq, 0), sixLanes);
+        // DELAYA: 2 * dq enters lane 0, the oldest leaves.
+        twoD = _mm_insert_epi16(_mm_slli_si128(twoD, 2), 2 * dq, 0);
 
-        // FILTEZ: the 32-bit products b * 2d from their halves, each >> 15,
-        // summed (six terms of at most 20456 each: no limit needed inside).
-        const __m128i twoD = _mm_add_epi16(d, d);
+        // FILTEZ: each (b * 2d) >> 15 is twice the high half of the 32-bit
+        // product plus bit 15 of the low half, at most 20456 in size, so it
+        // fits 16 bits; pairs are summed into 32 bits, then the three pairs
+        // (lane 3 holds the zero lanes 6 and 7).
         const __m128i lo = _mm_mullo_epi16(b, twoD);
         const __m128i hi = _mm_mulhi_epi16(b, twoD);
-        __m128i sum = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15),
-                                    _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15));
+        const __m128i term = _mm_add_epi16(_mm_add_epi16(hi, hi), _mm_srli_epi16(lo, 15));
+        __m128i sum = _mm_madd_epi16(term, _mm_set1_epi16(1));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
         sz = clamp16(_mm_cvtsi128_si32(sum));
@@ -233,7 +235,11 @@ struct Band {
     // SUBTRA, QUANTL, INVQAL, LOGSCL, SCALEL and the adaptation: one low-band
     // sample in, its six-bit code out.
     int32_t codeLow(int32_t xlow) {
-        const int32_t el = clamp16(xlow - s);
+        // The difference is not limited to 16 bits: the limit keeps its sign
+        // and, beyond 16 bits, leaves wd at 32767, and any wd from 32767 up
+        // reaches the top interval (q >= (2^27 - 1) / 16384 > 2919 for every
+        // det), so the code is the same with or without it.
+        const int32_t el = xlow - s;
         const int32_t wd = el >= 0 ? el : -(el + 1);
         const LowCode& c = kLowCodes.byInterval[el < 0][lowInterval(wd, det)];
         const int32_t dlow = (det * c.invQuant) >> 15;
