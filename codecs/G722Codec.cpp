@@ -44,63 +44,66 @@ constexpr int32_t scaleFromLog(int32_t nb, int baseShift) {
 
 // The scale factor depends on nb only through nb >> 6, and nb is limited
 // (0..18432 low, 0..22528 high), so scaleFromLog is a table lookup.
-template <int kMaxNb, int kBaseShift>
-struct ScaleTable {
-    int32_t det[(kMaxNb >> 6) + 1];
-    constexpr ScaleTable() : det{} {
-        for (int i = 0; i <= (kMaxNb >> 6); ++i) det[i] = scaleFromLog(i << 6, kBaseShift);
-    }
-};
-constexpr ScaleTable<18432, 8> kLowScale;
-constexpr ScaleTable<22528, 10> kHighScale;
+constexpr int kLowMaxNb = 18432;
+constexpr int kHighMaxNb = 22528;
 
 // The low-band quantizer in one step. The search takes the smallest i in
 // 1..29 with wd < (kLowDecision[i] * det) >> 12, else 30. For det > 0 and
 // levels rising with i the levels passed form a prefix, and
 // (L * det) >> 12 <= wd  <=>  L * det <= ((wd + 1) << 12) - 1
 //                        <=>  L <= q = (((wd + 1) << 12) - 1) / det,
-// so i is 1 + the number of levels up to q: kInterval[min(q, 2919)].
+// so i is 1 + the number of levels up to q: interval[min(q, 2919)].
 constexpr int kTopLevel = 2919;
-struct IntervalTable {
-    uint8_t i[kTopLevel + 1];
-    constexpr IntervalTable() : i{} {
-        for (int q = 0; q <= kTopLevel; ++q) {
-            int n = 1;
-            while (n < 30 && kLowDecision[n] <= q) ++n;
-            i[q] = static_cast<uint8_t>(n);
-        }
-    }
-};
-constexpr IntervalTable kInterval;
 static_assert(kLowDecision[29] == kTopLevel);
 
-int32_t lowInterval(int32_t wd, int32_t det) {
-    const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
-    const uint32_t level = q / static_cast<uint32_t>(det);
-    return kInterval.i[level < kTopLevel ? level : kTopLevel];
-}
+// |a1| <= 27648 (see adapt), so m >> 5 for m = a1 or -a1 lies in -864..864.
+constexpr int kPoleReach = 27648 >> 5;
 
 // What the low band needs of a quantizer interval and the sign of the
 // difference: the six-bit code, the inverse quantizer output and the log
-// scale factor step of its four high bits.
+// scale factor step of its four high bits; eight bytes, so that the index
+// scales for free.
 struct LowCode {
     int16_t code;
     int16_t invQuant;
     int16_t logStep;
+    int16_t unused;
 };
-struct LowCodeTable {
-    LowCode byInterval[2][32];  // [negative][interval]
-    constexpr LowCodeTable() : byInterval{} {
+
+// Every table of the per-sample path in one object: one base address
+// serves them all, which spares registers in the sample loop.
+struct Tables {
+    LowCode lowCode[64];  // [interval | (negative ? 32 : 0)]
+    int32_t lowDet[(kLowMaxNb >> 6) + 1];
+    int32_t highDet[(kHighMaxNb >> 6) + 1];
+    int16_t poleStep[2 * kPoleReach + 1];  // [k + kPoleReach]: limit(k, -256, 255)
+    uint8_t interval[kTopLevel + 1];
+    constexpr Tables() : lowCode{}, lowDet{}, highDet{}, poleStep{}, interval{} {
         for (int neg = 0; neg < 2; ++neg) {
             for (int i = 0; i < 32; ++i) {
                 const int code = neg ? kLowCodeNeg[i] : kLowCodePos[i];
-                byInterval[neg][i] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
-                                      kLowLogScale[kLowMagIndex[code >> 2]]};
+                lowCode[i | (neg << 5)] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
+                                           kLowLogScale[kLowMagIndex[code >> 2]], 0};
             }
+        }
+        for (int i = 0; i <= (kLowMaxNb >> 6); ++i) lowDet[i] = scaleFromLog(i << 6, 8);
+        for (int i = 0; i <= (kHighMaxNb >> 6); ++i) highDet[i] = scaleFromLog(i << 6, 10);
+        for (int k = -kPoleReach; k <= kPoleReach; ++k)
+            poleStep[k + kPoleReach] = static_cast<int16_t>(limit(k, -256, 255));
+        for (int q = 0; q <= kTopLevel; ++q) {
+            int n = 1;
+            while (n < 30 && kLowDecision[n] <= q) ++n;
+            interval[q] = static_cast<uint8_t>(n);
         }
     }
 };
-constexpr LowCodeTable kLowCodes;
+constexpr Tables kTables;
+
+int32_t lowInterval(int32_t wd, int32_t det) {
+    const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
+    const uint32_t level = q / static_cast<uint32_t>(det);
+    return kTables.interval[level < kTopLevel ? level : kTopLevel];
+}
 
 // The live values of one band, held in locals while a call runs: the
 // compiler then keeps them out of reach of the byte stores to the output,
@@ -181,13 +184,17 @@ struct Band {
 
         // UPPOL2, UPPOL1: the p are 16-bit values, so p >> 15 is their sign
         // and two signs agree exactly when the xor is not negative.
-        const bool same01 = (p0 ^ p1) >= 0;
-        const bool same02 = (p0 ^ p2) >= 0;
-        const int32_t w1 = clamp16(a1 * 4);
-        int32_t w2 = same01 ? -w1 : w1;
-        if (w2 > 32767) w2 = 32767;
-        const int32_t ap2 = limit((w2 >> 7) + (same02 ? 128 : -128) + ((a2 * 32512) >> 15), -12288, 12288);
-        int32_t ap1 = (same01 ? 192 : -192) + ((a1 * 32640) >> 15);
+        // differ is 0 when they agree, -1 when not. The step-by-step form
+        // w = clamp16(4 * a1), negated when the signs agree, at most 32767,
+        // then >> 7, equals limit(m >> 5, -256, 255) with m = a1 or -a1 alike:
+        // inside 16 bits 4m >> 7 is m >> 5, and each saturated end lands on
+        // -256 or 255 (-32767 >> 7 = -256 after negating 32767).
+        const int32_t differ01 = (p0 ^ p1) >> 31;
+        const int32_t differ02 = (p0 ^ p2) >> 31;
+        const int32_t m = differ01 ? a1 : -a1;
+        const int32_t ap2 = limit(
+            kTables.poleStep[(m >> 5) + kPoleReach] + 128 - (differ02 & 256) + ((a2 * 32512) >> 15), -12288, 12288);
+        int32_t ap1 = 192 - (differ01 & 384) + ((a1 * 32640) >> 15);
         const int32_t lim = 15360 - ap2;
         ap1 = limit(ap1, -lim, lim);
 
@@ -241,10 +248,10 @@ struct Band {
         // det), so the code is the same with or without it.
         const int32_t el = xlow - s;
         const int32_t wd = el >= 0 ? el : -(el + 1);
-        const LowCode& c = kLowCodes.byInterval[el < 0][lowInterval(wd, det)];
+        const LowCode& c = kTables.lowCode[lowInterval(wd, det) | ((el >> 31) & 32)];
         const int32_t dlow = (det * c.invQuant) >> 15;
-        nb = limit(((nb * 127) >> 7) + c.logStep, 0, 18432);
-        det = kLowScale.det[nb >> 6];
+        nb = limit(((nb * 127) >> 7) + c.logStep, 0, kLowMaxNb);
+        det = kTables.lowDet[nb >> 6];
         adapt(dlow);
         return c.code;
     }
@@ -256,8 +263,8 @@ struct Band {
         const int m = wd >= (564 * det) >> 12 ? 2 : 1;
         const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
         const int32_t dhigh = (det * kHighInvQuant[ihigh]) >> 15;
-        nb = limit(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, 22528);
-        det = kHighScale.det[nb >> 6];
+        nb = limit(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, kHighMaxNb);
+        det = kTables.highDet[nb >> 6];
         adapt(dhigh);
         return ihigh;
     }
