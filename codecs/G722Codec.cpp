@@ -99,7 +99,7 @@ struct Tables {
 };
 constexpr Tables kTables;
 
-int32_t lowInterval(int32_t wd, int32_t det) {
+uint32_t lowInterval(int32_t wd, int32_t det) {
     const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
     const uint32_t level = q / static_cast<uint32_t>(det);
     return kTables.interval[level < kTopLevel ? level : kTopLevel];
@@ -193,7 +193,7 @@ struct Band {
         const int32_t differ02 = (p0 ^ p2) >> 31;
         const int32_t m = differ01 ? a1 : -a1;
         const int32_t ap2 = limit(
-            kTables.poleStep[(m >> 5) + kPoleReach] + 128 - (differ02 & 256) + ((a2 * 32512) >> 15), -12288, 12288);
+            kTables.poleStep[static_cast<uint32_t>((m >> 5) + kPoleReach)] + 128 - (differ02 & 256) + ((a2 * 32512) >> 15), -12288, 12288);
         int32_t ap1 = 192 - (differ01 & 384) + ((a1 * 32640) >> 15);
         const int32_t lim = 15360 - ap2;
         ap1 = limit(ap1, -lim, lim);
@@ -248,10 +248,10 @@ struct Band {
         // det), so the code is the same with or without it.
         const int32_t el = xlow - s;
         const int32_t wd = el >= 0 ? el : -(el + 1);
-        const LowCode& c = kTables.lowCode[lowInterval(wd, det) | ((el >> 31) & 32)];
+        const LowCode& c = kTables.lowCode[lowInterval(wd, det) | (static_cast<uint32_t>(el >> 31) & 32)];
         const int32_t dlow = (det * c.invQuant) >> 15;
         nb = limit(((nb * 127) >> 7) + c.logStep, 0, kLowMaxNb);
-        det = kTables.lowDet[nb >> 6];
+        det = kTables.lowDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dlow);
         return c.code;
     }
@@ -264,7 +264,7 @@ struct Band {
         const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
         const int32_t dhigh = (det * kHighInvQuant[ihigh]) >> 15;
         nb = limit(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, kHighMaxNb);
-        det = kTables.highDet[nb >> 6];
+        det = kTables.highDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dhigh);
         return ihigh;
     }
