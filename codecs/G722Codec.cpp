@@ -33,12 +33,14 @@ constexpr int32_t clamp16(int32_t x) {
 
 constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi) { return x > hi ? hi : (x < lo ? lo : x); }
 
-// The log scale factor's limits, 0..maxNb, bite rarely on speech: one
-// unsigned compare on the common path.
-constexpr int32_t limitNb(int32_t nb, int32_t maxNb) {
-    if (static_cast<uint32_t>(nb) > static_cast<uint32_t>(maxNb)) [[unlikely]]
-        return nb < 0 ? 0 : maxNb;
-    return nb;
+// limit for values that rarely reach their limits (on speech: the log
+// scale factor, the second pole coefficient): one unsigned compare on the
+// common path.
+constexpr int32_t limitRare(int32_t x, int32_t lo, int32_t hi) {
+    if (static_cast<uint32_t>(x) - static_cast<uint32_t>(lo) > static_cast<uint32_t>(hi) - static_cast<uint32_t>(lo))
+        [[unlikely]]
+        return x < lo ? lo : hi;
+    return x;
 }
 
 // Quantizer scale factor from the log scale factor; the bands differ only in
@@ -200,9 +202,9 @@ struct Band {
         const int32_t differ01 = (p0 ^ p1) >> 31;
         const int32_t differ02 = (p0 ^ p2) >> 31;
         const int32_t m = differ01 ? a1 : -a1;
-        const int32_t ap2 = limit(kTables.poleStep[static_cast<uint32_t>((m >> 5) + kPoleReach)] + 128 -
-                                      (differ02 & 256) + ((a2 * 32512) >> 15),
-                                  -12288, 12288);
+        const int32_t ap2 = limitRare(kTables.poleStep[static_cast<uint32_t>((m >> 5) + kPoleReach)] + 128 -
+                                          (differ02 & 256) + ((a2 * 32512) >> 15),
+                                      -12288, 12288);
         int32_t ap1 = 192 - (differ01 & 384) + ((a1 * 32640) >> 15);
         const int32_t lim = 15360 - ap2;
         ap1 = limit(ap1, -lim, lim);
@@ -259,7 +261,7 @@ struct Band {
         const int32_t wd = el >= 0 ? el : -(el + 1);
         const LowCode& c = kTables.lowCode[lowInterval(wd, det) | (static_cast<uint32_t>(el >> 31) & 32)];
         const int32_t dlow = (det * c.invQuant) >> 15;
-        nb = limitNb(((nb * 127) >> 7) + c.logStep, kLowMaxNb);
+        nb = limitRare(((nb * 127) >> 7) + c.logStep, 0, kLowMaxNb);
         det = kTables.lowDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dlow);
         return c.code;
@@ -272,7 +274,7 @@ struct Band {
         const int m = wd >= (564 * det) >> 12 ? 2 : 1;
         const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
         const int32_t dhigh = (det * kHighInvQuant[ihigh]) >> 15;
-        nb = limitNb(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], kHighMaxNb);
+        nb = limitRare(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, kHighMaxNb);
         det = kTables.highDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dhigh);
         return ihigh;
