@@ -143,7 +143,7 @@ def main():
     coder = per_unit(probe_cmd("g7231"), 5, 45)
     # The codec's own functions are left out: what remains is the core's work and the delivery.
     call = per_unit_less(probe_cmd("datapath"), 100, 2100,
-                         ["kv::codecs::CG711Codec", "kv::codecs::(anonymous namespace)::encodeBlock"])
+                         ["kv::codecs::CG711Codec", "kv::codecs::(anonymous namespace)::encode"])
     rows.append(("G.711 A-law codec", "sample", codec_rates.get("G711ALawBlock"), None, g711a, 160))
     rows.append(("G.711 mu-law codec", "sample", codec_rates.get("G711MuLawBlock"), None, g711u, 160))
     rows.append(("Quorvan codec", "sample", codec_rates.get("G722QuorvanBlock"), None, quorvan, 240))
