@@ -385,35 +385,38 @@ private:
         m_delivery = Delivery::Lean;
         m_leanWalked = sink;
         m_leanLength = static_cast<LONG>(blocks * Blocks::kOutBlock);
+        HRESULT failed = S_OK;
         try {
             static_cast<Derived*>(this)->encodeBlocks(reinterpret_cast<const std::int16_t*>(data),
                                                       static_cast<int>(blocks), m_out);
             // Read back rather than kept across the calls: fewer registers to save.
             m_leanWalked->OnEncodedData(m_out, m_leanLength);
+        } catch (const std::bad_alloc&) {
+            failed = E_OUTOFMEMORY;
         } catch (...) {
-            return leanCallEnded(true);
+            failed = E_UNEXPECTED;
         }
-        if (m_delivery != Delivery::Lean) return leanCallEnded(false);
+        if (m_delivery != Delivery::Lean || failed != S_OK) [[unlikely]]
+            return leanCallEnded(failed);
         m_delivery = Delivery::Idle;
         m_lean = m_leanWalked;
         return S_OK;
     }
 
-    // A lean call a sink disturbed (or threw out of): what the general path
-    // does after its walk, then its ending.
-    // Called from within the handler when thrown, where a bare throw rethrows.
-    [[gnu::noinline]] HRESULT leanCallEnded(bool thrown) {
+    // A lean call a sink disturbed, or threw out of (then nothing more is
+    // taken): what the general path does after its walk, then its ending.
+    [[gnu::noinline]] HRESULT leanCallEnded(HRESULT hr) {
         m_leanWalked = nullptr;
         m_delivery = Delivery::Busy;
-        HRESULT hr = S_OK;
-        try {
-            if (thrown) throw;
-            if (!m_retired.empty()) releaseRetired();
-            if (!m_pending.empty()) takePending();
-        } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
-        } catch (...) {
-            hr = E_UNEXPECTED;
+        if (hr == S_OK) {
+            try {
+                if (!m_retired.empty()) releaseRetired();
+                if (!m_pending.empty()) takePending();
+            } catch (const std::bad_alloc&) {
+                hr = E_OUTOFMEMORY;
+            } catch (...) {
+                hr = E_UNEXPECTED;
+            }
         }
         endDelivery();
         return hr;

@@ -348,4 +348,26 @@ TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
     }
 }
 
+// A sink that throws breaks its own contract; the call fails and the object
+// goes on as before, on either way through it.
+TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
+    for (const LONG bytes : {640, 100}) {
+        SCOPED_TRACE(std::to_string(bytes) + " bytes");
+        auto e = create();
+        auto sink = kv::com::make<RecordingSink>("thrower");
+        ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+        std::vector<BYTE> pcm(static_cast<std::size_t>(bytes) * 4, 0);
+        int calls = 0;
+        sink->onData = [&](RecordingSink&) {
+            if (++calls == 1) throw std::bad_alloc();
+            if (calls == 2) throw 7;
+        };
+        EXPECT_EQ(e->OnAudioData(pcm.data(), bytes), E_OUTOFMEMORY);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + bytes, bytes), E_UNEXPECTED);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + 2 * bytes, bytes), S_OK);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + 3 * bytes, bytes), S_OK);
+        EXPECT_EQ(calls, 4) << "every call reached the sink";
+    }
+}
+
 }  // namespace
