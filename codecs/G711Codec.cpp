@@ -86,6 +86,8 @@ struct MuLaw {
 
 [[KV_AVX2]] inline V load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
 
+// Small enough to stay in registers: 64-bit Windows compilers of the mingw
+// line cannot realign the stack for a spilled 32-byte vector.
 template <class Law, const CodeTable& Table>
 [[gnu::target("avx2")]] void encodeAvx2(const int16_t* in, int32_t n, uint8_t* out) {
     int32_t i = 0;
