@@ -10,7 +10,8 @@
 
 #include <algorithm>
 #include <array>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -36,11 +37,35 @@ struct Seen {
     long long malformed = 0;
 };
 
-// With a start latch, the threads meet there first, and then look a name up
+// Where the threads meet before they race. Not std::latch: the MinGW
+// libstdc++ waits for it on a condition variable shared through a pool and
+// notifies without taking that variable's mutex, so a thread that has just
+// seen the count unchanged can miss the last arrival and wait for ever. Here
+// the count is read and changed only under the mutex the waiters sleep on.
+class StartGate {
+public:
+    explicit StartGate(int count) : m_left(count) {}
+
+    void arriveAndWait() {
+        std::unique_lock lock(m_mutex);
+        if (--m_left == 0) {
+            m_open.notify_all();
+            return;
+        }
+        m_open.wait(lock, [this] { return m_left == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_open;
+    int m_left;
+};
+
+// With a start gate, the threads meet there first, and then look a name up
 // through IDispatch, so that they race to load the type information.
-void encodeInApartment(const std::vector<std::uint8_t>& pcm, int rounds, std::latch* start, Seen& run) {
+void encodeInApartment(const std::vector<std::uint8_t>& pcm, int rounds, StartGate* start, Seen& run) {
     Apartment apartment;
-    if (start) start->arrive_and_wait();
+    if (start) start->arriveAndWait();
     if (FAILED(apartment.status())) {
         run.failure = "no apartment: " + std::to_string(apartment.status());
         return;
@@ -110,7 +135,7 @@ TEST(Threads, FourApartmentsEncodeAsOneThreadDoes) {
 
     std::array<Seen, kThreads> runs;
     {
-        std::latch start(kThreads);
+        StartGate start(kThreads);
         std::vector<std::thread> workers;
         for (Seen& run : runs) workers.emplace_back(encodeInApartment, std::cref(pcm), kRounds, &start, std::ref(run));
         for (auto& w : workers) w.join();
