@@ -48,15 +48,34 @@ private:
 // The keys open along the path to the current line; [n] is the key at depth n.
 class KeyPath {
 public:
-    HKEY parentOf(int depth) const { return depth == 0 ? HKEY_CLASSES_ROOT : m_keys[depth - 1].get(); }
+    explicit KeyPath(HKEY root) : m_root(root) {}
+    HKEY parentOf(int depth) const { return depth == 0 ? m_root : m_keys[depth - 1].get(); }
     void truncate(int depth) {
         while (static_cast<int>(m_keys.size()) > depth) m_keys.pop_back();
     }
     void push(HKEY h) { m_keys.emplace_back(h); }
 
 private:
+    HKEY m_root;
     std::vector<RegKey> m_keys;
 };
+
+constexpr const OLECHAR* kUserClasses = KV_W("Software\\Classes");
+
+// The root key of a scope. The user's classes key is created for writing
+// (a fresh profile may lack it) and only opened for removal; absent, it
+// holds nothing to remove.
+LONG openRoot(Scope scope, bool forWriting, RegKey& root) {
+    if (scope == Scope::Machine) return ERROR_SUCCESS;  // root stays null: HKEY_CLASSES_ROOT
+    HKEY h = nullptr;
+    const LONG e = forWriting ? RegCreateKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                KEY_READ | KEY_WRITE, nullptr, &h, nullptr)
+                              : RegOpenKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, KEY_READ | KEY_WRITE, &h);
+    if (e == ERROR_SUCCESS) root = RegKey(h);
+    return e;
+}
+
+HKEY rootHandle(const RegKey& root) { return root.get() ? root.get() : HKEY_CLASSES_ROOT; }
 
 std::size_t length(const OLECHAR* s) {
     std::size_t n = 0;
@@ -73,8 +92,10 @@ bool isAbsent(LONG r) { return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND; 
 
 }  // namespace
 
-HRESULT registerScript(std::span<const Line> lines, const Replacements& r) {
-    KeyPath path;
+HRESULT registerScript(std::span<const Line> lines, const Replacements& r, Scope scope) {
+    RegKey root(nullptr);
+    if (const LONG e = openRoot(scope, true, root); e != ERROR_SUCCESS) return HRESULT_FROM_WIN32(e);
+    KeyPath path(rootHandle(root));
     for (const Line& line : lines) {
         if (line.isValue) {
             const LONG e = setString(path.parentOf(line.depth), resolve(line.name, r), resolve(line.data, r));
@@ -103,8 +124,12 @@ HRESULT registerScript(std::span<const Line> lines, const Replacements& r) {
 
 // Keys that are already gone count as removed, so unregistering twice, or
 // after a partial registration, succeeds.
-HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r) {
-    KeyPath path;
+HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r, Scope scope) {
+    RegKey root(nullptr);
+    if (const LONG e = openRoot(scope, false, root); e != ERROR_SUCCESS) {
+        return e == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(e);
+    }
+    KeyPath path(rootHandle(root));
     int skipBelow = -1;  // lines deeper than this lie under a key that is gone
     for (const Line& line : lines) {
         if (skipBelow >= 0 && line.depth > skipBelow) continue;
@@ -133,24 +158,83 @@ HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r) {
 
 // ---- the type library ------------------------------------------------------------
 
-HRESULT registerTypeLib(const OLECHAR* modulePath) {
+namespace {
+
+// Some oleaut32s (Wine's among them) take the per-user calls for the
+// machine-wide ones. While this lives, HKEY_CLASSES_ROOT of this process is
+// the user's classes key, so whatever oleaut32 writes or removes there stays
+// with the user, as it does where the per-user calls are whole.
+class UserClassesOverride {
+public:
+    UserClassesOverride() {
+        HKEY key = nullptr;
+        m_error = RegCreateKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
+        if (m_error != ERROR_SUCCESS) return;
+        m_error = RegOverridePredefKey(HKEY_CLASSES_ROOT, key);
+        RegCloseKey(key);  // the override holds its own handle
+        m_active = m_error == ERROR_SUCCESS;
+    }
+    ~UserClassesOverride() {
+        if (m_active) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    }
+    UserClassesOverride(const UserClassesOverride&) = delete;
+    UserClassesOverride& operator=(const UserClassesOverride&) = delete;
+    LONG error() const { return m_error; }
+
+private:
+    LONG m_error;
+    bool m_active = false;
+};
+
+}  // namespace
+
+HRESULT registerTypeLib(const OLECHAR* modulePath, Scope scope) {
     ComPtr<ITypeLib> library;
     const HRESULT hr = LoadTypeLibEx(modulePath, REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;
-    return RegisterTypeLib(library.get(), const_cast<OLECHAR*>(modulePath), nullptr);
+    auto* path = const_cast<OLECHAR*>(modulePath);
+    if (scope == Scope::Machine) return RegisterTypeLib(library.get(), path, nullptr);
+    UserClassesOverride user;
+    if (user.error() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(user.error());
+    return RegisterTypeLibForUser(library.get(), path, nullptr);
 }
 
 // The library in the module file says which registration is its own.
-HRESULT unregisterTypeLib(const OLECHAR* modulePath) {
+HRESULT unregisterTypeLib(const OLECHAR* modulePath, Scope scope) {
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(modulePath, REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;
     TLIBATTR* attr = nullptr;
     hr = library->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
-    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    if (scope == Scope::Machine) {
+        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    } else {
+        UserClassesOverride user;
+        hr = user.error() != ERROR_SUCCESS ? HRESULT_FROM_WIN32(user.error())
+                                           : UnRegisterTypeLibForUser(attr->guid, attr->wMajorVerNum,
+                                                                      attr->wMinorVerNum, attr->lcid, attr->syskind);
+    }
     library->ReleaseTLibAttr(attr);
     return hr;
+}
+
+bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope) {
+    if (!commandLine || !*commandLine) {
+        scope = Scope::Machine;
+        return true;
+    }
+    static constexpr OLECHAR kUser[] = KV_W("user");
+    std::size_t i = 0;
+    for (; commandLine[i] && kUser[i]; ++i) {
+        OLECHAR c = commandLine[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<OLECHAR>(c - 'A' + 'a');
+        if (c != kUser[i]) return false;
+    }
+    if (commandLine[i] || kUser[i]) return false;
+    scope = Scope::User;
+    return true;
 }
 
 }  // namespace kv::com::registrar

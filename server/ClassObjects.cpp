@@ -73,18 +73,27 @@ HRESULT modulePath(std::vector<OLECHAR>& path) {
 
 }  // namespace
 
-STDAPI DllRegisterServer() {
-    return kv::com::guarded([] {
+namespace {
+
+HRESULT registerModule(bool install, kv::server::Scope scope) {
+    return kv::com::guarded([&] {
         std::vector<OLECHAR> path;
         const HRESULT hr = modulePath(path);
-        return FAILED(hr) ? hr : kv::server::RegisterServer(path.data());
+        if (FAILED(hr)) return hr;
+        return install ? kv::server::RegisterServer(path.data(), scope)
+                       : kv::server::UnregisterServer(path.data(), scope);
     });
 }
 
-STDAPI DllUnregisterServer() {
-    return kv::com::guarded([] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = modulePath(path);
-        return FAILED(hr) ? hr : kv::server::UnregisterServer(path.data());
-    });
+}  // namespace
+
+STDAPI DllRegisterServer() { return registerModule(true, kv::server::Scope::Machine); }
+
+STDAPI DllUnregisterServer() { return registerModule(false, kv::server::Scope::Machine); }
+
+// regsvr32 /i:user (with /n: alone) registers for the calling user only.
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {
+    kv::server::Scope scope;
+    if (!kv::com::registrar::scopeFromCommandLine(cmdLine, scope)) return E_INVALIDARG;
+    return registerModule(install != FALSE, scope);
 }
