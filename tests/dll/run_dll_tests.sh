@@ -5,17 +5,24 @@
 #
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
 #                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
+#                    [--arch win32|win64] [--peer-dll DLL] [--per-user]
 #
 # Installs the module as a user would, into a folder whose path has spaces and
-# an apostrophe, registers it with regsvr32, runs the client with its report
-# in DIR/NAME.xml (and every --arg on its command line), unregisters it and
-# checks that it is gone.
+# an apostrophe, registers it with regsvr32 of its bitness (--arch, win32 by
+# default; the prefix is WoW64), runs the client with its report in
+# DIR/NAME.xml (and every --arg on its command line), unregisters it and
+# checks that it is gone. --peer-dll registers the same module of the other
+# bitness beside it for the whole run. --per-user then registers the module
+# for the user alone and checks that only HKEY_CURRENT_USER changed.
 set -uo pipefail
 
-name= results= client= dll= kvlib= data= prefix_source=
+name= results= client= dll= kvlib= data= prefix_source= arch=win32 peer_dll= per_user=
 client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
+        --per-user) per_user=1; shift; continue ;;
+        --arch) arch=$2 ;;
+        --peer-dll) peer_dll=$2 ;;
         --name) name=$2 ;;
         --results) results=$2 ;;
         --client) client=$2 ;;
@@ -31,6 +38,13 @@ done
 for v in name results client dll kvlib data; do
     [ -n "${!v}" ] || { echo "missing --$v" >&2; exit 2; }
 done
+case $arch in
+    win32) view=/reg:32 peer_view=/reg:64 ;;
+    win64) view=/reg:64 peer_view=/reg:32 ;;
+    *) echo "unknown --arch $arch" >&2; exit 2 ;;
+esac
+# Each bitness registers with its own regsvr32, into its own registry view.
+regsvr32_for() { [ "$1" = /reg:32 ] && echo 'C:\windows\syswow64\regsvr32.exe' || echo 'C:\windows\system32\regsvr32.exe'; }
 
 # The project's prefix, as cmake/wine-run picks it: the one CMake was given,
 # else the environment's.
@@ -65,7 +79,7 @@ wine_quiet() { wine "$@" >>"$log" 2>&1 </dev/null; }
 # A Windows path for a path on the Linux side (drive Z: is the root).
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
-if [ -n "$source_prefix" ] && grep -q '^#arch=win32' "$source_prefix/system.reg" 2>/dev/null; then
+if [ -n "$source_prefix" ] && grep -q '^#arch=win64' "$source_prefix/system.reg" 2>/dev/null; then
     # Other tests run in the source prefix meanwhile: their scratch files
     # come and go, so what the temporary folders hold is left out of the copy.
     mkdir -p "$WINEPREFIX"
@@ -89,33 +103,39 @@ wineserver -p30 >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 # The copy may hold what other tests were doing in the project's prefix when
-# it was taken: start without any entry of this module or of KvLib.
-cat >"$work/clean.reg" <<'EOF'
-REGEDIT4
-
-[-HKEY_CLASSES_ROOT\AppID\{AFEA8802-29E0-48ED-AA81-B04D306642A9}]
-[-HKEY_CLASSES_ROOT\AppID\KvAudioEncoder.DLL]
-[-HKEY_CLASSES_ROOT\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}]
-[-HKEY_CLASSES_ROOT\CLSID\{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}]
-[-HKEY_CLASSES_ROOT\CLSID\{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}]
-[-HKEY_CLASSES_ROOT\CLSID\{80C6869B-6799-40a9-BC55-3B6D49FD0D27}]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711A.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711A]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711U.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG711U]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG7231.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioG7231]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioQuorvan.1]
-[-HKEY_CLASSES_ROOT\KvAudioEncoder.KV_AudioQuorvan]
-[-HKEY_CLASSES_ROOT\TypeLib\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}]
-[-HKEY_CLASSES_ROOT\TypeLib\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}]
-[-HKEY_CLASSES_ROOT\Interface\{2C5F51DD-0EB8-4481-850A-B8AEE2872007}]
-[-HKEY_CLASSES_ROOT\Interface\{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}]
-[-HKEY_CLASSES_ROOT\Interface\{8216FC5A-A89E-446E-A253-D44E1FD35520}]
-[-HKEY_CLASSES_ROOT\Interface\{43AB6695-8EC3-45FB-87F7-89C90991048F}]
-[-HKEY_CLASSES_ROOT\Interface\{ABF09E32-54C3-4425-90F1-0B34CDC09690}]
-EOF
+# it was taken: start without any entry of this module or of KvLib, in either
+# view and for the user.
+our_keys=(
+    'AppID\{AFEA8802-29E0-48ED-AA81-B04D306642A9}'
+    'AppID\KvAudioEncoder.DLL'
+    'CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
+    'CLSID\{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}'
+    'CLSID\{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}'
+    'CLSID\{80C6869B-6799-40a9-BC55-3B6D49FD0D27}'
+    'KvAudioEncoder.KV_AudioG711A.1'
+    'KvAudioEncoder.KV_AudioG711A'
+    'KvAudioEncoder.KV_AudioG711U.1'
+    'KvAudioEncoder.KV_AudioG711U'
+    'KvAudioEncoder.KV_AudioG7231.1'
+    'KvAudioEncoder.KV_AudioG7231'
+    'KvAudioEncoder.KV_AudioQuorvan.1'
+    'KvAudioEncoder.KV_AudioQuorvan'
+    'TypeLib\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}'
+    'TypeLib\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}'
+    'Interface\{2C5F51DD-0EB8-4481-850A-B8AEE2872007}'
+    'Interface\{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}'
+    'Interface\{8216FC5A-A89E-446E-A253-D44E1FD35520}'
+    'Interface\{43AB6695-8EC3-45FB-87F7-89C90991048F}'
+    'Interface\{ABF09E32-54C3-4425-90F1-0B34CDC09690}'
+)
+{
+    echo REGEDIT4
+    for k in "${our_keys[@]}"; do
+        printf '[-HKEY_CLASSES_ROOT\\%s]\n[-HKEY_CURRENT_USER\\Software\\Classes\\%s]\n' "$k" "$k"
+    done
+} >"$work/clean.reg"
 wine_quiet regedit /s "$(winpath "$work/clean.reg")" || fail "regedit"
+wine_quiet 'C:\windows\syswow64\regedit.exe' /s "$(winpath "$work/clean.reg")" || fail "regedit (32-bit)"
 
 # Install: the module where a user would put it, KvLib where the outside
 # components keep it.
@@ -127,8 +147,17 @@ cp "$kvlib" "$components_dir/KvLib.tlb" || fail "cannot install $kvlib"
 module="C:\\Program Files\\Kv's Encoder\\KvAudioEncoder.dll"
 clsid_key='HKCR\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
 
-wine_quiet regsvr32 /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
-wine_quiet reg query "$clsid_key\\InprocServer32" || fail "regsvr32 registered nothing"
+regsvr32=$(regsvr32_for $view)
+if [ -n "$peer_dll" ]; then
+    peer_dir="$WINEPREFIX/drive_c/Program Files/Kv's Encoder (other bitness)"
+    mkdir -p "$peer_dir"
+    cp "$peer_dll" "$peer_dir/KvAudioEncoder.dll" || fail "cannot install $peer_dll"
+    peer_module="C:\\Program Files\\Kv's Encoder (other bitness)\\KvAudioEncoder.dll"
+    wine_quiet "$(regsvr32_for $peer_view)" /s "$peer_module" || fail "regsvr32 /s \"$peer_module\" exited with $?"
+    wine_quiet reg query "$clsid_key\\InprocServer32" $peer_view || fail "the other bitness registered nothing"
+fi
+wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
+wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
 mkdir -p "$results"
 report=$results/$name.xml
@@ -141,6 +170,34 @@ cat "$work/client.out"
 [ -s "$report" ] || fail "the client wrote no report (exit status $status)"
 [ "$status" -eq 0 ] || fail "the client failed (exit status $status)"
 
-wine_quiet regsvr32 /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"
-if wine_quiet reg query "$clsid_key"; then fail "the class is still registered after regsvr32 /u"; fi
+# Per-user registration beside the machine's: HKEY_LOCAL_MACHINE, exported
+# before and after, must not change by a byte.
+machine_export() { wine_quiet regedit /e "$(winpath "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software\Classes'; }
+user_key="HKCU\\Software\\Classes\\CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}\\InprocServer32"
+if [ -n "$per_user" ]; then
+    machine_export machine-before || fail "cannot export the machine's classes"
+    wine_quiet "$regsvr32" /s /n /i:user "$module" || fail "regsvr32 /n /i:user exited with $?"
+    wine_quiet reg query "$user_key" || fail "the per-user registration wrote no class"
+    wine_quiet reg query "HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}" ||
+        fail "the per-user registration wrote no type library"
+    machine_export machine-user || fail "cannot export the machine's classes"
+    cmp -s "$work/machine-before.reg" "$work/machine-user.reg" ||
+        fail "the per-user registration changed HKEY_LOCAL_MACHINE"
+    wine_quiet "$regsvr32" /s /u /n /i:user "$module" || fail "regsvr32 /u /n /i:user exited with $?"
+    if wine_quiet reg query "$user_key"; then fail "the class is still registered for the user"; fi
+    if wine_quiet reg query "HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}"; then
+        fail "the type library is still registered for the user"
+    fi
+    machine_export machine-after || fail "cannot export the machine's classes"
+    cmp -s "$work/machine-before.reg" "$work/machine-after.reg" ||
+        fail "the per-user unregistration changed HKEY_LOCAL_MACHINE"
+    echo "registered and unregistered $module for the user alone; the machine's registration stayed as it was"
+fi
+
+wine_quiet "$regsvr32" /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"
+if wine_quiet reg query "$clsid_key" $view; then fail "the class is still registered after regsvr32 /u"; fi
+if [ -n "$peer_dll" ]; then
+    wine_quiet reg query "$clsid_key\\InprocServer32" $peer_view || fail "the other bitness lost its registration"
+    wine_quiet "$(regsvr32_for $peer_view)" /u /s "$peer_module" || fail "regsvr32 /u \"$peer_module\" exited with $?"
+fi
 echo "registered, tested and unregistered $module in a fresh prefix"

@@ -70,9 +70,7 @@ const OleString kForeignClassKey = KV_W("CLSID\\{0F0E0D0C-0B0A-4909-8807-0605040
 OleString classKey(const ClassRow& c) { return keyPath({KV_W("CLSID"), c.clsid}); }
 
 OleString typeLibPathKey() {
-    // The 64-bit module carries a 64-bit library; the host's stand-in library is 32-bit.
-    const OleString platform = KV_PLATFORM_WIN32 && sizeof(void*) == 8 ? KV_W("win64") : KV_W("win32");
-    return keyPath({KV_W("TypeLib"), kLibIdText, KV_W("1.0"), KV_W("409"), platform});
+    return keyPath({KV_W("TypeLib"), kLibIdText, KV_W("1.0"), KV_W("409"), kvtest::builtPlatformKey()});
 }
 
 void removeEverythingOurs() {
