@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "codecs/PCMSampleConvert.h"
+#include "components/PcmConverter.h"
 #include "components/PcmFile.h"
 
 namespace kv::components {
@@ -98,48 +99,83 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chu
 
 HRESULT CKvAudioRecorder::capture(const std::filesystem::path& path, LONG chunkBytes) {
     if (chunkBytes <= 0) return E_INVALIDARG;
+    PcmReader reader;
+    const HRESULT hr = reader.open(path, m_samplesPerSec);
+    if (FAILED(hr)) return hr;
+    return capture(reader, chunkBytes);
+}
+
+HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress) {
+    if (chunkBytes <= 0) return E_INVALIDARG;
+    m_pushed = 0;
     // A target may drop the last reference to this object while it is called.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
-    PcmData data;
-    HRESULT hr = readPcmFile(path, m_samplesPerSec, data);
-    if (FAILED(hr)) return hr;
-    const WAVEFORMATEX to = captureFormat();
-    // The converter counts in 32 bits; a size it would wrap must not reach it.
-    if (convertedBytes(data.format, to, data.bytes.size()) > kMaxPcmBytes) return E_KV_UNSUPPORTED;
-
-    codecs::CPCMSampleConvert converter;  // holds the converted bytes until it goes
-    if (converter.initConvert(&data.format, &to) != 0) return E_KV_CONVERSION;
-    BYTE* pcm = nullptr;
-    DWORD length = 0;
-    if (!data.bytes.empty() &&
-        converter.convert(data.bytes.data(), static_cast<DWORD>(data.bytes.size()), &pcm, &length) != 0)
-        return E_KV_CONVERSION;
-
-    if (m_targets.empty()) return S_FALSE;
+    PcmConverter converter;
+    if (!converter.init(reader.layout().format, captureFormat())) return E_KV_CONVERSION;
+    const bool listened = !m_targets.empty();
+    const std::size_t chunk = static_cast<std::size_t>(chunkBytes);
+    // Input is read this much at a time: small enough to stay in cache, large
+    // enough that a call per piece costs nothing.
+    constexpr std::size_t kPiece = 64 * 1024;
     try {
-        push(pcm, length, static_cast<std::size_t>(chunkBytes));
+        // `pending` holds the converted bytes not pushed yet, in [0, filled);
+        // in pass-through it only grows, so nothing is cleared or copied.
+        std::vector<BYTE> in, pending, copy;
+        std::vector<Target> snapshot;
+        std::size_t filled = 0;
+        std::uint64_t read = 0;
+        for (bool ended = false; !ended;) {
+            std::size_t got = 0;
+            HRESULT hr = S_OK;
+            if (converter.passThrough()) {
+                if (pending.size() < filled + kPiece) pending.resize(filled + kPiece);
+                hr = reader.read(pending.data() + filled, kPiece, got);
+                filled += got;
+            } else {
+                in.resize(kPiece);
+                hr = reader.read(in.data(), kPiece, got);
+                pending.resize(filled);
+                converter.convert(in.data(), got, pending);
+                filled = pending.size();
+            }
+            if (FAILED(hr)) return hr;
+            ended = got == 0;
+            if (ended && !converter.passThrough()) {
+                converter.finish(pending);
+                filled = pending.size();
+            }
+            read += got;
+            std::size_t at = 0;
+            for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
+                const std::size_t n = std::min(chunk, filled - at);
+                if (listened) push(pending.data() + at, n, copy, snapshot);
+            }
+            at = std::min(at, filled);
+            std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                      pending.begin() + static_cast<std::ptrdiff_t>(filled), pending.begin());
+            filled -= at;
+            if (progress) progress(read);
+        }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return S_OK;
+    return listened ? S_OK : S_FALSE;
 }
 
-void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::size_t chunkBytes) {
-    std::vector<BYTE> copy(std::min(length, chunkBytes));
-    std::vector<Target> snapshot;
-    for (std::size_t at = 0; at < length; at += chunkBytes) {
-        const std::size_t n = std::min(chunkBytes, length - at);
-        snapshot = m_targets;
-        for (const Target& t : snapshot) t.encoder->AddRef();
-        for (const Target& t : snapshot) {
-            if (!isRegistered(t)) continue;
-            // The pointer is not const: a target that writes into it must not
-            // change what the next one hears.
-            std::copy_n(pcm + at, n, copy.begin());
-            t.encoder->OnAudioData(copy.data(), static_cast<LONG>(n));
-        }
-        for (const Target& t : snapshot) t.encoder->Release();
+void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy,
+                            std::vector<Target>& snapshot) {
+    copy.resize(length);
+    snapshot = m_targets;  // in the room of the last one
+    for (const Target& t : snapshot) t.encoder->AddRef();
+    for (const Target& t : snapshot) {
+        if (!isRegistered(t)) continue;
+        // The pointer is not const: a target that writes into it must not
+        // change what the next one hears.
+        std::copy_n(pcm, length, copy.begin());
+        t.encoder->OnAudioData(copy.data(), static_cast<LONG>(length));
     }
+    for (const Target& t : snapshot) t.encoder->Release();
+    m_pushed += length;
 }
 
 }  // namespace kv::components

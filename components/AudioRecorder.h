@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "com/Object.h"
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
+#include "components/PcmFile.h"
 
 namespace kv::components {
 
@@ -24,19 +27,20 @@ namespace kv::components {
 // answers S_FALSE, as does removing a pointer that is not registered.
 // RemoveDataTarget never calls the object, which may be in its final release.
 //
-// CaptureFile reads a file (see readPcmFile; raw files are taken at the
-// current capture rate), converts it to the capture format with
-// CPCMSampleConvert and pushes it, on the calling thread, to every data target
-// through OnAudioData in pieces of chunkBytes bytes (the last may be shorter).
-// Each piece goes to the targets registered when it starts, in the order they
-// were added, each held for the call and each given its own copy, skipping any
-// that a target before it took off.
+// CaptureFile plays a file (see PcmReader; raw files are taken at the current
+// capture rate): it reads it in bounded pieces, converts each to the capture
+// format with PcmConverter (nothing at all when the formats agree), and pushes
+// the converted stream, on the calling thread, to every data target through
+// OnAudioData in pieces of chunkBytes bytes (the last may be shorter), so that
+// memory stays the same whatever the length of the file. Each piece goes to
+// the targets registered when it starts, in the order they were added, each
+// held for the call and each given its own copy, skipping any that a target
+// before it took off.
 //
 // S_OK when the file went out; S_FALSE when no data target was registered at
 // the start (the file was still read and converted); else the failure of
-// readPcmFile, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
-// UTF-16), E_KV_CONVERSION, or E_KV_UNSUPPORTED for more than 2 GiB of PCM
-// before or after conversion.
+// PcmReader, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
+// UTF-16) or E_KV_CONVERSION. A read failure half way leaves what was pushed.
 class CKvAudioRecorder : public kv::com::implements<CKvAudioRecorder, NoTypeInfo<IKvAudioRecorder>,
                                                     kv::com::alias<IDispatch, IKvAudioRecorder>> {
 public:
@@ -47,6 +51,12 @@ public:
 
     // The same capture with a path of the platform's own kind.
     HRESULT capture(const std::filesystem::path& path, LONG chunkBytes);
+    // The same from an open reader; `progress`, when given, hears the input
+    // bytes read so far after every piece.
+    using Progress = std::function<void(std::uint64_t)>;
+    HRESULT capture(PcmReader& reader, LONG chunkBytes, const Progress& progress = {});
+    // The bytes the last capture pushed to its targets.
+    std::uint64_t pushedBytes() const { return m_pushed; }
     WAVEFORMATEX captureFormat() const;
     std::size_t dataTargetCount() const { return m_targets.size(); }
 
@@ -57,12 +67,13 @@ private:
     };
 
     bool isRegistered(const Target& target) const;
-    void push(const BYTE* pcm, std::size_t length, std::size_t chunkBytes);
+    void push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
 
     std::vector<Target> m_targets;
     DWORD m_samplesPerSec = 16000;
     WORD m_bitsPerSample = 16;
     WORD m_channels = 1;
+    std::uint64_t m_pushed = 0;
 };
 
 }  // namespace kv::components

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <new>
 #include <system_error>
 
@@ -189,7 +188,129 @@ HRESULT inspect(FileBytes& file, const std::filesystem::path& path, DWORD rawRat
     return S_OK;
 }
 
+// Exactly `n` bytes from a stream, or false at its end.
+bool readExactly(std::FILE* stream, BYTE* to, std::size_t n) { return std::fread(to, 1, n, stream) == n; }
+
+// The headers of a WAVE stream up to its data, read front to back: the same
+// rules as walkWave, but nothing can be skipped by seeking, and the length of
+// what follows is not known.
+HRESULT walkWaveStream(std::FILE* stream, PcmLayout& layout) {
+    BYTE riff[12];
+    const std::size_t head = std::fread(riff, 1, sizeof riff, stream);
+    if (std::ferror(stream)) return E_KV_READ_FAULT;
+    if (head == 0) return refuse(layout, E_KV_NOT_WAVE, "empty input");
+    if (std::memcmp(riff, "RIFF", std::min<std::size_t>(head, 4)) != 0)
+        return refuse(layout, E_KV_NOT_WAVE, "not a WAV stream: no RIFF header");
+    if (head < sizeof riff)
+        return refuse(layout, E_KV_NOT_WAVE, "RIFF header cut short (" + std::to_string(head) + " of 12 bytes)");
+    if (std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return refuse(layout, E_KV_NOT_WAVE, "not a WAV stream: RIFF form " + fourcc(riff + 8) + ", not 'WAVE'");
+    bool haveFormat = false;
+    for (;;) {
+        BYTE header[8];
+        if (!readExactly(stream, header, sizeof header)) break;
+        const std::uint64_t declared = le32(header + 4);
+        if (std::memcmp(header, "data", 4) == 0) {
+            if (!haveFormat) return refuse(layout, E_KV_NOT_WAVE, "no fmt chunk before the data chunk");
+            layout.claimedBytes = declared;
+            return S_OK;
+        }
+        // As in a file, a chunk cut short by the end breaks the input before
+        // anything in it counts.
+        const std::uint64_t skip = declared + (declared & 1);
+        const bool isFormat = std::memcmp(header, "fmt ", 4) == 0 && !haveFormat;
+        BYTE format[kFormatBytesUsed] = {};
+        std::uint64_t done = 0;
+        for (BYTE scratch[4096]; done < skip;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(skip - done, sizeof scratch));
+            const std::size_t got = std::fread(scratch, 1, n, stream);
+            if (isFormat && done < sizeof format)
+                std::memcpy(format + done, scratch,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(got, sizeof format - done)));
+            done += got;
+            if (got < n) break;
+        }
+        if (std::ferror(stream)) return E_KV_READ_FAULT;
+        if (done < declared)
+            return refuse(layout, E_KV_NOT_WAVE, fourcc(header) + " chunk cut short by the end of the input");
+        if (isFormat) {
+            const HRESULT hr = readFormat(format, declared, layout);
+            if (FAILED(hr)) return hr;
+            haveFormat = true;
+        }
+        if (done < skip) break;  // the end, in place of a pad byte
+    }
+    if (std::ferror(stream)) return E_KV_READ_FAULT;
+    return refuse(layout, E_KV_NOT_WAVE, haveFormat ? "no data chunk" : "no fmt chunk and no data chunk");
+}
+
 }  // namespace
+
+HRESULT PcmReader::open(const std::filesystem::path& path, DWORD rawRate) {
+    try {
+        std::uint64_t size = 0;
+        HRESULT hr = openFile(path, m_file, size);
+        if (FAILED(hr)) return hr;
+        FileBytes file(m_file, size);
+        hr = inspect(file, path, rawRate, m_layout);
+        if (FAILED(hr)) return hr;
+        m_file.clear();
+        m_file.seekg(static_cast<std::streamoff>(m_layout.dataOffset));
+        if (!m_file) return E_KV_READ_FAULT;
+        m_left = m_layout.dataBytes;
+        m_known = true;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception&) {
+        return E_KV_READ_FAULT;
+    }
+}
+
+HRESULT PcmReader::open(std::FILE* stream, bool raw, DWORD rawRate) {
+    m_stream = stream;
+    m_layout = PcmLayout{};
+    if (raw) {
+        m_layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
+        m_known = false;
+        m_left = ~std::uint64_t{0};
+        return S_OK;
+    }
+    try {
+        const HRESULT hr = walkWaveStream(stream, m_layout);
+        if (FAILED(hr)) return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    const std::uint64_t claimed = m_layout.claimedBytes;
+    m_known = claimed != 0 && claimed != 0xFFFFFFFF;
+    m_left = m_known ? claimed : ~std::uint64_t{0};
+    m_layout.dataBytes = m_known ? claimed - claimed % m_layout.format.nBlockAlign : 0;
+    return S_OK;
+}
+
+HRESULT PcmReader::read(BYTE* to, std::size_t max, std::size_t& got) {
+    const std::size_t frame = m_layout.format.nBlockAlign;
+    got = 0;
+    if (frame == 0) return E_UNEXPECTED;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, max)) / frame * frame;
+    if (want == 0) return S_OK;
+    if (m_stream) {
+        got = std::fread(to, 1, want, m_stream);
+        if (got < want) {
+            if (std::ferror(m_stream)) return E_KV_READ_FAULT;
+            m_left = 0;  // the end of the input, perhaps in a frame
+            got -= got % frame;
+            return S_OK;
+        }
+    } else {
+        m_file.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(want));
+        if (static_cast<std::size_t>(m_file.gcount()) != want) return E_KV_READ_FAULT;
+        got = want;
+    }
+    m_left -= got;
+    return S_OK;
+}
 
 HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
     try {
@@ -204,44 +325,6 @@ HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayo
     } catch (const std::exception&) {
         return E_KV_READ_FAULT;
     }
-}
-
-HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out) {
-    try {
-        std::ifstream in;
-        std::uint64_t size = 0;
-        HRESULT hr = openFile(path, in, size);
-        if (FAILED(hr)) return hr;
-        FileBytes file(in, size);
-        PcmLayout layout;
-        hr = inspect(file, path, rawRate, layout);
-        if (FAILED(hr)) return hr;
-        if (layout.dataBytes > kMaxPcmBytes) return E_KV_UNSUPPORTED;
-        out.bytes.resize(static_cast<std::size_t>(layout.dataBytes));
-        if (!out.bytes.empty() && !file.read(layout.dataOffset, out.bytes.data(), out.bytes.size()))
-            return E_KV_READ_FAULT;
-        out.format = layout.format;
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_KV_READ_FAULT;
-    }
-}
-
-std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes) {
-    const std::uint64_t fromFrame = from.nChannels * (from.wBitsPerSample / 8u);
-    const std::uint64_t toFrame = to.nChannels * (to.wBitsPerSample / 8u);
-    if (fromFrame == 0 || from.nSamplesPerSec == 0) return 0;
-    const std::uint64_t frames = bytes / fromFrame;
-    if (from.nSamplesPerSec == to.nSamplesPerSec) return frames * toFrame;
-    // frames * to / from without an intermediate wider than 64 bits, plus the
-    // one frame any rounding of the converter may add.
-    constexpr std::uint64_t kAll = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t whole = frames / from.nSamplesPerSec, part = frames % from.nSamplesPerSec;
-    if (to.nSamplesPerSec != 0 && whole > kAll / to.nSamplesPerSec / (toFrame + 1)) return kAll;
-    const std::uint64_t outFrames = whole * to.nSamplesPerSec + part * to.nSamplesPerSec / from.nSamplesPerSec + 1;
-    return outFrames * toFrame;
 }
 
 }  // namespace kv::components

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform/win32.h"
 
@@ -17,10 +18,6 @@ namespace kv::components {
 inline constexpr DWORD kMinFileRate = 4000;
 inline constexpr DWORD kMaxFileRate = 384000;
 
-// The most PCM bytes taken at once, read or converted: lengths on the way to
-// the converter and the encoders are 32-bit.
-inline constexpr std::uint64_t kMaxPcmBytes = 0x7FFFFFFF;
-
 // What a file's headers say about its samples, found without reading them.
 struct PcmLayout {
     WAVEFORMATEX format{};
@@ -29,11 +26,6 @@ struct PcmLayout {
     std::uint64_t presentBytes = 0;  // how much of that the file holds
     std::uint64_t dataBytes = 0;     // the whole frames among them: what is played
     std::string problem;             // why the file was refused, in a few words
-};
-
-struct PcmData {
-    WAVEFORMATEX format{};
-    std::vector<BYTE> bytes;  // whole frames only
 };
 
 // A file named .pcm or .raw (any case) is headerless 16-bit mono at rawRate;
@@ -52,12 +44,34 @@ struct PcmData {
 // three, `layout.problem` says what is wrong.
 HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout);
 
-// The same, then the samples: E_KV_UNSUPPORTED besides for more than
-// kMaxPcmBytes of them, E_OUTOFMEMORY when they do not fit in memory.
-HRESULT readPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmData& out);
+// Plays the samples of a file, or of a stream read front to back, in pieces
+// of any size, so that memory does not grow with the length of the input.
+class PcmReader {
+public:
+    // A file, taken as inspectPcmFile takes it, with the same results.
+    HRESULT open(const std::filesystem::path& path, DWORD rawRate);
+    // A stream that cannot seek (standard input), not owned: headerless
+    // 16-bit mono at rawRate when `raw`, else a WAVE stream walked as a file
+    // is, except that a data chunk declaring 0 or 0xFFFFFFFF bytes (what
+    // writers leave who cannot seek back) runs to the end of the stream, and
+    // that nothing after the data chunk is read.
+    HRESULT open(std::FILE* stream, bool raw, DWORD rawRate);
 
-// No less than what `bytes` of PCM in `from` become in `to`, counted in 64
-// bits so that no rate or length wraps it.
-std::uint64_t convertedBytes(const WAVEFORMATEX& from, const WAVEFORMATEX& to, std::uint64_t bytes);
+    // The format, and where known what inspectPcmFile tells; for a stream,
+    // `dataBytes` is the declared length in whole frames, or 0 when unknown.
+    const PcmLayout& layout() const { return m_layout; }
+    bool lengthKnown() const { return m_known; }
+
+    // Up to `max` bytes of whole frames; `got` is 0 at the end. A partial
+    // frame at the end is left out. S_OK or E_KV_READ_FAULT.
+    HRESULT read(BYTE* to, std::size_t max, std::size_t& got);
+
+private:
+    std::ifstream m_file;
+    std::FILE* m_stream = nullptr;
+    PcmLayout m_layout;
+    std::uint64_t m_left = 0;  // bytes the data may still hold
+    bool m_known = true;
+};
 
 }  // namespace kv::components

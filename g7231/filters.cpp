@@ -1,16 +1,29 @@
 #include "g7231/filters.h"
 
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 
 namespace kv::g7231 {
 
 namespace {
 
-// Delay line: entry 0 is the newest value, the oldest drops out.
-inline void push(Word16* Dl, Word16 v) {
-    for (int j = LpcOrder - 1; j > 0; j--) Dl[j] = Dl[j - 1];
-    Dl[0] = v;
-}
+// A delay line kept as a linear history: the newest-first delay line of the
+// filter is the last ten entries reversed, so pushing a value is one store.
+// Six spare entries past the end are read (with zero weight) by dsp::dot10.
+struct History {
+    Word16 h[LpcOrder + SubFrLen + 6] = {};
+
+    explicit History(const Word16* Dl) {
+        for (int j = 0; j < LpcOrder; j++) h[LpcOrder - 1 - j] = Dl[j];
+    }
+    // The last ten values before sample i, oldest first.
+    const Word16* at(int i) const { return &h[i]; }
+    void push(int i, Word16 v) { h[LpcOrder + i] = v; }
+    // The delay line after n samples.
+    void store(Word16* Dl, int n) const {
+        for (int j = 0; j < LpcOrder; j++) Dl[j] = h[n + LpcOrder - 1 - j];
+    }
+};
 
 }  // namespace
 
@@ -25,71 +38,78 @@ void Wght_Lpc(Word16* PerLpc, Word16* UnqLpc) {
 
 void Error_Wght(CodStat& cs, Word16* Dpnt, Word16* PerLpc) {
     for (int k = 0; k < SubFrames; k++) {
+        const dsp::Taps10 Zero(&PerLpc[2 * LpcOrder * k]);
+        const dsp::Taps10 Pole(&PerLpc[2 * LpcOrder * k + LpcOrder]);
+        History Fir(cs.WghtFirDl);
+        History Iir(cs.WghtIirDl);
         for (int i = 0; i < SubFrLen; i++) {
-            Word32 Acc0 = L_mult(*Dpnt, 0x2000);
-            for (int j = 0; j < LpcOrder; j++) Acc0 = L_msu(Acc0, PerLpc[j], cs.WghtFirDl[j]);
-            push(cs.WghtFirDl, *Dpnt);
-
-            for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, PerLpc[LpcOrder + j], cs.WghtIirDl[j]);
-            Word16 y = round(L_shl(Acc0, 2));
-            push(cs.WghtIirDl, y);
+            const Word16 x = *Dpnt;
+            Word32 Acc0 = static_cast<Word32>(x) * 0x4000;  // L_mult(x, 0x2000): exact
+            Acc0 = dsp::msu10(Acc0, Zero, Fir.at(i), dsp::bound10(Fir.at(i)));
+            Fir.push(i, x);
+            Acc0 = dsp::mac10(Acc0, Pole, Iir.at(i), dsp::bound10(Iir.at(i)));
+            const Word16 y = round(L_shl(Acc0, 2));
+            Iir.push(i, y);
             *Dpnt++ = y;
         }
-        PerLpc += 2 * LpcOrder;
+        Fir.store(cs.WghtFirDl, SubFrLen);
+        Iir.store(cs.WghtIirDl, SubFrLen);
     }
 }
 
 void Comp_Ir(Word16* ImpResp, Word16* QntLpc, Word16* PerLpc, PWDEF Pw) {
-    Word16 FirDl[LpcOrder] = {};
-    Word16 IirDl[LpcOrder] = {};
+    const Word16 Zeros[LpcOrder] = {};
+    const dsp::Taps10 Syn(QntLpc);
+    const dsp::Taps10 Zero(PerLpc);
+    const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
+    History Fir(Zeros);
+    History Iir(Zeros);
     Word16 Temp[PitchMax + SubFrLen] = {};
 
-    Word32 Acc0 = 0x04000000;  // unit impulse
     for (int i = 0; i < SubFrLen; i++) {
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, QntLpc[j], FirDl[j]);
-        Word32 Acc1 = L_shl(Acc0, 2);
+        const Word32 Start = i == 0 ? 0x04000000 : 0;  // unit impulse
+        const int32_t Mf = dsp::bound10(Fir.at(i));
+        Word32 Acc0 = dsp::mac10(Start, Syn, Fir.at(i), Mf);
+        const Word32 Acc1 = L_shl(Acc0, 2);
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_msu(Acc0, PerLpc[j], FirDl[j]);
+        Acc0 = dsp::msu10(Acc0, Zero, Fir.at(i), Mf);
         Acc0 = L_shl(Acc0, 1);
-        push(FirDl, round(Acc1));
+        Fir.push(i, round(Acc1));
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, PerLpc[LpcOrder + j], IirDl[j]);
-        push(IirDl, round(L_shl(Acc0, 2)));
-        Temp[PitchMax + i] = IirDl[0];
+        Acc0 = dsp::mac10(Acc0, Pole, Iir.at(i), dsp::bound10(Iir.at(i)));
+        const Word16 y = round(L_shl(Acc0, 2));
+        Iir.push(i, y);
+        Temp[PitchMax + i] = y;
 
-        Acc0 = L_msu(L_deposit_h(IirDl[0]), Pw.Gain, Temp[PitchMax - Pw.Indx + i]);
-        ImpResp[i] = round(Acc0);
-
-        Acc0 = 0;
+        ImpResp[i] = round(L_msu(L_deposit_h(y), Pw.Gain, Temp[PitchMax - Pw.Indx + i]));
     }
 }
 
 void Sub_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16* PrevErr, PWDEF Pw) {
-    Word16 FirDl[LpcOrder];
-    Word16 IirDl[LpcOrder];
+    const dsp::Taps10 Syn(QntLpc);
+    const dsp::Taps10 Zero(PerLpc);
+    const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
+    History Fir(cs.RingFirDl);
+    History Iir(cs.RingIirDl);
     Word16 Temp[PitchMax + SubFrLen];
-
-    for (int j = 0; j < LpcOrder; j++) {
-        FirDl[j] = cs.RingFirDl[j];
-        IirDl[j] = cs.RingIirDl[j];
-    }
     for (int j = 0; j < PitchMax; j++) Temp[j] = PrevErr[j];
 
     for (int i = 0; i < SubFrLen; i++) {
-        Word32 Acc0 = 0;
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, QntLpc[j], FirDl[j]);
-        Word32 Acc1 = L_shl(Acc0, 2);
+        const int32_t Mf = dsp::bound10(Fir.at(i));
+        Word32 Acc0 = dsp::mac10(0, Syn, Fir.at(i), Mf);
+        const Word32 Acc1 = L_shl(Acc0, 2);
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_msu(Acc0, PerLpc[j], FirDl[j]);
-        push(FirDl, round(Acc1));
+        Acc0 = dsp::msu10(Acc0, Zero, Fir.at(i), Mf);
+        Fir.push(i, round(Acc1));
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, PerLpc[LpcOrder + j], IirDl[j]);
-        push(IirDl, round(L_shl(Acc0, 2)));
-        Temp[PitchMax + i] = IirDl[0];
+        Acc0 = dsp::mac10(Acc0, Pole, Iir.at(i), dsp::bound10(Iir.at(i)));
+        const Word16 y = round(L_shl(Acc0, 2));
+        Iir.push(i, y);
+        Temp[PitchMax + i] = y;
 
         // Subtract the ringing after the harmonic noise shaping, which adds
         // back the gain-weighted ringing one lag earlier.
-        Acc0 = L_deposit_h(sub(Dpnt[i], IirDl[0]));
+        Acc0 = L_deposit_h(sub(Dpnt[i], y));
         Acc0 = L_mac(Acc0, Pw.Gain, Temp[PitchMax - Pw.Indx + i]);
         Dpnt[i] = round(Acc0);
     }
@@ -98,22 +118,29 @@ void Sub_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16*
 void Upd_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16* PrevErr) {
     for (int i = SubFrLen; i < PitchMax; i++) PrevErr[i - SubFrLen] = PrevErr[i];
 
-    for (int i = 0; i < SubFrLen; i++) {
-        Word32 Acc0 = L_shr(L_deposit_h(Dpnt[i]), 3);
+    const dsp::Taps10 Syn(QntLpc);
+    const dsp::Taps10 Zero(PerLpc);
+    const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
+    History Fir(cs.RingFirDl);
+    History Iir(cs.RingIirDl);
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, QntLpc[j], cs.RingFirDl[j]);
-        Word32 Acc1 = L_shl(Acc0, 2);
+    for (int i = 0; i < SubFrLen; i++) {
+        const int32_t Mf = dsp::bound10(Fir.at(i));
+        Word32 Acc0 = L_shr(L_deposit_h(Dpnt[i]), 3);
+        Acc0 = dsp::mac10(Acc0, Syn, Fir.at(i), Mf);
+        const Word32 Acc1 = L_shl(Acc0, 2);
         Dpnt[i] = shl(round(Acc1), 1);
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_msu(Acc0, PerLpc[j], cs.RingFirDl[j]);
-        push(cs.RingFirDl, round(Acc1));
+        Acc0 = dsp::msu10(Acc0, Zero, Fir.at(i), Mf);
+        Fir.push(i, round(Acc1));
 
-        for (int j = 0; j < LpcOrder; j++) Acc0 = L_mac(Acc0, PerLpc[LpcOrder + j], cs.RingIirDl[j]);
-        Acc0 = L_shl(Acc0, 2);
-        push(cs.RingIirDl, round(Acc0));
-
-        PrevErr[PitchMax - SubFrLen + i] = cs.RingIirDl[0];
+        Acc0 = dsp::mac10(Acc0, Pole, Iir.at(i), dsp::bound10(Iir.at(i)));
+        const Word16 y = round(L_shl(Acc0, 2));
+        Iir.push(i, y);
+        PrevErr[PitchMax - SubFrLen + i] = y;
     }
+    Fir.store(cs.RingFirDl, SubFrLen);
+    Iir.store(cs.RingIirDl, SubFrLen);
 }
 
 }  // namespace kv::g7231

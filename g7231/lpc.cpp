@@ -1,5 +1,6 @@
 #include "g7231/lpc.h"
 
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 
 namespace kv::g7231 {
@@ -53,7 +54,7 @@ void Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {
             break;
         }
 
-        Word16 Pk = div_l(Acc1, Err);
+        Word16 Pk = dsp::div_l(Acc1, Err);  // Err > 0 and Acc1 < Err << 16 here
         if (Acc0 >= 0) Pk = negate(Pk);
         if (i == 1) *Pk2 = Pk;
 
@@ -78,24 +79,28 @@ void Comp_Lpc(CodStat& cs, Word16* UnqLpc, const Word16* PrevDat, const Word16* 
         for (int i = 0; i < LpcFrame; i++) Vect[i] = Dpnt[k * SubFrLen + i];
 
         Vec_Norm(Vect, LpcFrame);
-        for (int i = 0; i < LpcFrame; i++) Vect[i] = mult_r(Vect[i], HammingWindowTable[i]);
+        // After Vec_Norm every sample is within +-4096, so neither the window
+        // nor the products below can saturate a single operator, and the
+        // windowed energy stays below MAX_32 (4096^2 times the sum of the
+        // squared window is about 1.2e9). That energy bounds the magnitude
+        // sum of every lag, and each term L_shr(L_mult(a, b), 1) is a*b, so
+        // the saturating sums are plain dot products.
+        for (int i = 0; i < LpcFrame; i++)
+            Vect[i] = static_cast<Word16>((Vect[i] * HammingWindowTable[i] + 0x4000) >> 15);
 
         Word16 Corr[LpcOrder + 1];
 
-        Word32 Acc0 = 0;
-        for (int i = 0; i < LpcFrame; i++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[i], Vect[i]), 1));
+        Word32 Acc0 = static_cast<Word32>(dsp::sumsq(Vect, LpcFrame));
         // White-noise correction, 1025/1024.
         Acc0 = L_add(Acc0, L_shr(Acc0, 10));
-        const Word16 Exp = norm_l(Acc0);
-        Corr[0] = round(L_shl(Acc0, Exp));
+        const Word16 Exp = dsp::norm_l(Acc0);
+        Corr[0] = round(dsp::shl_norm(Acc0, Exp));
 
         if (Corr[0] == 0) {
             for (int i = 1; i <= LpcOrder; i++) Corr[i] = 0;
         } else {
             for (int i = 1; i <= LpcOrder; i++) {
-                Acc0 = 0;
-                for (int j = i; j < LpcFrame; j++) Acc0 = L_add(Acc0, L_shr(L_mult(Vect[j], Vect[j - i]), 1));
-                Acc0 = L_shl(Acc0, Exp);
+                Acc0 = L_shl(dsp::dot(&Vect[i], Vect, LpcFrame - i), Exp);
                 Corr[i] = round(L_mls(Acc0, BinomialWindowTable[i - 1]));
             }
         }

@@ -1,5 +1,9 @@
 #include "g7231/lsp.h"
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 
 namespace kv::g7231 {
@@ -114,26 +118,112 @@ Word32 Lsp_Qnt(Word16* CurrLsp, const Word16* PrevLsp) {
     return Lsp_Svq(CurrLsp, Wvect);
 }
 
+namespace {
+
+// The codebooks by column, for scoring many rows at once, and the largest
+// magnitude of each band.
+struct BandColumns {
+    alignas(16) Word16 col[LspQntBands][4][LspCbSize];
+    int32_t max[LspQntBands];
+};
+
+const BandColumns& Columns() {
+    static const BandColumns c = [] {
+        BandColumns t{};
+        for (int k = 0; k < LspQntBands; k++)
+            for (int n = 0; n < LspCbSize; n++)
+                for (int j = 0; j < BandInfoTable[k][1]; j++) {
+                    t.col[k][j][n] = BandQntRow(k, n)[j];
+                    t.max[k] = std::max(t.max[k], std::abs(int32_t{t.col[k][j][n]}));
+                }
+        return t;
+    }();
+    return c;
+}
+
+// Exact scores of all rows of band k, given the bound of Lsp_Svq:
+// 2 * sum over j of Tmp (2 Tv - c), Tmp = mult_r(w, c), written as
+// 2 * (A + U) with A = sum Tmp Tv and U = sum Tmp (Tv - c).
+void PlainScores(const Word16 (*col)[LspCbSize], int Len, const Word16* Tv, const Word16* W, int32_t* Score) {
+#ifdef KV_G7231_SSE2
+    const __m128i round = _mm_set1_epi32(0x4000);
+    const __m128i zero = _mm_setzero_si128();
+    for (int n = 0; n < LspCbSize; n += 8) {
+        __m128i lo = zero;
+        __m128i hi = zero;
+        for (int j = 0; j < Len; j++) {
+            const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(&col[j][n]));
+            const __m128i w = _mm_set1_epi16(W[j]);
+            const __m128i pl = _mm_mullo_epi16(w, c);
+            const __m128i ph = _mm_mulhi_epi16(w, c);
+            const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(pl, ph), round), 15);
+            const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(pl, ph), round), 15);
+            const __m128i tmp = _mm_packs_epi32(p0, p1);  // mult_r: |Tmp| <= |c|, no clipping
+
+            const __m128i tv = _mm_set1_epi16(Tv[j]);
+            const __m128i tvc = _mm_sub_epi16(zero, c);  // -c fits: the bound keeps C below 23171
+            const __m128i tt0 = _mm_unpacklo_epi16(tmp, tmp);
+            const __m128i tt1 = _mm_unpackhi_epi16(tmp, tmp);
+            // (Tmp, Tmp) . (Tv, -c) = Tmp (Tv - c); (Tmp, 0) . (Tv, x) = Tmp Tv.
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(tt0, _mm_unpacklo_epi16(tv, tvc)));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(tt1, _mm_unpackhi_epi16(tv, tvc)));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(tmp, zero), tv));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(tmp, zero), tv));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&Score[n]), _mm_slli_epi32(lo, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&Score[n + 4]), _mm_slli_epi32(hi, 1));
+    }
+#else
+    for (int n = 0; n < LspCbSize; n++) {
+        int32_t Sum = 0;
+        for (int j = 0; j < Len; j++) {
+            const int32_t c = col[j][n];
+            const int32_t Tmp = (W[j] * c + 0x4000) >> 15;
+            Sum += Tmp * (2 * Tv[j] - c);
+        }
+        Score[n] = 2 * Sum;
+    }
+#endif
+}
+
+}  // namespace
+
 Word32 Lsp_Svq(const Word16* Tv, const Word16* Wvect) {
+    const BandColumns& Cb = Columns();
     Word32 Rez = 0;
     for (int k = 0; k < LspQntBands; k++) {
         const int Start = BandInfoTable[k][0];
         const int Len = BandInfoTable[k][1];
 
+        // |mult_r(w, c)| <= |c| <= C, so the first chain stays within
+        // 2 C sum|Tv| and the second adds at most 2 Len C^2: when twice the
+        // first (it is doubled in between) plus the second fits MAX_32, the
+        // score is an exact integer sum.
+        const int64_t C = Cb.max[k];
+        int64_t TvMag = 0;
+        for (int j = 0; j < Len; j++) TvMag += std::abs(int32_t{Tv[Start + j]});
+
+        alignas(16) int32_t Score[LspCbSize];
+        if (4 * C * TvMag + 2 * Len * C * C <= MAX_32) {
+            PlainScores(Cb.col[k], Len, &Tv[Start], &Wvect[Start], Score);
+        } else {
+            for (int n = 0; n < LspCbSize; n++) {
+                const Word16* cb = BandQntRow(k, n);
+                Word16 Tmp[4];
+                for (int j = 0; j < Len; j++) Tmp[j] = mult_r(Wvect[Start + j], cb[j]);
+                Word32 Acc = 0;
+                for (int j = 0; j < Len; j++) Acc = L_mac(Acc, Tv[Start + j], Tmp[j]);
+                Acc = L_shl(Acc, 1);
+                for (int j = 0; j < Len; j++) Acc = L_msu(Acc, cb[j], Tmp[j]);
+                Score[n] = Acc;
+            }
+        }
+
         Word32 Best = -1;
         Word16 Indx = 0;
         for (int n = 0; n < LspCbSize; n++) {
-            const Word16* cb = BandQntRow(k, n);
-            Word16 Tmp[4];
-            for (int j = 0; j < Len; j++) Tmp[j] = mult_r(Wvect[Start + j], cb[j]);
-
-            Word32 Acc = 0;
-            for (int j = 0; j < Len; j++) Acc = L_mac(Acc, Tv[Start + j], Tmp[j]);
-            Acc = L_shl(Acc, 1);
-            for (int j = 0; j < Len; j++) Acc = L_msu(Acc, cb[j], Tmp[j]);
-
-            if (Acc > Best) {
-                Best = Acc;
+            if (Score[n] > Best) {
+                Best = Score[n];
                 Indx = static_cast<Word16>(n);
             }
         }

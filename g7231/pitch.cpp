@@ -1,5 +1,7 @@
 #include "g7231/pitch.h"
 
+#include "g7231/dsp.h"
+
 namespace kv::g7231 {
 
 Word16 Estim_Pitch(Word16* Dpnt, Word16 Start) {
@@ -7,8 +9,12 @@ Word16 Estim_Pitch(Word16* Dpnt, Word16 Start) {
     // it onto the shortest lag.
     Word16 Pr = static_cast<Word16>(Start - (PitchMin - 1));
 
-    Word32 Acc1 = 0;
-    for (int j = 0; j < 2 * SubFrLen; j++) Acc1 = L_mac(Acc1, Dpnt[Pr + j], Dpnt[Pr + j]);
+    // Exact energies of the target and of the sliding window bound each
+    // correlation (see dsp.h); the saturating energy chain itself is kept,
+    // as its value is what the comparisons see.
+    const int64_t Es = dsp::sumsq(&Dpnt[Start], 2 * SubFrLen);
+    int64_t Ew = dsp::sumsq(&Dpnt[Pr], 2 * SubFrLen);
+    Word32 Acc1 = dsp::L_energy(&Dpnt[Pr], 2 * SubFrLen);
 
     Word16 Indx = PitchMin;
     Word16 Mxp = 30;
@@ -16,34 +22,37 @@ Word16 Estim_Pitch(Word16* Dpnt, Word16 Start) {
     Word16 Mnr = MAX_16;
 
     for (int i = PitchMin; i <= PitchMax - 3; i++) {
-        Pr = sub(Pr, 1);
+        Pr = static_cast<Word16>(Pr - 1);
 
-        Acc1 = L_msu(Acc1, Dpnt[Pr + 2 * SubFrLen], Dpnt[Pr + 2 * SubFrLen]);
-        Acc1 = L_mac(Acc1, Dpnt[Pr], Dpnt[Pr]);
+        const Word16 Out = Dpnt[Pr + 2 * SubFrLen];
+        const Word16 In = Dpnt[Pr];
+        Acc1 = L_msu(Acc1, Out, Out);
+        Acc1 = L_mac(Acc1, In, In);
+        Ew += static_cast<int32_t>(In) * In - static_cast<int32_t>(Out) * Out;
 
-        Word32 Acc0 = 0;
-        for (int j = 0; j < 2 * SubFrLen; j++) Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Pr + j]);
+        Word32 Acc0 = dsp::L_corr(&Dpnt[Start], &Dpnt[Pr], 2 * SubFrLen, Es, Ew);
 
         if (Acc0 <= 0) continue;
 
-        // Squared correlation as mantissa Ccr and exponent Exp.
-        Word16 Exp = norm_l(Acc0);
-        Acc0 = L_shl(Acc0, Exp);
-        Exp = shl(Exp, 1);
+        // Squared correlation as mantissa Ccr and exponent Exp. The shifts by
+        // a norm cannot saturate, and Ccr >= 0x4000 here.
+        Word16 Exp = dsp::norm_l(Acc0);
+        Acc0 = dsp::shl_norm(Acc0, Exp);
+        Exp = static_cast<Word16>(Exp * 2);
         Word16 Ccr = round(Acc0);
         Acc0 = L_mult(Ccr, Ccr);
-        Word16 Tmp = norm_l(Acc0);
-        Acc0 = L_shl(Acc0, Tmp);
-        Exp = add(Exp, Tmp);
+        Word16 Tmp = dsp::norm_l(Acc0);
+        Acc0 = dsp::shl_norm(Acc0, Tmp);
+        Exp = static_cast<Word16>(Exp + Tmp);
         Ccr = extract_h(Acc0);
 
-        Tmp = norm_l(Acc1);
-        Exp = sub(Exp, Tmp);
-        Word16 Enr = round(L_shl(Acc1, Tmp));
+        Tmp = dsp::norm_l(Acc1);
+        Exp = static_cast<Word16>(Exp - Tmp);
+        Word16 Enr = round(dsp::shl_norm(Acc1, Tmp));
 
         // Keep the mantissa ratio below 1 so the comparisons below cannot overflow.
         if (Ccr >= Enr) {
-            Exp = sub(Exp, 1);
+            Exp = static_cast<Word16>(Exp - 1);
             Ccr = shr(Ccr, 1);
         }
 
@@ -87,20 +96,15 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
     Word16 Scr[15];
     PWDEF Pw;
 
-    Word32 Acc0 = 0;
-    for (int j = 0; j < SubFrLen; j++) Acc0 = L_mac(Acc0, Dpnt[Start + j], Dpnt[Start + j]);
-    Lcr[0] = Acc0;
+    const Word16* x = &Dpnt[Start];
+    const int64_t Ex = dsp::sumsq(x, SubFrLen);
+    Lcr[0] = dsp::L_energy(x, SubFrLen);
 
     for (int i = 0; i <= 2 * PwRange; i++) {
         const Word16* s = &Dpnt[Start - (Olp - PwRange + i)];
-        Word32 Cr = 0;
-        Word32 En = 0;
-        for (int j = 0; j < SubFrLen; j++) {
-            Cr = L_mac(Cr, Dpnt[Start + j], s[j]);
-            En = L_mac(En, s[j], s[j]);
-        }
-        Lcr[2 * i + 1] = En;
-        Lcr[2 * i + 2] = Cr;
+        const int64_t Es = dsp::sumsq(s, SubFrLen);
+        Lcr[2 * i + 1] = dsp::clip_pos(2 * Es);
+        Lcr[2 * i + 2] = dsp::L_corr(x, s, SubFrLen, Ex, Es);
     }
 
     Word32 Mx = 0;
@@ -108,7 +112,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
         Word32 a = L_abs(Lcr[k]);
         if (a > Mx) Mx = a;
     }
-    Word16 Exp = norm_l(Mx);
+    const Word16 Exp = dsp::norm_l(Mx);
     for (int k = 0; k < 15; k++) Scr[k] = round(L_shl(Lcr[k], Exp));
 
     Pw.Indx = -1;
@@ -122,7 +126,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
         Word16 Ccr = Scr[2 * i + 2];
         if (Ccr <= 0) continue;
         Word16 e = mult_r(Ccr, Ccr);
-        Acc0 = L_mult(e, Mnr);
+        Word32 Acc0 = L_mult(e, Mnr);
         Acc0 = L_msu(Acc0, Enr, Mcr);
         if (Acc0 > 0) {
             Mcr = e;
@@ -137,7 +141,7 @@ PWDEF Comp_Pw(Word16* Dpnt, Word16 Start, Word16 Olp) {
     }
 
     // The filter is on only when the normalised squared correlation exceeds 0.375.
-    Acc0 = L_mult(Scr[0], Mnr);
+    Word32 Acc0 = L_mult(Scr[0], Mnr);
     Acc0 = L_add(L_shr(Acc0, 2), L_shr(Acc0, 3));
     Word16 c = Scr[2 * Pw.Indx + 2];
     if (L_sub(Acc0, L_mult(c, c)) < 0) {

@@ -59,13 +59,13 @@ std::vector<Variant> variants() {
         eightBit.push_back(static_cast<BYTE>(i * 37));
         eightBitExpected.push_back((static_cast<BYTE>(i * 37) - 128) * 256);
     }
-    // Stereo folds to the sum of the channels; the values stay clear of saturation.
+    // Stereo folds to the mean of the channels, rounded down.
     std::vector<int> stereo, stereoExpected;
     for (int v : noise(600, 7)) {
         const int l = v / 3, r = -v / 5 + 100;
         stereo.push_back(l);
         stereo.push_back(r);
-        stereoExpected.push_back(l + r);
+        stereoExpected.push_back((l + r) >> 1);
     }
     Bytes stereo8;
     std::vector<int> stereo8Expected;
@@ -73,7 +73,7 @@ std::vector<Variant> variants() {
         const int l = 64 + i % 128, r = 190 - i % 120;
         stereo8.push_back(static_cast<BYTE>(l));
         stereo8.push_back(static_cast<BYTE>(r));
-        stereo8Expected.push_back((l - 128 + r - 128) * 256);
+        stereo8Expected.push_back((l - 128 + r - 128) * 128);
     }
     const Bytes fmt = chunk("fmt ", fmtBody(1, 1, 16000, 16));
     Bytes truncated = riff({fmt, chunk("data", monoData, 100000)});
@@ -119,8 +119,9 @@ INSTANTIATE_TEST_SUITE_P(Wave, Variants, ::testing::ValuesIn(variants()),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Recorder, ResamplesOtherRatesToTheCaptureRate) {
-    // A rising ramp: a converter that picks source samples keeps it rising and
-    // invents no value; the length follows the rate ratio.
+    // A ramp is kept by any band-limited converter away from its ends: each
+    // output sample lies on it at the output sample's own time, neither late
+    // nor early; the length follows the rate ratio.
     for (std::uint32_t rate : {8000u, 11025u, 22050u, 44100u, 48000u}) {
         SCOPED_TRACE(rate);
         std::vector<int> ramp(rate / 10);  // 100 ms
@@ -128,13 +129,9 @@ TEST_F(Recorder, ResamplesOtherRatesToTheCaptureRate) {
         target->calls.clear();
         ASSERT_EQ(capture(dir.write("ramp.wav", pcmWave(1, rate, 16, samples16(ramp)))), S_OK);
         const std::vector<int> out = toSamples16(target->joined());
-        EXPECT_NEAR(static_cast<double>(out.size()), 1600.0, 1.0);
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            ASSERT_TRUE(std::binary_search(ramp.begin(), ramp.end(), out[i])) << "sample " << i << " = " << out[i];
-            if (i > 0) {
-                ASSERT_GE(out[i], out[i - 1]) << "sample " << i;
-            }
-        }
+        EXPECT_EQ(out.size(), 1600u);
+        for (std::size_t i = out.size() / 4; i < out.size() * 3 / 4; ++i)
+            ASSERT_NEAR(out[i], i * rate / 16000.0 * 7 - 10000, 2.0) << "sample " << i;
     }
 }
 

@@ -1,13 +1,14 @@
 // kvencode's input reader (inspect, read, conversion) on arbitrary files.
 //
 // The input is written to a .wav file and given to inspectPcmFile, which
-// kvencode asks first, and to readPcmFile, which the capture component plays;
-// then what was read is converted to the capture format as the capture
-// component does. Truncated headers, lying or huge chunk sizes and odd
-// formats must be refused or read within the file; when both succeed they
-// agree, the samples are the file's own bytes at the offset inspect names,
-// whole frames of a format the reader promises, and the conversion makes no
-// more than convertedBytes says.
+// kvencode asks first, to PcmReader on the file, which the capture component
+// plays, and to PcmReader on the same bytes as a stream that cannot seek, as
+// standard input is read; what was read is converted to the capture format as
+// the capture component does. Truncated headers, lying or huge chunk sizes
+// and odd formats must be refused or read within the file; the three agree,
+// the samples are the file's own bytes at the offset inspect names, whole
+// frames of a format the reader promises, and the conversion makes exactly
+// the samples the rate ratio calls for.
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 
 #include "codecs/PCMSampleConvert.h"
 #include "components/Components.h"
+#include "components/PcmConverter.h"
 #include "components/PcmFile.h"
 #include "tests/fuzz/input.h"
 
@@ -44,8 +46,6 @@ bool sameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
            a.nAvgBytesPerSec == b.nAvgBytesPerSec;
 }
 
-volatile unsigned g_sum;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,12 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     kc::PcmLayout layout;
     const HRESULT inspected = kc::inspectPcmFile(path, 16000, layout);
-    kc::PcmData pcm;
-    const HRESULT read = kc::readPcmFile(path, 16000, pcm);
-    KV_FUZZ_CHECK(SUCCEEDED(inspected) || read == inspected);
+    kc::PcmReader reader;
+    const HRESULT read = reader.open(path, 16000);
+    KV_FUZZ_CHECK(read == inspected);
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    KV_FUZZ_CHECK(stream != nullptr);
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{stream};
+    kc::PcmReader streamed;
+    KV_FUZZ_CHECK(streamed.open(stream, false, 16000) == inspected);
     if (FAILED(inspected)) {
         if (inspected == kc::E_KV_NOT_WAVE || inspected == kc::E_KV_NOT_PCM || inspected == kc::E_KV_UNSUPPORTED)
-            KV_FUZZ_CHECK(!layout.problem.empty());
+            KV_FUZZ_CHECK(!layout.problem.empty() && !streamed.layout().problem.empty());
         return 0;
     }
     const WAVEFORMATEX& f = layout.format;
@@ -79,25 +87,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KV_FUZZ_CHECK(std::equal(chunk, chunk + 4, "data"));
     KV_FUZZ_CHECK(layout.claimedBytes == (chunk[4] | chunk[5] << 8 | chunk[6] << 16 | std::uint64_t{chunk[7]} << 24));
     KV_FUZZ_CHECK(layout.presentBytes == std::min<std::uint64_t>(layout.claimedBytes, size - layout.dataOffset));
-    if (FAILED(read)) return 0;  // only E_KV_UNSUPPORTED or a memory failure may remain
-    KV_FUZZ_CHECK(sameFormat(pcm.format, f) && pcm.bytes.size() == layout.dataBytes);
-    KV_FUZZ_CHECK(std::equal(pcm.bytes.begin(), pcm.bytes.end(), data + layout.dataOffset));
+    KV_FUZZ_CHECK(sameFormat(reader.layout().format, f) && sameFormat(streamed.layout().format, f));
 
-    const WAVEFORMATEX capture = kv::codecs::pcmWaveFormat(1, 16000, 16);
-    kv::codecs::CPCMSampleConvert converter;
-    // Formats the converter cannot take are refused (E_KV_CONVERSION), not read.
-    if (converter.initConvert(&f, &capture) != 0 || pcm.bytes.empty()) return 0;
-    const std::uint64_t bound = kc::convertedBytes(f, capture, pcm.bytes.size());
-    // A very low rate makes a lot of capture data from a small file; past a
-    // few megabytes that is only slow.
-    if (bound > (1u << 23)) return 0;
-    BYTE* out = nullptr;
-    DWORD length = 0;
-    KV_FUZZ_CHECK(converter.convert(pcm.bytes.data(), static_cast<DWORD>(pcm.bytes.size()), &out, &length) == 0);
-    KV_FUZZ_CHECK(length % 2 == 0 && length <= bound);
-    // Reading what the length claims lets the sanitizer check it.
-    unsigned sum = 0;
-    for (DWORD i = 0; i < length; ++i) sum += out[i];
-    g_sum = sum;
+    // Both readers in odd pieces: the file gives its whole frames, the stream
+    // the same, or up to its end when the size is one a streaming writer leaves.
+    const auto all = [](kc::PcmReader& r) {
+        std::vector<BYTE> bytes;
+        for (BYTE piece[97];;) {
+            std::size_t got = 0;
+            KV_FUZZ_CHECK(r.read(piece, sizeof piece, got) == S_OK);
+            if (got == 0) return bytes;
+            bytes.insert(bytes.end(), piece, piece + got);
+        }
+    };
+    const std::vector<BYTE> fromFile = all(reader), fromStream = all(streamed);
+    KV_FUZZ_CHECK(fromFile.size() == layout.dataBytes);
+    KV_FUZZ_CHECK(std::equal(fromFile.begin(), fromFile.end(), data + layout.dataOffset));
+    const bool toTheEnd = layout.claimedBytes == 0 || layout.claimedBytes == 0xFFFFFFFF;
+    const std::uint64_t rest = size - layout.dataOffset;
+    KV_FUZZ_CHECK(fromStream.size() == (toTheEnd ? rest - rest % f.nBlockAlign : layout.dataBytes));
+    KV_FUZZ_CHECK(std::equal(fromStream.begin(), fromStream.end(), data + layout.dataOffset));
+
+    kc::PcmConverter converter;
+    KV_FUZZ_CHECK(converter.init(f, kv::codecs::pcmWaveFormat(1, 16000, 16)));
+    std::vector<BYTE> out;
+    for (std::size_t at = 0; at < fromStream.size(); at += 3 * f.nBlockAlign)
+        converter.convert(fromStream.data() + at, std::min<std::size_t>(3 * f.nBlockAlign, fromStream.size() - at),
+                          out);
+    converter.finish(out);
+    const std::uint64_t frames = fromStream.size() / f.nBlockAlign;
+    KV_FUZZ_CHECK(out.size() == 2 * ((frames * 16000 + f.nSamplesPerSec - 1) / f.nSamplesPerSec));
     return 0;
 }

@@ -47,6 +47,12 @@ void put32(Bytes& b, std::uint32_t v) {
 
 Bytes text(const std::string& t) { return Bytes(t.begin(), t.end()); }
 
+// A path as the tool's UTF-8 command line spells it.
+std::string utf8(const fs::path& p) {
+    const std::u8string u = p.u8string();
+    return std::string(u.begin(), u.end());
+}
+
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -145,18 +151,21 @@ protected:
     }
 
     // The tool's name goes first and unquoted: the Windows command interpreter
-    // strips the outer quotes of a line that starts with one.
-    Outcome run(const std::vector<std::string>& args, const fs::path& tool = builtTool()) const {
-        std::string line = fs::path(tool).make_preferred().string();
+    // strips the outer quotes of a line that starts with one. `input`, when
+    // given, is the tool's standard input.
+    Outcome run(const std::vector<std::string>& args, const fs::path& tool = builtTool(),
+                const fs::path& input = {}) const {
+        std::string line = utf8(fs::path(tool).make_preferred());
         for (const std::string& a : args) line += " \"" + a + "\"";
         // Fresh names for every run: under Wine a finished run's files can
         // stay open a moment longer, and reusing them fails with a sharing
         // violation.
         const std::string n = std::to_string(++runs);
         const fs::path out = file("stdout" + n + ".txt"), err = file("stderr" + n + ".txt");
-        line += " >\"" + out.string() + "\" 2>\"" + err.string() + "\"";
+        if (!input.empty()) line += " <\"" + utf8(input) + "\"";
+        line += " >\"" + utf8(out) + "\" 2>\"" + utf8(err) + "\"";
         Outcome r{};
-        r.status = std::system(line.c_str());
+        r.status = kvtest::runCommand(line);
         std::ifstream e(err);
         for (std::string l; std::getline(e, l);) {
             if (!l.empty() && l.back() == '\r') l.pop_back();
@@ -167,10 +176,12 @@ protected:
         return r;
     }
 
-    Bytes encode(const std::string& format, const fs::path& input, const std::string& chunk = "") const {
+    Bytes encode(const std::string& format, const fs::path& input, const std::string& chunk = "",
+                 const std::vector<std::string>& more = {}) const {
         const fs::path output = file("out-" + format + std::to_string(runs) + ".bin");
-        std::vector<std::string> args{"-f", format, "-i", input.string(), "-o", output.string()};
+        std::vector<std::string> args{"-f", format, "-i", utf8(input), "-o", utf8(output)};
         if (!chunk.empty()) args.insert(args.end(), {"--chunk", chunk});
+        args.insert(args.end(), more.begin(), more.end());
         const Outcome r = run(args);
         EXPECT_EQ(r.status, 0) << (r.errorLines.empty() ? "" : r.errorLines.back());
         EXPECT_EQ(r.errorLines, quietRun());
@@ -232,6 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"chunkText", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "20ms"}, "bad --chunk"},
         Mistake{
             "chunkHuge", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "2147483648"}, "bad --chunk"},
+        Mistake{"rawFile", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--raw"}, "--raw is for standard input"},
         Mistake{"missingInput", {"-f", "g711a", "-i", "{dir}absent.raw", "-o", "{out}"}, "no such file"},
         Mistake{"folderInput", {"-f", "g711u", "-i", "{dir}folder.wav", "-o", "{out}"}, "cannot open"},
         Mistake{"floatWave", {"-f", "quorvan", "-i", "{dir}float.wav", "-o", "{out}"}, "not PCM"},
@@ -328,7 +340,7 @@ TEST_F(Kvencode, ReadsWaveFilesAsTheSameSamples) {
     for (const char* format : {"g711a", "quorvan"}) {
         SCOPED_TRACE(format);
         const Bytes fromRaw = encode(format, file("in.raw"));
-        EXPECT_EQ(fromRaw.size(), 8000u - 8000 % (format[0] == 'g' ? 160 : 240));
+        EXPECT_EQ(fromRaw.size(), format[0] == 'g' ? 8000u : 8160u) << "the last block padded";
         EXPECT_EQ(encode(format, file("in.wav")), fromRaw);
     }
     // An 8 kHz file is brought to 16 kHz first: twice the samples out.
@@ -342,7 +354,7 @@ TEST_F(Kvencode, QuorvanIsTheSameStreamWhateverTheChunk) {
         put16(samples, static_cast<unsigned>(8000 * std::sin(i * 0.07) + (i % 97) * 40) & 0xFFFF);
     writeFile(file("in.raw"), samples);
     const Bytes reference = encode("quorvan", file("in.raw"));
-    ASSERT_EQ(reference.size(), 9000u - 9000 % 240);
+    ASSERT_EQ(reference.size(), 9120u) << "the last block padded";
     for (std::uint8_t b : reference) ASSERT_GE(b, 0xC4);
     for (const char* chunk : {"1", "7", "479", "481", "4800", "100000"}) {
         SCOPED_TRACE(chunk);
@@ -356,7 +368,8 @@ TEST_F(Kvencode, G7231MatchesTheReferenceVectorsFrameForFrame) {
         SCOPED_TRACE(name);
         const Bytes expected = readFile(data / (std::string(name) + ".g7231"));
         ASSERT_FALSE(expected.empty());
-        const Bytes got = encode("g7231", data / (std::string(name) + ".pcm"));
+        // The vectors hold the whole frames of the input, not a padded last one.
+        const Bytes got = encode("g7231", data / (std::string(name) + ".pcm"), "", {"--no-flush"});
         ASSERT_EQ(got.size(), expected.size());
         for (std::size_t f = 0; f < got.size() / 24; ++f)
             ASSERT_TRUE(std::equal(got.begin() + 24 * f, got.begin() + 24 * f + 24, expected.begin() + 24 * f))
@@ -364,16 +377,201 @@ TEST_F(Kvencode, G7231MatchesTheReferenceVectorsFrameForFrame) {
     }
 }
 
-TEST_F(Kvencode, G7231WithALargerChunkGivesAPrefixOfTheStream) {
+// The encoder codes one frame per piece it takes and may keep whole frames
+// held at the end: flushed, every chunk gives the whole stream; bare, a larger
+// chunk gives a prefix of it.
+TEST_F(Kvencode, G7231GivesTheWholeStreamWhateverTheChunkUnlessNotFlushed) {
     const fs::path input = fs::path(KV_TEST_DATA_DIR) / "g7231" / "speech_en.pcm";
     const Bytes full = encode("g7231", input);
     for (const char* chunk : {"960", "4000", "1000000"}) {
         SCOPED_TRACE(chunk);
-        const Bytes part = encode("g7231", input, chunk);
+        EXPECT_EQ(encode("g7231", input, chunk), full);
+        const Bytes part = encode("g7231", input, chunk, {"--no-flush"});
         ASSERT_EQ(part.size() % 24, 0u);
         ASSERT_LT(part.size(), full.size()) << "whole frames stay held at the end";
         EXPECT_TRUE(std::equal(part.begin(), part.end(), full.begin()));
     }
+}
+
+// 1234 samples: seven whole G.711 blocks and some, five of the others.
+// Flushed, the last block is padded with silence and coded; bare, it is not,
+// and what is written is a prefix of the flushed stream.
+struct Ending {
+    const char* format;
+    std::size_t flushed, bare;
+};
+
+TEST_F(Kvencode, PadsAndFlushesTheEndUnlessAskedNotTo) {
+    Bytes samples;
+    for (int i = 0; i < 1234; ++i) put16(samples, static_cast<unsigned>(9000 * std::sin(i * 0.03)) & 0xFFFF);
+    writeFile(file("in.raw"), samples);
+    for (const Ending& e : {Ending{"g711a", 1280, 1120}, Ending{"g711u", 1280, 1120}, Ending{"quorvan", 1440, 1200},
+                            Ending{"g7231", 144, 120}}) {
+        SCOPED_TRACE(e.format);
+        const Bytes flushed = encode(e.format, file("in.raw"));
+        const Bytes bare = encode(e.format, file("in.raw"), "", {"--no-flush"});
+        EXPECT_EQ(flushed.size(), e.flushed);
+        ASSERT_EQ(bare.size(), e.bare);
+        EXPECT_TRUE(std::equal(bare.begin(), bare.end(), flushed.begin()));
+    }
+}
+
+// ---- standard input and output, any name ---------------------------------------
+
+struct Standard {
+    const char* name;
+    Bytes input;    // what the tool reads
+    bool viaStdin;  // as its standard input, else as the file in.wav
+    std::vector<std::string> options;
+    bool toStdout;
+    friend void PrintTo(const Standard& s, std::ostream* os) { *os << s.name; }
+};
+
+class StandardStreams : public Kvencode, public ::testing::WithParamInterface<Standard> {};
+
+// A stream is the same samples as a file: the same code comes out.
+TEST_P(StandardStreams, CarryTheSameCodeAsFiles) {
+    const Standard& c = GetParam();
+    Bytes samples;
+    for (int i = 0; i < 4321; ++i) put16(samples, static_cast<unsigned>(7000 * std::sin(i * 0.02) + i % 7) & 0xFFFF);
+    writeFile(file("in.raw"), samples);
+    const Bytes expected = encode("g7231", file("in.raw"));
+    ASSERT_EQ(expected.size(), 24u * 19);
+
+    writeFile(file("in.wav"), c.input.empty() ? wave(1, 1, 16000, 16, samples) : c.input);
+    std::vector<std::string> args{
+        "-f", "g7231", "-i", c.viaStdin ? "-" : utf8(file("in.wav")), "-o", c.toStdout ? "-" : utf8(file("out.bin"))};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome r = run(args, builtTool(), c.viaStdin ? file("in.wav") : fs::path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.errorLines, quietRun());
+    EXPECT_EQ(c.toStdout ? Bytes(r.out.begin(), r.out.end()) : readFile(file("out.bin")), expected);
+}
+
+std::vector<Standard> standardCases() {
+    Bytes samples;
+    for (int i = 0; i < 4321; ++i) put16(samples, static_cast<unsigned>(7000 * std::sin(i * 0.02) + i % 7) & 0xFFFF);
+    const Bytes fmt = chunk("fmt ", fmtBody(1, 1, 16000, 16));
+    return {
+        {"waveInToFile", {}, true, {}, false},
+        {"fileToStdout", {}, false, {}, true},
+        {"waveInToStdout", {}, true, {}, true},
+        {"streamedSizeZero", riff({fmt, chunk("data", samples, 0)}, 0), true, {}, true},
+        {"streamedSizeAllOnes",
+         riff({chunk("LIST", text("INFOkvtst")), fmt, chunk("data", samples, 0xFFFFFFFF)}, 0xFFFFFFFF),
+         true,
+         {},
+         true},
+        {"rawIn", samples, true, {"--raw"}, true},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StandardStreams, ::testing::ValuesIn(standardCases()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Names the ANSI code page cannot spell, in and out.
+TEST_F(Kvencode, TakesAnyFileName) {
+    Bytes samples;
+    for (int i = 0; i < 1600; ++i) put16(samples, static_cast<unsigned>(i * 2654435761u >> 16) & 0xFFFF);
+    writeFile(file("in.wav"), wave(1, 1, 16000, 16, samples));
+    const fs::path in = dir / fs::path(u8"\u00dcn\u00efc\u00f6d\u00e9 \u2013 \u0442\u0435\u0441\u0442.wav");
+    const fs::path out = dir / fs::path(u8"\u0432\u044b\u0432\u043e\u0434 \u00fc.bin");
+    writeFile(in, wave(1, 1, 16000, 16, samples));
+    const Outcome r = run({"-f", "g711a", "-i", utf8(in), "-o", utf8(out)});
+    EXPECT_EQ(r.status, 0) << (r.errorLines.empty() ? "" : r.errorLines.back());
+    EXPECT_EQ(readFile(out), encode("g711a", file("in.wav")));
+}
+
+// ---- what a listener hears ---------------------------------------------------------
+
+// A-law decoded by the reference encoder itself: each code stands for the
+// mean of the samples it is given to.
+std::vector<double> alawDecoded(const Bytes& code) {
+    std::vector<double> sum(256), count(256);
+    for (int x = -32768; x <= 32767; ++x) {
+        const std::uint8_t c = kvtest::alawReference(static_cast<std::int16_t>(x));
+        sum[c] += x;
+        count[c] += 1;
+    }
+    std::vector<double> out;
+    for (std::uint8_t c : code) out.push_back(sum[c] / count[c]);
+    return out;
+}
+
+// The level at `hz` of the middle half of 16 kHz samples, in dB of a tone of
+// amplitude 16000 (a least-squares fit of the tone).
+double levelDb(const std::vector<double>& y, double hz) {
+    const double w = 2 * 3.14159265358979323846 * hz / 16000;
+    double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0;
+    for (std::size_t i = y.size() / 4; i < y.size() * 3 / 4; ++i) {
+        const double s = std::sin(w * i), c = std::cos(w * i);
+        ss += s * s, cc += c * c, sc += s * c, ys += y[i] * s, yc += y[i] * c;
+    }
+    const double det = ss * cc - sc * sc, p = (ys * cc - yc * sc) / det, q = (yc * ss - ys * sc) / det;
+    return 10 * std::log10(std::max(p * p + q * q, 1e-12) / (16000.0 * 16000.0));
+}
+
+struct Tone {
+    std::uint32_t rate;
+    unsigned channels;
+    double hz;
+};
+
+// A tone in the pass band comes out at its level, from any rate; one above
+// 8 kHz leaves nothing where a converter without a filter would fold it;
+// two equal channels are heard as the one.
+TEST_F(Kvencode, ConvertsWhatAListenerHears) {
+    for (const Tone& t : {Tone{48000, 1, 1000}, Tone{48000, 1, 10000}, Tone{44100, 2, 1000}, Tone{44100, 2, 10000},
+                          Tone{4000, 1, 1000}, Tone{8000, 2, 3000}, Tone{384000, 1, 1000}, Tone{384000, 1, 10000}}) {
+        SCOPED_TRACE(::testing::Message() << t.hz << " Hz in " << t.channels << " x " << t.rate << " Hz");
+        Bytes mono, both;
+        for (std::uint32_t i = 0; i < t.rate / 2; ++i) {
+            const unsigned v =
+                static_cast<unsigned>(std::lround(16000 * std::sin(2 * 3.14159265358979323846 * t.hz * i / t.rate)));
+            put16(mono, v & 0xFFFF);
+            put16(both, v & 0xFFFF);
+            put16(both, v & 0xFFFF);
+        }
+        writeFile(file("tone.wav"), wave(1, t.channels, t.rate, 16, t.channels == 2 ? both : mono));
+        const Bytes code = encode("g711a", file("tone.wav"));
+        ASSERT_EQ(code.size(), 8000u);
+        const std::vector<double> heard = alawDecoded(code);
+        if (t.hz < 8000) {
+            EXPECT_NEAR(levelDb(heard, t.hz), 0.0, 0.1);
+        } else {
+            EXPECT_LT(levelDb(heard, 16000 - t.hz), -60.0);
+        }
+        if (t.channels == 2) {
+            writeFile(file("mono.wav"), wave(1, 1, t.rate, 16, mono));
+            EXPECT_EQ(code, encode("g711a", file("mono.wav")));
+        }
+    }
+}
+
+// Integer arithmetic all the way: a 44.1 kHz stereo file, resampled and
+// mixed down, gives the same code on every build. The host run leaves its
+// code in its build folder; the win32 run, which ./kv test makes after it,
+// compares with it. G.723.1 hears every bit of what it is given.
+TEST_F(Kvencode, GivesTheSameCodeOnEveryBuild) {
+    Bytes stereo;
+    std::uint32_t seed = 3;
+    for (int i = 0; i < 22050; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int noise = static_cast<int>(seed >> 20) - 2048;
+        put16(stereo, static_cast<unsigned>(9000 * std::sin(i * 0.0627) + noise) & 0xFFFF);
+        put16(stereo, static_cast<unsigned>(7000 * std::sin(i * 0.4101) - noise) & 0xFFFF);
+    }
+    writeFile(file("stereo.wav"), wave(1, 2, 44100, 16, stereo));
+    const Bytes code = encode("g7231", file("stereo.wav"));
+    ASSERT_EQ(code.size(), 24u * 34) << "8000 samples at 16 kHz, the last frame padded";
+#ifdef KV_HOST_CODE
+    const fs::path host(KV_HOST_CODE);
+    if (!fs::exists(host)) GTEST_SKIP() << "no host build's code at " << host.string();
+    EXPECT_EQ(code, readFile(host));
+#else
+    writeFile("kvencode-stereo44k.g7231", code);
+    ASSERT_EQ(readFile("kvencode-stereo44k.g7231"), code);
+#endif
 }
 
 // ---- the input is never the output ----------------------------------------------
@@ -407,7 +605,7 @@ TEST_F(Kvencode, NeverTakesItsInputAsItsOutput) {
             ASSERT_EQ(readFile(in), original);
         }
         // Another file is no trouble.
-        EXPECT_EQ(encode("g711a", soft).size(), 1600u);
+        EXPECT_EQ(encode("g711a", soft).size(), 1760u) << "1601 samples, the last block padded";
         for (const fs::path& p : {in, hard, folder / "sub"}) fs::remove(p, ec);
     }
 }
@@ -421,7 +619,6 @@ struct Hostile {
     std::vector<const char*> warnings;  // where it is taken: what each warning says
     std::vector<int> samples;           // where it is taken: the 16 kHz samples it is read as
     const char* file = "in.wav";
-    std::uint64_t hole = 0;  // zero bytes after `bytes`, left as a hole in a sparse file
     friend void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
 };
 
@@ -445,18 +642,8 @@ std::vector<Hostile> hostileFiles() {
     const Bytes data = samples16(s);
     const Bytes fmt = chunk("fmt ", fmtBody(1, 1, 16000, 16));
     const auto withFormat = [&](const Bytes& body) { return riff({chunk("fmt ", body), chunk("data", data)}); };
-    // At the lowest rate each sample is heard four times at 16 kHz; at the
-    // highest, every 24th, the one nearest the middle of its period.
-    const std::vector<int> slow = noise(200, 6), fast = noise(19200, 7);
-    std::vector<int> slowOut, fastOut;
-    for (int v : slow) slowOut.insert(slowOut.end(), 4, v);
-    for (std::size_t n = 0; n < 800; ++n) fastOut.push_back(fast[24 * n + 12]);
     Bytes shortExtensible = fmtBody(0xFFFE, 1, 16000, 16);
     put16(shortExtensible, 0);
-    // Headers that end where 256 MiB of 8-bit samples at 4 kHz begin: 2 GiB
-    // at 16 kHz 16-bit.
-    Bytes huge = riff({chunk("fmt ", fmtBody(1, 1, 4000, 8))}) + text("data");
-    put32(huge, 0x10000001);
     Bytes otherForm = text("RIFF");
     put32(otherForm, 4);
     otherForm = otherForm + text("AVI ");
@@ -469,8 +656,6 @@ std::vector<Hostile> hostileFiles() {
          nullptr,
          {},
          s},
-        {"lowestRate", wave(1, 1, 4000, 16, samples16(slow)), nullptr, {}, slowOut},
-        {"highestRate", wave(1, 1, 384000, 16, samples16(fast)), nullptr, {}, fastOut},
         // Taken, with a word on what was missing or left out.
         {"dataLongerThanTheFile",
          riff({fmt, chunk("data", data, 100000)}),
@@ -518,8 +703,6 @@ std::vector<Hostile> hostileFiles() {
          {}},
         {"extensibleFloat", withFormat(extensibleBody(16000, 32, 3)), "sub-format 0x00000003", {}, {}},
         {"extensibleTooShort", withFormat(shortExtensible), "too short for WAVE_FORMAT_EXTENSIBLE", {}, {}},
-        {"tooLong", {}, "2147483650 bytes of samples, more than the 2147483647", {}, {}, "in.pcm", 0x80000002},
-        {"tooLongOnceConverted", huge, "more than the 2147483647 bytes this tool takes", {}, {}, "in.wav", 0x10000001},
     };
 }
 
@@ -529,12 +712,6 @@ TEST_P(HostileInput, IsRefusedInOneLineOrTakenWithWhatItLost) {
     const Hostile& h = GetParam();
     const fs::path input = file(h.file), output = file("out.bin");
     writeFile(input, h.bytes);
-    if (h.hole) {
-        std::fstream f(input, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(static_cast<std::streamoff>(h.bytes.size() + h.hole - 1));
-        f.put(0);
-        ASSERT_TRUE(f.good());
-    }
     const Outcome r = run({"-f", "g711a", "-i", input.string(), "-o", output.string()});
     if (h.refusal) {
         EXPECT_NE(r.status, 0);
@@ -551,9 +728,11 @@ TEST_P(HostileInput, IsRefusedInOneLineOrTakenWithWhatItLost) {
         EXPECT_EQ(r.errorLines[i].rfind("kvencode: warning: " + input.string() + ": ", 0), 0u) << r.errorLines[i];
         EXPECT_NE(r.errorLines[i].find(h.warnings[i]), std::string::npos) << r.errorLines[i];
     }
+    // The last block padded with silence.
+    std::vector<int> padded = h.samples;
+    padded.resize((padded.size() + 159) / 160 * 160, 0);
     Bytes expected;
-    for (std::size_t i = 0; i < h.samples.size() - h.samples.size() % 160; ++i)
-        expected.push_back(kvtest::alawReference(static_cast<std::int16_t>(h.samples[i])));
+    for (int v : padded) expected.push_back(kvtest::alawReference(static_cast<std::int16_t>(v)));
     EXPECT_EQ(readFile(output), expected);
 }
 

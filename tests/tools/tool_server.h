@@ -30,6 +30,11 @@ bool toolCarriesServer();
 std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::filesystem::path& folder,
                                                                    const std::string& name);
 
+// Runs a command line written in UTF-8 through the platform's command
+// interpreter (on win32 through the wide one, so that any file name in it
+// survives) and returns its status as std::system does.
+int runCommand(const std::string& utf8Line);
+
 // The server the tests were built with, registered for the life of the
 // object as an installer registers it: on win32 a copy of KvAudioEncoder.dll
 // placed in `folder` goes through its DllRegisterServer, and

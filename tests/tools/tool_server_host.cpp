@@ -1,6 +1,8 @@
 // Host: the tool links the server in and registers it in its own process.
 #include "tests/tools/tool_server.h"
 
+#include <cstdlib>
+
 namespace kvtest {
 
 std::string fallbackNote(const std::filesystem::path&) { return {}; }
@@ -13,6 +15,8 @@ std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::fi
     std::filesystem::create_symlink(name, link);
     return {folder / name, link};
 }
+
+int runCommand(const std::string& utf8Line) { return std::system(utf8Line.c_str()); }
 
 RegisteredServer::RegisteredServer(const std::filesystem::path&) {}
 

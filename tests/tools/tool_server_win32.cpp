@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace kvtest {
@@ -32,11 +33,20 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
 EntryFn entry(void* module, const char* name) {
     return reinterpret_cast<EntryFn>(reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)));
 }
 
 }  // namespace
+
+int runCommand(const std::string& utf8Line) { return _wsystem(wide(utf8Line).c_str()); }
 
 std::string fallbackNote(const std::filesystem::path& toolFolder) {
     const std::wstring server = fullPath(toolFolder / "KvAudioEncoder.dll");

@@ -1,18 +1,21 @@
 // kvencode: encodes a PCM file through the encoder objects, the way a host
 // application drives them: the capture component plays the file into the
 // encoder it is connected to, and a file sink keeps what comes out.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
 #include "components/PcmFile.h"
-#include "components/Sinks.h"
+#include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
+#include "tools/kvencode/Console.h"
 #include "tools/kvencode/SameFile.h"
 #include "tools/kvencode/Server.h"
 
@@ -22,7 +25,7 @@ using kv::com::ComPtr;
 namespace kc = kv::components;
 
 const char kUsage[] =
-    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES]\n"
+    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES] [--no-flush] [--raw]\n"
     "\n"
     "Encodes INPUT through the KvAudioEncoder objects and writes the raw encoded\n"
     "stream to OUTPUT.\n"
@@ -32,37 +35,58 @@ const char kUsage[] =
     "                       quorvan Quorvan (G.722 low-band codes), 1 byte per sample\n"
     "                       g7231   G.723.1 6.3 kbit/s, 24 bytes per 240 samples\n"
     "  -i, --input INPUT    a PCM WAV file (4000 to 384000 Hz, mono or stereo,\n"
-    "                       8 or 16 bit; converted to 16 kHz mono 16-bit), or a\n"
+    "                       8 or 16 bit; converted to 16 kHz mono 16-bit: the\n"
+    "                       channels averaged, the rate band-limited), or a\n"
     "                       .pcm/.raw file of 16-bit little-endian mono samples\n"
-    "                       at 16 kHz; never the same file as OUTPUT\n"
-    "  -o, --output OUTPUT  the encoded stream, no header\n"
+    "                       at 16 kHz; - is standard input, a WAV stream (a data\n"
+    "                       size of 0 or 0xFFFFFFFF runs to its end) unless --raw;\n"
+    "                       never the same file as OUTPUT\n"
+    "  -o, --output OUTPUT  the encoded stream, no header; - is standard output\n"
     "  --chunk BYTES        bytes of PCM per capture call: default 640 (20 ms),\n"
-    "                       480 (one frame) for g7231. The G.723.1 encoder codes\n"
-    "                       one frame per piece it takes and may keep whole frames\n"
-    "                       held at the end, so with a larger chunk its output is\n"
-    "                       a prefix of the same stream\n"
-    "  -h, --help           this text\n";
+    "                       480 (one frame) for g7231\n"
+    "  --no-flush           the bare object stream: a last partial block is not\n"
+    "                       padded, and frames the G.723.1 encoder still holds at\n"
+    "                       the end stay there (with a larger chunk its output is\n"
+    "                       then a prefix of the same stream). By default the last\n"
+    "                       block is padded with silence and everything held is\n"
+    "                       coded\n"
+    "  --raw                standard input is 16-bit little-endian mono samples at\n"
+    "                       16 kHz, not a WAV stream\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "The input is read as it is encoded, so memory stays the same whatever its\n"
+    "length; on a terminal, a progress line shows for inputs longer than 5 s.\n";
 
 struct Format {
     const char* name;
     const CLSID* clsid;
     LONG defaultChunk;
+    LONG inBlock;   // PCM bytes the encoder codes at once
+    LONG outBlock;  // the code it gives for them
 };
 
 const Format kFormats[] = {
-    {"g711a", &CLSID_KV_AudioG711A, 640},
-    {"g711u", &CLSID_KV_AudioG711U, 640},
-    {"quorvan", &CLSID_KV_AudioQuorvan, 640},
-    {"g7231", &CLSID_KV_AudioG7231, 480},
+    {"g711a", &CLSID_KV_AudioG711A, 640, 320, 160},
+    {"g711u", &CLSID_KV_AudioG711U, 640, 320, 160},
+    {"quorvan", &CLSID_KV_AudioQuorvan, 640, 480, 240},
+    {"g7231", &CLSID_KV_AudioG7231, 480, 480, 24},
 };
+
+// The capture format the encoders ask for: raw input is taken at it.
+constexpr DWORD kCaptureRate = 16000;
 
 struct Options {
     const Format* format = nullptr;
-    std::string input;
+    std::string input;  // UTF-8, as given
     std::string output;
     LONG chunk = 0;
+    bool flush = true;
+    bool raw = false;
     bool help = false;
 };
+
+bool isStandard(const std::string& name) { return name == "-"; }
+std::string shown(const std::string& name) { return isStandard(name) ? "standard input" : name; }
 
 // A failure reported as one line on stderr, and the exit status for it.
 struct Failure {
@@ -96,12 +120,16 @@ std::optional<LONG> chunkValue(const char* text) {
     return static_cast<LONG>(v);
 }
 
-std::optional<Failure> parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             o.help = true;
             return std::nullopt;
+        }
+        if (arg == "--no-flush" || arg == "--raw") {
+            (arg == "--raw" ? o.raw : o.flush) = arg == "--raw";
+            continue;
         }
         const bool takesValue = arg == "-f" || arg == "--format" || arg == "-i" || arg == "--input" || arg == "-o" ||
                                 arg == "--output" || arg == "--chunk";
@@ -109,8 +137,8 @@ std::optional<Failure> parse(int argc, char** argv, Options& o) {
             return Failure{arg.size() > 1 && arg[0] == '-' ? "unknown option " + arg + " (see --help)"
                                                            : "unexpected argument " + arg + " (see --help)",
                            kUsageError};
-        if (i + 1 >= argc) return Failure{arg + " needs a value (see --help)", kUsageError};
-        const char* value = argv[++i];
+        if (i + 1 >= args.size()) return Failure{arg + " needs a value (see --help)", kUsageError};
+        const char* value = args[++i].c_str();
         if (arg == "-f" || arg == "--format") {
             o.format = nullptr;
             for (const Format& f : kFormats)
@@ -133,10 +161,13 @@ std::optional<Failure> parse(int argc, char** argv, Options& o) {
     if (o.input.empty()) return Failure{"missing -i INPUT (see --help)", kUsageError};
     if (o.output.empty()) return Failure{"missing -o OUTPUT (see --help)", kUsageError};
     if (o.chunk == 0) o.chunk = o.format->defaultChunk;
+    if (o.raw && !isStandard(o.input))
+        return Failure{"--raw is for standard input; a raw file is named .pcm or .raw", kUsageError};
     return std::nullopt;
 }
 
-std::string captureMessage(HRESULT hr, const std::string& input) {
+std::string captureMessage(HRESULT hr, const std::string& name) {
+    const std::string input = shown(name);
     if (hr == kc::E_KV_FILE_NOT_FOUND) return "cannot read " + input + ": no such file";
     if (hr == E_ACCESSDENIED) return "cannot read " + input + ": cannot open it";
     if (hr == kc::E_KV_READ_FAULT) return "cannot read " + input + ": read error";
@@ -149,59 +180,125 @@ std::string captureMessage(HRESULT hr, const std::string& input) {
     return "capturing " + input + " failed (" + hex(hr) + ")";
 }
 
-// What the input holds, looked at before anything is opened for writing, so
-// that a file the tool cannot take leaves no output behind, not even an
-// empty one. The capture component reads it the same way afterwards.
-std::optional<Failure> checkInput(const Options& o) {
-    // The capture format the encoders ask for: raw input is taken at it.
-    WAVEFORMATEX capture{};
-    capture.wFormatTag = WAVE_FORMAT_PCM;
-    capture.nChannels = 1;
-    capture.nSamplesPerSec = 16000;
-    capture.wBitsPerSample = 16;
-    capture.nBlockAlign = 2;
-    capture.nAvgBytesPerSec = 32000;
-
-    const std::filesystem::path input(o.input);
-    kc::PcmLayout layout;
-    const HRESULT hr = kc::inspectPcmFile(input, capture.nSamplesPerSec, layout);
+// Opens the input and reads its headers before anything is opened for
+// writing, so that an input the tool cannot take leaves no output behind,
+// not even an empty one.
+std::optional<Failure> openInput(const Options& o, kc::PcmReader& reader) {
+    const HRESULT hr = isStandard(o.input) ? reader.open(stdin, o.raw, kCaptureRate)
+                                           : reader.open(kv::tools::pathOf(o.input), kCaptureRate);
+    const kc::PcmLayout& layout = reader.layout();
     if (FAILED(hr))
-        return Failure{layout.problem.empty() ? captureMessage(hr, o.input) : o.input + ": " + layout.problem,
+        return Failure{layout.problem.empty() ? captureMessage(hr, o.input) : shown(o.input) + ": " + layout.problem,
                        kRunError};
-    const std::string limit = ", more than the " + std::to_string(kc::kMaxPcmBytes) + " bytes this tool takes";
-    if (layout.dataBytes > kc::kMaxPcmBytes)
-        return Failure{o.input + ": " + std::to_string(layout.dataBytes) + " bytes of samples" + limit, kRunError};
-    // Counted in 64 bits: a low rate or a long file must not wrap it.
-    const std::uint64_t converted = kc::convertedBytes(layout.format, capture, layout.dataBytes);
-    if (converted > kc::kMaxPcmBytes)
-        return Failure{o.input + ": its " + std::to_string(layout.dataBytes) + " bytes of samples at " +
-                           std::to_string(layout.format.nSamplesPerSec) + " Hz become up to " +
-                           std::to_string(converted) + " bytes at 16 kHz" + limit,
-                       kRunError};
-
-    // Taken, but not all of it: said, not hidden.
+    // Taken, but not all of it: said, not hidden. A stream's end is not
+    // known before it comes.
+    if (isStandard(o.input)) return std::nullopt;
     if (layout.presentBytes < layout.claimedBytes)
         std::fprintf(stderr,
                      "kvencode: warning: %s: the data chunk claims %llu bytes but the file holds %llu; "
                      "encoding those (was the recording finished?)\n",
                      o.input.c_str(), static_cast<unsigned long long>(layout.claimedBytes),
                      static_cast<unsigned long long>(layout.presentBytes));
-    if (const std::uint64_t rest = layout.presentBytes - layout.dataBytes; rest != 0)
+    if (const std::uint64_t rest = layout.presentBytes - layout.dataBytes; rest != 0 && layout.presentBytes != 0)
         std::fprintf(stderr, "kvencode: warning: %s: the last %llu byte(s) are not a whole %s and are left out\n",
                      o.input.c_str(), static_cast<unsigned long long>(rest),
                      layout.format.nBlockAlign == 2 && layout.format.nChannels == 1 ? "sample" : "sample frame");
     return std::nullopt;
 }
 
-kc::OleString oleString(const std::filesystem::path& path) {
-    const std::u16string units = path.u16string();
-    return kc::OleString(units.begin(), units.end());
+// Where the encoded stream goes: a file or standard output, counted in 64
+// bits. A failed write is sticky; the encoder ignores what sinks return.
+class OutputSink
+    : public kv::com::implements<OutputSink, kc::NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
+public:
+    void attach(std::FILE* file, bool owned) {
+        m_file = file;
+        m_owned = owned;
+    }
+    // Whether everything was written, closing the file if it is ours.
+    bool close() {
+        bool ok = m_ok && m_file && std::fflush(m_file) == 0;
+        if (m_file && m_owned) ok = std::fclose(m_file) == 0 && ok;
+        m_file = nullptr;
+        return ok;
+    }
+    std::uint64_t written() const { return m_written; }
+
+    HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override {
+        if (!count) return E_POINTER;
+        *count = static_cast<LONG>(m_written);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override {
+        if (length < 0 || (!data && length > 0)) return E_INVALIDARG;
+        if (length == 0) return S_OK;
+        if (!m_file || std::fwrite(data, 1, static_cast<std::size_t>(length), m_file) != std::size_t(length))
+            m_ok = false;
+        m_written += static_cast<std::uint64_t>(length);
+        return S_OK;
+    }
+
+private:
+    std::FILE* m_file = nullptr;
+    bool m_owned = false;
+    bool m_ok = true;
+    std::uint64_t m_written = 0;
+};
+
+// One line on stderr, rewritten in place, for a watcher of a long run: the
+// share done when the input's length is known, else the seconds of audio.
+class ProgressLine {
+public:
+    ProgressLine(const kc::PcmReader& reader, bool terminal)
+        : m_bytesPerSecond(reader.layout().format.nAvgBytesPerSec),
+          m_total(reader.lengthKnown() ? reader.layout().dataBytes : 0),
+          m_on(terminal && m_bytesPerSecond != 0 && (m_total == 0 || m_total > kLongInput * m_bytesPerSecond)) {}
+
+    void update(std::uint64_t done) {
+        if (!m_on) return;
+        const std::uint64_t seconds = done / m_bytesPerSecond;
+        const std::uint64_t shown = m_total ? done * 100 / m_total : seconds;
+        if (m_total == 0 && seconds <= kLongInput) return;
+        if (shown == m_shown) return;
+        m_shown = shown;
+        if (m_total)
+            std::fprintf(stderr, "\rkvencode: %llu%%", static_cast<unsigned long long>(shown));
+        else
+            std::fprintf(stderr, "\rkvencode: %llu s", static_cast<unsigned long long>(shown));
+        m_drawn = true;
+    }
+    void clear() {
+        if (m_drawn) std::fputs("\r                         \r", stderr);
+        m_drawn = false;
+    }
+
+private:
+    static constexpr std::uint64_t kLongInput = 5;  // seconds
+    std::uint64_t m_bytesPerSecond, m_total;
+    bool m_on;
+    bool m_drawn = false;
+    std::uint64_t m_shown = ~std::uint64_t{0};
+};
+
+// What the capture left short of a whole block is padded with silence. The
+// G.723.1 encoder codes one frame per piece of input it takes and may still
+// hold whole frames then; a call without data codes nothing, so each held
+// frame is drawn out by a call with one silent sample, which codes the
+// oldest frame and can never complete another (nine frames at most are
+// held, nine samples added). It goes on until all that went in has come out.
+void flush(const Format& format, IKvAudioEncoder& encoder, std::uint64_t pushed, const OutputSink& sink) {
+    const LONG pad = static_cast<LONG>((format.inBlock - pushed % format.inBlock) % format.inBlock);
+    std::vector<BYTE> silence(static_cast<std::size_t>(std::max<LONG>(pad, 2)), 0);
+    if (pad) encoder.OnAudioData(silence.data(), pad);
+    const std::uint64_t expected = (pushed + static_cast<std::uint64_t>(pad)) / format.inBlock * format.outBlock;
+    // The bound only guards against an object that does not behave so.
+    for (int call = 0; sink.written() < expected && call < 64; ++call) encoder.OnAudioData(silence.data(), 2);
 }
 
-// The encoder's side of things: COM, the server, the objects. The output
-// file is already open in `sink`. The encoder is released before the server
-// goes, and everything before the caller uninitialises COM.
-std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& sink) {
+// The encoder's side of things: COM, the server, the objects. The input is
+// open in `reader` and the output in `sink`. The encoder is released before
+// the server goes, and everything before the caller uninitialises COM.
+std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const ComPtr<OutputSink>& sink) {
     kc::ComponentRegistration components;
     if (FAILED(components.status()))
         return Failure{"cannot register the capture components (" + hex(components.status()) + ")", kRunError};
@@ -210,15 +307,14 @@ std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& s
         return Failure{"cannot register the encoder classes (" + hex(server.status()) + ")", kRunError};
 
     // The recorder is entered in the registry before the encoder looks for
-    // one, so that the file plays into the recorder the encoder listens to.
-    ComPtr<IKvAudioRecorder> recorder;
+    // one, so that the input plays into the recorder the encoder listens to.
+    ComPtr<kc::CKvAudioRecorder> recorder = kv::com::make<kc::CKvAudioRecorder>();
     ComPtr<IKvObjectRegistry> registry;
-    HRESULT hr = CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
-                                  recorder.put_void());
+    HRESULT hr = recorder ? S_OK : E_OUTOFMEMORY;
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(kc::CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER, IID_IKvObjectRegistry,
                               registry.put_void());
-    if (SUCCEEDED(hr)) hr = registry->AddObject(kc::kRecorderName, recorder.get());
+    if (SUCCEEDED(hr)) hr = registry->AddObject(kc::kRecorderName, static_cast<IKvAudioRecorder*>(recorder.get()));
     if (FAILED(hr)) return Failure{"cannot set up the capture component (" + hex(hr) + ")", kRunError};
 
     std::optional<Failure> failure;
@@ -233,9 +329,11 @@ std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& s
         if (FAILED(hr)) failure = Failure{"the encoder refused the output sink (" + hex(hr) + ")", kRunError};
     }
     if (!failure) {
-        const kc::OleString input = oleString(std::filesystem::path(o.input));
-        hr = recorder->CaptureFile(input.c_str(), o.chunk);
+        ProgressLine progress(reader, kv::tools::stderrIsTerminal());
+        hr = recorder->capture(reader, o.chunk, [&](std::uint64_t done) { progress.update(done); });
+        progress.clear();
         if (hr != S_OK) failure = Failure{captureMessage(hr, o.input), kRunError};
+        if (!failure && o.flush) flush(*o.format, *encoder, recorder->pushedBytes(), *sink);
         encoder->RemoveSink(static_cast<IKvAudioSink*>(sink.get()));
     }
     encoder.reset();
@@ -249,40 +347,47 @@ std::optional<Failure> encode(const Options& o, const ComPtr<kc::CKvFileSink>& s
 
 int main(int argc, char** argv) {
     Options options;
-    if (std::optional<Failure> f = parse(argc, argv, options)) return fail(*f);
+    if (std::optional<Failure> f = parse(kv::tools::arguments(argc, argv), options)) return fail(*f);
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    kv::tools::binaryStandardStreams();
 
     // Opening the output for writing empties it: were it the input, the input
     // would be gone before it was read. Identity, not spelling, decides.
-    const std::filesystem::path output(options.output);
-    if (kv::tools::sameFile(options.input, output))
+    const bool toStdout = isStandard(options.output);
+    const std::filesystem::path output = kv::tools::pathOf(options.output);
+    if (!isStandard(options.input) && !toStdout && kv::tools::sameFile(kv::tools::pathOf(options.input), output))
         return fail(
             {options.input + " and " + options.output + " are the same file; the output would destroy the input",
              kUsageError});
-    if (std::optional<Failure> f = checkInput(options)) return fail(*f);
+    kc::PcmReader reader;
+    if (std::optional<Failure> f = openInput(options, reader)) return fail(*f);
 
-    ComPtr<kc::CKvFileSink> sink = kv::com::make<kc::CKvFileSink>();
+    ComPtr<OutputSink> sink = kv::com::make<OutputSink>();
     if (!sink) return fail({"out of memory", kRunError});
-    if (FAILED(sink->open(output))) return fail({"cannot write " + options.output, kRunError});
+    std::FILE* out = toStdout ? stdout : kv::tools::openForWriting(output);
+    if (!out) return fail({"cannot write " + options.output, kRunError});
+    sink->attach(out, !toStdout);
 
     std::optional<Failure> failure;
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(init)) {
         failure = Failure{"cannot initialise COM (" + hex(init) + ")", kRunError};
     } else {
-        failure = encode(options, sink);
+        failure = encode(options, reader, sink);
         CoUninitialize();
     }
-    const HRESULT closed = sink->close();
-    if (!failure && FAILED(closed)) failure = Failure{"writing " + options.output + " failed", kRunError};
+    const bool written = sink->close();
+    if (!failure && !written)
+        failure =
+            Failure{"writing " + (toStdout ? std::string("standard output") : options.output) + " failed", kRunError};
     if (failure) {
         // What was written is not the encoding of the input; leave nothing.
         sink.reset();
         std::error_code ec;
-        std::filesystem::remove(output, ec);
+        if (!toStdout) std::filesystem::remove(output, ec);
         return fail(*failure);
     }
     return 0;

@@ -1,0 +1,96 @@
+#include "components/Resampler.h"
+
+#include <algorithm>
+
+namespace kv::components {
+
+namespace {
+
+#include "components/ResamplerTable.inc"
+
+constexpr std::int64_t kEnd = std::int64_t{kHalfWidth} * kPhases;  // table points to the last zero
+
+// Floor division, so that rounding does not depend on the sign.
+std::int64_t floorDiv(std::int64_t n, std::int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+
+std::int16_t clamp16(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
+
+}  // namespace
+
+Resampler::Resampler(std::uint32_t fromRate, std::uint32_t toRate)
+    : m_from(fromRate), m_to(toRate), m_span(std::max(fromRate, toRate)) {
+    // A tap reaches kHalfWidth units of the slower rate either side, which is
+    // kHalfWidth * m_span / m_to input samples; one more for the fraction.
+    m_reach = kHalfWidth * m_span / m_to + 2;
+    m_inverse = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(m_span);
+    m_stepWhole = m_to * kPhases / m_span;
+    m_stepRest = m_to * kPhases % m_span;
+    // The silence before the start, so that no tap needs a bounds check.
+    m_in.assign(static_cast<std::size_t>(m_reach), 0);
+    m_base = -m_reach;
+}
+
+// One output sample: the input around m_k0 weighted by the prototype at
+// each sample's distance. The left side walks back from m_k0, the right
+// side forward from m_k0 + 1; on both, the distance grows by m_to / m_span
+// units per sample.
+std::int16_t Resampler::sampleAt() const {
+    const std::int16_t* x = m_in.data() + (m_k0 - m_base);
+    std::int64_t acc = 0;
+    const auto side = [&](std::int64_t distance, const std::int16_t* at, std::ptrdiff_t dir) {
+        const std::int64_t points = distance * kPhases;
+        std::int64_t j = points / m_span, rest = points % m_span;
+        for (; j < kEnd; at += dir) {
+            const std::int64_t weight = static_cast<std::int64_t>((static_cast<std::uint64_t>(rest) * m_inverse) >> 16);
+            const std::int64_t h = kPrototype[j] + (((kPrototype[j + 1] - std::int64_t{kPrototype[j]}) * weight) >> 16);
+            acc += *at * h;
+            j += m_stepWhole;
+            rest += m_stepRest;
+            if (rest >= m_span) {
+                rest -= m_span;
+                ++j;
+            }
+        }
+    };
+    side(m_num, x, -1);
+    side(m_to - m_num, x + 1, 1);
+    if (m_to >= m_from) return clamp16((acc + (std::int64_t{1} << (kCoefficientBits - 1))) >> kCoefficientBits);
+    // Slowing down, the taps sum to m_from / m_to: scale by m_to / m_from,
+    // after dropping bits far below one sample so that the product fits.
+    constexpr int kDrop = 12, kKeep = kCoefficientBits - kDrop;
+    const std::int64_t q = acc >> kDrop;
+    return clamp16(floorDiv(q * m_to + (m_from << (kKeep - 1)), m_from << kKeep));
+}
+
+void Resampler::advance() {
+    m_num += m_from;
+    m_k0 += m_num / m_to;
+    m_num %= m_to;
+}
+
+void Resampler::produce(std::vector<std::int16_t>& out, bool ending) {
+    const std::int64_t available = m_base + static_cast<std::int64_t>(m_in.size());
+    while (ending ? m_k0 < m_taken : m_k0 + m_reach < available) {
+        out.push_back(sampleAt());
+        advance();
+    }
+    // What no later output reaches back to goes.
+    const std::int64_t keep = std::min(m_k0 - m_reach, available);
+    if (keep > m_base) {
+        m_in.erase(m_in.begin(), m_in.begin() + (keep - m_base));
+        m_base = keep;
+    }
+}
+
+void Resampler::push(const std::int16_t* in, std::size_t count, std::vector<std::int16_t>& out) {
+    m_in.insert(m_in.end(), in, in + count);
+    m_taken += static_cast<std::int64_t>(count);
+    produce(out, false);
+}
+
+void Resampler::finish(std::vector<std::int16_t>& out) {
+    m_in.resize(m_in.size() + static_cast<std::size_t>(m_reach) + 1, 0);
+    produce(out, true);
+}
+
+}  // namespace kv::components

@@ -1,0 +1,29 @@
+#pragma once
+
+// What the tool needs of the console and the file system that each platform
+// does its own way (Console_host.cpp, Console_win32.cpp).
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kv::tools {
+
+// The arguments after the program's name, in UTF-8: on win32 from the wide
+// command line, so that any file name survives, whatever the code page.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// A path from an argument in UTF-8.
+std::filesystem::path pathOf(const std::string& utf8);
+
+// Standard input and output carry bytes, not text.
+void binaryStandardStreams();
+
+// Whether stderr is a terminal someone watches.
+bool stderrIsTerminal();
+
+// Creates or truncates a file for writing; null when it cannot.
+std::FILE* openForWriting(const std::filesystem::path& path);
+
+}  // namespace kv::tools

@@ -1,0 +1,18 @@
+// Host: arguments are bytes already, and so are the streams.
+#include <unistd.h>
+
+#include "tools/kvencode/Console.h"
+
+namespace kv::tools {
+
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+std::filesystem::path pathOf(const std::string& utf8) { return std::filesystem::path(utf8); }
+
+void binaryStandardStreams() {}
+
+bool stderrIsTerminal() { return ::isatty(2) != 0; }
+
+std::FILE* openForWriting(const std::filesystem::path& path) { return std::fopen(path.c_str(), "wb"); }
+
+}  // namespace kv::tools
