@@ -173,6 +173,11 @@ cat "$work/client.out"
 # Per-user registration beside the machine's: HKEY_LOCAL_MACHINE, exported
 # before and after, must not change by a byte.
 machine_export() { wine_quiet regedit /e "$(winpath "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software\Classes'; }
+same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is shown
+    cmp -s "$work/$1.reg" "$work/$2.reg" && return 0
+    diff <(iconv -f UTF-16 -t UTF-8 "$work/$1.reg") <(iconv -f UTF-16 -t UTF-8 "$work/$2.reg") | head -n 40
+    return 1
+}
 user_key="HKCU\\Software\\Classes\\CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}\\InprocServer32"
 if [ -n "$per_user" ]; then
     machine_export machine-before || fail "cannot export the machine's classes"
@@ -181,7 +186,7 @@ if [ -n "$per_user" ]; then
     wine_quiet reg query "HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}" ||
         fail "the per-user registration wrote no type library"
     machine_export machine-user || fail "cannot export the machine's classes"
-    cmp -s "$work/machine-before.reg" "$work/machine-user.reg" ||
+    same_machine machine-before machine-user ||
         fail "the per-user registration changed HKEY_LOCAL_MACHINE"
     wine_quiet "$regsvr32" /s /u /n /i:user "$module" || fail "regsvr32 /u /n /i:user exited with $?"
     if wine_quiet reg query "$user_key"; then fail "the class is still registered for the user"; fi
@@ -189,7 +194,7 @@ if [ -n "$per_user" ]; then
         fail "the type library is still registered for the user"
     fi
     machine_export machine-after || fail "cannot export the machine's classes"
-    cmp -s "$work/machine-before.reg" "$work/machine-after.reg" ||
+    same_machine machine-before machine-after ||
         fail "the per-user unregistration changed HKEY_LOCAL_MACHINE"
     echo "registered and unregistered $module for the user alone; the machine's registration stayed as it was"
 fi
