@@ -58,6 +58,22 @@ void G711ALawBlock(benchmark::State& state) {
 }
 BENCHMARK(G711ALawBlock);
 
+void G711MuLawBlock(benchmark::State& state) {
+    const auto pcm = speech();
+    kv::codecs::CG711Codec codec;
+    std::uint8_t out[160];
+    std::int32_t count = 0;
+    std::size_t at = 0;
+    for (auto _ : state) {
+        codec.encodeMuLaw(pcm.data() + at, 320, out, &count);
+        benchmark::DoNotOptimize(out);
+        at = (at + 160) % (pcm.size() - 160);
+    }
+    state.counters["blocks/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(G711MuLawBlock);
+
 void G722QuorvanBlock(benchmark::State& state) {
     const auto pcm = speech();
     kv::codecs::CG722Codec codec;

@@ -18,11 +18,56 @@ public:
     int32_t encodeALaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const;
     int32_t encodeMuLaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const;
 
-    static uint8_t linearToALaw(int16_t sample);
-    static uint8_t linearToMuLaw(int16_t sample);
+    // The laws sample by sample. The block calls read tables made from
+    // these at compile time, so the two agree by construction.
+    static constexpr uint8_t linearToALaw(int16_t sample);
+    static constexpr uint8_t linearToMuLaw(int16_t sample);
 
     static constexpr int16_t ALAW_SEG_END[8] = {0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF};
     static constexpr int16_t ULAW_SEG_END[8] = {0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF};
+
+private:
+    // Index of the first segment whose end is at or above v, or 8 when none is.
+    static constexpr int findSegment(int v, const int16_t (&segEnd)[8]) {
+        for (int i = 0; i < 8; ++i) {
+            if (v <= segEnd[i]) return i;
+        }
+        return 8;
+    }
 };
+
+constexpr uint8_t CG711Codec::linearToALaw(int16_t sample) {
+    int v = sample >> 3;
+    int mask;
+    if (v >= 0) {
+        mask = 0xD5;
+    } else {
+        // A-law is symmetric under one's complement, so -1 lands on magnitude 0.
+        mask = 0x55;
+        v = -v - 1;
+    }
+    const int seg = findSegment(v, ALAW_SEG_END);
+    if (seg >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+    // Segments 0 and 1 share the same step size.
+    const int mantissa = seg < 2 ? (v >> 1) & 0x0F : (v >> seg) & 0x0F;
+    return static_cast<uint8_t>(((seg << 4) | mantissa) ^ mask);
+}
+
+constexpr uint8_t CG711Codec::linearToMuLaw(int16_t sample) {
+    int v = sample >> 2;
+    int mask;
+    if (v < 0) {
+        v = -v;
+        mask = 0x7F;
+    } else {
+        mask = 0xFF;
+    }
+    if (v > 8159) v = 8159;
+    // The bias makes every segment boundary a power of two.
+    v += 33;
+    const int seg = findSegment(v, ULAW_SEG_END);
+    if (seg >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+    return static_cast<uint8_t>(((seg << 4) | ((v >> (seg + 1)) & 0x0F)) ^ mask);
+}
 
 }  // namespace kv::codecs

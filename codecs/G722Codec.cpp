@@ -1,5 +1,7 @@
 #include "codecs/G722Codec.h"
 
+#include <emmintrin.h>
+
 namespace kv::codecs {
 
 namespace {
@@ -23,18 +25,237 @@ constexpr int16_t kHighInvQuant[4] = {-7408, -1616, 7408, 1616};
 constexpr int16_t kHighMagIndex[4] = {2, 1, 2, 1};
 constexpr int16_t kHighLogScale[3] = {0, -214, 798};
 
-constexpr int32_t clamp16(int32_t x) { return x > 32767 ? 32767 : (x < -32768 ? -32768 : x); }
+constexpr int32_t clamp16(int32_t x) {
+    // Saturation is rare: one compare on the common path.
+    if (static_cast<uint32_t>(x) + 32768u > 65535u) return x < 0 ? -32768 : 32767;
+    return x;
+}
 
 constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi) { return x > hi ? hi : (x < lo ? lo : x); }
 
 // Quantizer scale factor from the log scale factor; the bands differ only in
 // the base shift (8 low, 10 high).
-int32_t scaleFromLog(int32_t nb, int baseShift) {
+constexpr int32_t scaleFromLog(int32_t nb, int baseShift) {
     const int32_t k = nb >> 11;
     int32_t w = kInvLog[(nb >> 6) & 31];
     w = baseShift - k >= 0 ? w >> (baseShift - k) : w << (k - baseShift);
     return w << 2;
 }
+
+// The scale factor depends on nb only through nb >> 6, and nb is limited
+// (0..18432 low, 0..22528 high), so scaleFromLog is a table lookup.
+template <int kMaxNb, int kBaseShift>
+struct ScaleTable {
+    int32_t det[(kMaxNb >> 6) + 1];
+    constexpr ScaleTable() : det{} {
+        for (int i = 0; i <= (kMaxNb >> 6); ++i) det[i] = scaleFromLog(i << 6, kBaseShift);
+    }
+};
+constexpr ScaleTable<18432, 8> kLowScale;
+constexpr ScaleTable<22528, 10> kHighScale;
+
+// The low-band quantizer in one step. The search takes the smallest i in
+// 1..29 with wd < (kLowDecision[i] * det) >> 12, else 30. For det > 0 and
+// levels rising with i the levels passed form a prefix, and
+// (L * det) >> 12 <= wd  <=>  L * det <= ((wd + 1) << 12) - 1
+//                        <=>  L <= q = (((wd + 1) << 12) - 1) / det,
+// so i is 1 + the number of levels up to q: kInterval[min(q, 2919)].
+constexpr int kTopLevel = 2919;
+struct IntervalTable {
+    uint8_t i[kTopLevel + 1];
+    constexpr IntervalTable() : i{} {
+        for (int q = 0; q <= kTopLevel; ++q) {
+            int n = 1;
+            while (n < 30 && kLowDecision[n] <= q) ++n;
+            i[q] = static_cast<uint8_t>(n);
+        }
+    }
+};
+constexpr IntervalTable kInterval;
+static_assert(kLowDecision[29] == kTopLevel);
+
+int32_t lowInterval(int32_t wd, int32_t det) {
+    const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
+    const uint32_t level = q / static_cast<uint32_t>(det);
+    return kInterval.i[level < kTopLevel ? level : kTopLevel];
+}
+
+// What the low band needs of a quantizer interval and the sign of the
+// difference: the six-bit code, the inverse quantizer output and the log
+// scale factor step of its four high bits.
+struct LowCode {
+    int16_t code;
+    int16_t invQuant;
+    int16_t logStep;
+};
+struct LowCodeTable {
+    LowCode byInterval[2][32];  // [negative][interval]
+    constexpr LowCodeTable() : byInterval{} {
+        for (int neg = 0; neg < 2; ++neg) {
+            for (int i = 0; i < 32; ++i) {
+                const int code = neg ? kLowCodeNeg[i] : kLowCodePos[i];
+                byInterval[neg][i] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
+                                      kLowLogScale[kLowMagIndex[code >> 2]]};
+            }
+        }
+    }
+};
+constexpr LowCodeTable kLowCodes;
+
+// The live values of one band, held in locals while a call runs: the
+// compiler then keeps them out of reach of the byte stores to the output,
+// which could otherwise alias the state and force a reload after each.
+// The six taps of the zero section sit in the lanes 0..5 of one SSE2
+// register each (16-bit values, see adapt); lanes 6 and 7 of d stay 0.
+struct Band {
+    int32_t s, sz, nb, det;
+    int32_t r1, r2, p1, p2, a1, a2;
+    int32_t twoR1, twoR2;  // clamp16(2 * r1), clamp16(2 * r2)
+    __m128i b;             // b[1..6]
+    __m128i d;             // d[1..6]: the six differences before this one
+
+    explicit Band(const G722BandState& g)
+        : s(g.s),
+          sz(g.sz),
+          nb(g.nb),
+          det(g.det),
+          r1(g.r[1]),
+          r2(g.r[2]),
+          p1(g.p[1]),
+          p2(g.p[2]),
+          a1(g.a[1]),
+          a2(g.a[2]),
+          twoR1(clamp16(2 * g.r[1])),
+          twoR2(clamp16(2 * g.r[2])) {
+        int16_t bl[8] = {};
+        int16_t dl[8] = {};
+        for (int i = 0; i < 6; ++i) {
+            bl[i] = static_cast<int16_t>(g.b[i + 1]);
+            dl[i] = static_cast<int16_t>(g.d[i + 1]);
+        }
+        b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bl));
+        d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
+    }
+
+    // FILTEP, from the delayed values.
+    int32_t pole() const { return clamp16(((a1 * twoR1) >> 15) + ((a2 * twoR2) >> 15)); }
+
+    // Back into the state as the step-by-step adaptation leaves it: after
+    // the delay the newest values stand at index 0 and 1 alike.
+    void store(G722BandState& g) const {
+        g.s = s;
+        g.sp = pole();
+        g.sz = sz;
+        g.nb = nb;
+        g.det = det;
+        g.r[0] = g.r[1] = r1;
+        g.r[2] = r2;
+        g.p[0] = g.p[1] = p1;
+        g.p[2] = p2;
+        g.a[1] = g.ap[1] = a1;
+        g.a[2] = g.ap[2] = a2;
+        int16_t bl[8];
+        int16_t dl[8];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bl), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), d);
+        g.d[0] = dl[0];
+        for (int i = 1; i < 7; ++i) {
+            g.d[i] = dl[i - 1];
+            g.b[i] = g.bp[i] = bl[i - 1];
+        }
+    }
+
+    // G.722 block 4 for the quantized difference dq. Where a limit of the
+    // step-by-step form cannot bite it is left out, with the reason:
+    // |dq| <= 16384 * 20456 >> 15 = 10228 (det <= 16384), so d and 2 * d fit
+    // 16 bits; b in 16 bits gives |(b * 32640) >> 15| <= 32640 and with
+    // g <= 128 the new b stays in 16 bits; a2 in -12288..12288 keeps
+    // 15360 - a2 in 3072..27648, so |a1| <= 27648 and a1's step of at most
+    // 192 cannot leave 16 bits either.
+    void adapt(int32_t dq) {
+        // RECONS, PARREC.
+        const int32_t r0 = clamp16(s + dq);
+        const int32_t p0 = clamp16(sz + dq);
+
+        // UPPOL2, UPPOL1: the p are 16-bit values, so p >> 15 is their sign
+        // and two signs agree exactly when the xor is not negative.
+        const bool same01 = (p0 ^ p1) >= 0;
+        const bool same02 = (p0 ^ p2) >= 0;
+        const int32_t w1 = clamp16(a1 * 4);
+        int32_t w2 = same01 ? -w1 : w1;
+        if (w2 > 32767) w2 = 32767;
+        const int32_t ap2 = limit((w2 >> 7) + (same02 ? 128 : -128) + ((a2 * 32512) >> 15), -12288, 12288);
+        int32_t ap1 = (same01 ? 192 : -192) + ((a1 * 32640) >> 15);
+        const int32_t lim = 15360 - ap2;
+        ap1 = limit(ap1, -lim, lim);
+
+        // UPZERO on all six taps at once: b += g (128, or 0 when dq is 0)
+        // where d[i] has the sign of dq, -g where not (the xor's sign, spread over the lane, is 0 or
+        // -1, and (g ^ m) - m is g or -g). (b * 32640) >> 15 is the top of
+        // the 32-bit product: twice its high half plus bit 15 of the low.
+        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(dq));
+        const __m128i other = _mm_srai_epi16(_mm_xor_si128(d, dqv), 15);
+        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()), _mm_set1_epi16(128));
+        const __m128i step = _mm_sub_epi16(_mm_xor_si128(g, other), other);
+        const __m128i leak = _mm_set1_epi16(32640);
+        const __m128i kept =
+            _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1), _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
+        b = _mm_add_epi16(kept, step);
+
+        // DELAYA: dq enters lane 0, the oldest leaves; lanes 6 and 7 are
+        // kept 0 so that they add nothing below.
+        const __m128i sixLanes = _mm_set_epi16(0, 0, -1, -1, -1, -1, -1, -1);
+        d = _mm_and_si128(_mm_insert_epi16(_mm_slli_si128(d, 2), dq, 0), sixLanes);
+
+        // FILTEZ: the 32-bit products b * 2d from their halves, each >> 15,
+        // summed (six terms of at most 20456 each: no limit needed inside).
+        const __m128i twoD = _mm_add_epi16(d, d);
+        const __m128i lo = _mm_mullo_epi16(b, twoD);
+        const __m128i hi = _mm_mulhi_epi16(b, twoD);
+        __m128i sum = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15),
+                                    _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+        sz = clamp16(_mm_cvtsi128_si32(sum));
+
+        // DELAYA of the pole section, FILTEP, PREDIC.
+        r2 = r1;
+        r1 = r0;
+        twoR2 = twoR1;
+        twoR1 = clamp16(2 * r0);
+        p2 = p1;
+        p1 = p0;
+        a1 = ap1;
+        a2 = ap2;
+        s = clamp16(pole() + sz);
+    }
+
+    // SUBTRA, QUANTL, INVQAL, LOGSCL, SCALEL and the adaptation: one low-band
+    // sample in, its six-bit code out.
+    int32_t codeLow(int32_t xlow) {
+        const int32_t el = clamp16(xlow - s);
+        const int32_t wd = el >= 0 ? el : -(el + 1);
+        const LowCode& c = kLowCodes.byInterval[el < 0][lowInterval(wd, det)];
+        const int32_t dlow = (det * c.invQuant) >> 15;
+        nb = limit(((nb * 127) >> 7) + c.logStep, 0, 18432);
+        det = kLowScale.det[nb >> 6];
+        adapt(dlow);
+        return c.code;
+    }
+
+    // SUBTRA, QUANTH, INVQAH, LOGSCH, SCALEH and the adaptation.
+    int32_t codeHigh(int32_t xhigh) {
+        const int32_t eh = clamp16(xhigh - s);
+        const int32_t wd = eh >= 0 ? eh : -(eh + 1);
+        const int m = wd >= (564 * det) >> 12 ? 2 : 1;
+        const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
+        const int32_t dhigh = (det * kHighInvQuant[ihigh]) >> 15;
+        nb = limit(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, 22528);
+        det = kHighScale.det[nb >> 6];
+        adapt(dhigh);
+        return ihigh;
+    }
+};
 
 // One 16 kHz input pair through the transmit QMF.
 void splitBands(G722EncoderState& st, int32_t x0, int32_t x1, int32_t& xlow, int32_t& xhigh) {
@@ -99,118 +320,50 @@ void CG722Codec::resetState(G722EncoderState& st, int32_t bitRate, int32_t optio
 }
 
 int32_t CG722Codec::encodeSamples(G722EncoderState& st, uint8_t* out, const int16_t* pcm, int32_t sampleCount) {
-    int32_t j = 0;
+    Band lo(st.band[0]);
     int32_t n = 0;
-    while (j < sampleCount) {
-        int32_t xlow;
-        int32_t xhigh = 0;
-        if (st.eightK) {
-            xlow = pcm[j];
-            j += 1;
-        } else if (st.hasPending) {
-            st.hasPending = 0;
-            splitBands(st, st.pendingSample, pcm[j], xlow, xhigh);
-            j += 1;
-        } else if (j + 1 < sampleCount) {
-            splitBands(st, pcm[j], pcm[j + 1], xlow, xhigh);
-            j += 2;
+    if (st.eightK && !st.packed) {
+        // Every sample one byte, low band only: the Quorvan stream.
+        const int shift = 8 - st.bitsPerSample;
+        if (shift == 0) {
+            for (int32_t j = 0; j < sampleCount; ++j) out[j] = static_cast<uint8_t>(0xC0 | lo.codeLow(pcm[j]));
         } else {
-            st.pendingSample = pcm[j];
-            st.hasPending = 1;
-            break;
+            for (int32_t j = 0; j < sampleCount; ++j)
+                out[j] = static_cast<uint8_t>((0xC0 | lo.codeLow(pcm[j])) >> shift);
         }
-
-        // Low band: SUBTRA, QUANTL.
-        G722BandState& lo = st.band[0];
-        const int32_t el = clamp16(xlow - lo.s);
-        int32_t wd = el >= 0 ? el : -(el + 1);
-        int i = 1;
-        while (i < 30 && wd >= (kLowDecision[i] * lo.det) >> 12) ++i;
-        const int32_t ilow = el < 0 ? kLowCodeNeg[i] : kLowCodePos[i];
-
-        // INVQAL on the four high bits, with the scale factor of this sample.
-        const int32_t ril = ilow >> 2;
-        const int32_t dlow = (lo.det * kLowInvQuant4[ril]) >> 15;
-
-        // LOGSCL, SCALEL.
-        lo.nb = limit(((lo.nb * 127) >> 7) + kLowLogScale[kLowMagIndex[ril]], 0, 18432);
-        lo.det = scaleFromLog(lo.nb, 8);
-
-        adaptBand(st, 0, dlow);
-
+        lo.store(st.band[0]);
+        return sampleCount;
+    }
+    Band hi(st.band[1]);
+    int32_t j = 0;
+    while (j < sampleCount) {
         int32_t code;
         if (st.eightK) {
-            code = (0xC0 | ilow) >> (8 - st.bitsPerSample);
+            code = (0xC0 | lo.codeLow(pcm[j])) >> (8 - st.bitsPerSample);
+            j += 1;
         } else {
-            // High band: SUBTRA, QUANTH, INVQAH, LOGSCH, SCALEH.
-            G722BandState& hi = st.band[1];
-            const int32_t eh = clamp16(xhigh - hi.s);
-            wd = eh >= 0 ? eh : -(eh + 1);
-            const int m = wd >= (564 * hi.det) >> 12 ? 2 : 1;
-            const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
-            const int32_t dhigh = (hi.det * kHighInvQuant[ihigh]) >> 15;
-            hi.nb = limit(((hi.nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, 22528);
-            hi.det = scaleFromLog(hi.nb, 10);
-            adaptBand(st, 1, dhigh);
-            code = ((ihigh << 6) | ilow) >> (8 - st.bitsPerSample);
+            int32_t xlow;
+            int32_t xhigh;
+            if (st.hasPending) {
+                st.hasPending = 0;
+                splitBands(st, st.pendingSample, pcm[j], xlow, xhigh);
+                j += 1;
+            } else if (j + 1 < sampleCount) {
+                splitBands(st, pcm[j], pcm[j + 1], xlow, xhigh);
+                j += 2;
+            } else {
+                st.pendingSample = pcm[j];
+                st.hasPending = 1;
+                break;
+            }
+            const int32_t ilow = lo.codeLow(xlow);
+            code = ((hi.codeHigh(xhigh) << 6) | ilow) >> (8 - st.bitsPerSample);
         }
         n += putCode(st, out + n, code);
     }
+    lo.store(st.band[0]);
+    hi.store(st.band[1]);
     return n;
-}
-
-void CG722Codec::adaptBand(G722EncoderState& st, int band, int32_t dq) {
-    G722BandState& b = st.band[band];
-
-    // RECONS, PARREC.
-    b.d[0] = dq;
-    b.r[0] = clamp16(b.s + dq);
-    b.p[0] = clamp16(b.sz + dq);
-
-    // UPPOL2.
-    for (int i = 0; i < 3; ++i) b.sg[i] = b.p[i] >> 15;
-    const int32_t w1 = clamp16(b.a[1] * 4);
-    int32_t w2 = b.sg[0] == b.sg[1] ? -w1 : w1;
-    if (w2 > 32767) w2 = 32767;
-    const int32_t w3 = (w2 >> 7) + (b.sg[0] == b.sg[2] ? 128 : -128) + ((b.a[2] * 32512) >> 15);
-    b.ap[2] = limit(w3, -12288, 12288);
-
-    // UPPOL1.
-    b.sg[0] = b.p[0] >> 15;
-    b.sg[1] = b.p[1] >> 15;
-    b.ap[1] = clamp16((b.sg[0] == b.sg[1] ? 192 : -192) + ((b.a[1] * 32640) >> 15));
-    const int32_t lim = clamp16(15360 - b.ap[2]);
-    b.ap[1] = limit(b.ap[1], -lim, lim);
-
-    // UPZERO.
-    const int32_t g = dq == 0 ? 0 : 128;
-    b.sg[0] = dq >> 15;
-    for (int i = 1; i < 7; ++i) {
-        b.sg[i] = b.d[i] >> 15;
-        b.bp[i] = clamp16((b.sg[i] == b.sg[0] ? g : -g) + ((b.b[i] * 32640) >> 15));
-    }
-
-    // DELAYA.
-    for (int i = 6; i >= 1; --i) {
-        b.d[i] = b.d[i - 1];
-        b.b[i] = b.bp[i];
-    }
-    for (int i = 2; i >= 1; --i) {
-        b.r[i] = b.r[i - 1];
-        b.p[i] = b.p[i - 1];
-        b.a[i] = b.ap[i];
-    }
-
-    // FILTEP.
-    b.sp = clamp16(((b.a[1] * clamp16(2 * b.r[1])) >> 15) + ((b.a[2] * clamp16(2 * b.r[2])) >> 15));
-
-    // FILTEZ: the sum is left unlimited until the end.
-    int32_t sum = 0;
-    for (int i = 6; i >= 1; --i) sum += (b.b[i] * clamp16(2 * b.d[i])) >> 15;
-    b.sz = clamp16(sum);
-
-    // PREDIC.
-    b.s = clamp16(b.sp + b.sz);
 }
 
 }  // namespace kv::codecs

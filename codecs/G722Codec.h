@@ -67,9 +67,6 @@ public:
     static int32_t encodeSamples(G722EncoderState& state, uint8_t* out, const int16_t* pcm, int32_t sampleCount);
 
 private:
-    // G.722 block 4 (predictor adaptation) for one band.
-    static void adaptBand(G722EncoderState& state, int band, int32_t d);
-
     bool m_initialised = false;
     G722EncoderState m_state{};
 };

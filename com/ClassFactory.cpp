@@ -40,4 +40,33 @@ HRESULT CachedClassFactory::LockServer(BOOL lock) {
     return S_OK;
 }
 
+namespace {
+
+void releaseCached(void* slot) {
+    auto*& cached = *static_cast<CachedClassFactory**>(slot);
+    if (cached) cached->Release();
+    cached = nullptr;
+}
+
+}  // namespace
+
+HRESULT getClassObject(CachedClassFactory*& slot, InstanceCreator create, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    return guarded([&] {
+        {
+            ModuleSection guard;
+            if (!slot) {
+                // The clean-up first: a cached class object is always released at the end.
+                module().addCleanup(releaseCached, &slot);
+                auto* factory = new (std::nothrow) CachedClassFactory(create);
+                if (!factory) return E_OUTOFMEMORY;
+                factory->AddRef();  // the cache's own reference
+                slot = factory;
+            }
+        }
+        return slot->QueryInterface(riid, ppv);
+    });
+}
+
 }  // namespace kv::com

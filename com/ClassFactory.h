@@ -75,4 +75,9 @@ private:
     InstanceCreator m_create;
 };
 
+// DllGetClassObject for one row of a module's object map: the row's class
+// object, made on first demand and cached in `slot` (the cache's reference
+// goes when the module ends), asked for `riid`.
+HRESULT getClassObject(CachedClassFactory*& slot, InstanceCreator create, REFIID riid, void** ppv);
+
 }  // namespace kv::com

@@ -22,4 +22,11 @@ Module& module() {
     return instance;
 }
 
+HRESULT modulePath(std::vector<OLECHAR>& path) {
+    path.assign(32768, 0);
+    const DWORD n = GetModuleFileNameW(module().instance(), path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return E_FAIL;
+    return S_OK;
+}
+
 }  // namespace kv::com

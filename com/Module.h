@@ -50,6 +50,13 @@ private:
 
 Module& module();
 
+// DllCanUnloadNow: S_OK when nothing holds the module, else S_FALSE.
+inline HRESULT canUnloadNow() { return module().lockCount() == 0 ? S_OK : S_FALSE; }
+
+// The full path of the module file, as registration writes it; long paths
+// included.
+HRESULT modulePath(std::vector<OLECHAR>& path);
+
 // Holds the module lock for a scope.
 class ModuleSection {
 public:

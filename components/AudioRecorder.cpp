@@ -1,8 +1,10 @@
 #include "components/AudioRecorder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <optional>
+#include <string>
 
 #include "codecs/PCMSampleConvert.h"
 #include "components/PcmConverter.h"
@@ -11,6 +13,47 @@
 namespace kv::components {
 
 namespace {
+
+using kv::com::ErrorText;
+using kv::com::operator<<;
+
+HRESULT report(HRESULT hr, const ErrorText& text) {
+    return kv::com::reportError(hr, kRecorderProgId, IID_IKvRecorder, text);
+}
+
+const char* captureProblem(HRESULT hr) {
+    switch (hr) {
+        case E_KV_FILE_NOT_FOUND:
+            return "file not found";
+        case E_ACCESSDENIED:
+            return "access denied";
+        case E_KV_READ_FAULT:
+            return "read error";
+        case E_KV_NOT_WAVE:
+            return "not a WAVE file, or a broken one (raw 16-bit input must be named .pcm or .raw)";
+        case E_KV_NOT_PCM:
+            return "the samples are not PCM";
+        case E_KV_UNSUPPORTED:
+            return "a PCM layout or size that cannot be converted";
+        case E_KV_CONVERSION:
+            return "cannot convert to the capture format";
+        case E_KV_RECORDING:
+            return "the recorder is recording from the device";
+        case E_INVALIDARG:
+            return "the chunk size must be 1 byte or more, and the path valid";
+        case E_OUTOFMEMORY:
+            return "out of memory";
+        default:
+            return "failed";
+    }
+}
+
+std::string hex(HRESULT hr) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text += digits[(static_cast<std::uint32_t>(hr) >> shift) & 0xF];
+    return text;
+}
 
 bool equals(LPCOLESTR a, const char* b) {
     for (; *a && *b; ++a, ++b)
@@ -35,6 +78,7 @@ std::optional<DWORD> decimal(LPCOLESTR text) {
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLESTR value) {
     if (!name || !value) return E_POINTER;
+    if (recording()) return E_KV_RECORDING;  // the device was opened at the old format
     const std::optional<DWORD> v = decimal(value);
     if (!v) return E_INVALIDARG;
     if (equals(name, "SamplesPerSec")) {
@@ -84,6 +128,7 @@ bool CKvAudioRecorder::isRegistered(const Target& target) const {
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chunkBytes) {
     if (!path) return E_POINTER;
+    if (recording()) return E_KV_RECORDING;
     std::filesystem::path file;
     try {
         std::u16string units;
@@ -176,6 +221,78 @@ void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYT
     }
     for (const Target& t : snapshot) t.encoder->Release();
     m_pushed += length;
+}
+
+// ---- scripts and the device ------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(BSTR path, LONG chunkBytes) {
+    const HRESULT hr = CaptureFile(static_cast<LPCOLESTR>(path ? path : KV_W("")), chunkBytes);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot capture '" << path << "': " << captureProblem(hr);
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(BSTR name, BSTR value) {
+    const LPCOLESTR n = name ? name : KV_W(""), v = value ? value : KV_W("");
+    const HRESULT hr = SetProperty(n, v);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot set " << n << " to '" << v << "': ";
+    text << (hr == E_KV_RECORDING ? "not while recording"
+                                  : "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 or 2");
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
+    if (recording()) return S_FALSE;
+    HRESULT hr = S_OK;
+    if (!m_device) {
+        hr = kv::com::guarded([&] {
+            m_device = makeCaptureDevice();
+            return m_device ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    if (SUCCEEDED(hr)) hr = m_device->start(captureFormat(), *this);
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "cannot start recording: ";
+    text << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
+                                                                  : "the audio input device failed");
+    text << " (" << hex(hr).c_str() << ")";
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Stop() {
+    if (!recording()) return S_FALSE;
+    // The last buffers come back through onCapturedPcm, which may end with a
+    // target letting go of this object.
+    kv::com::ComPtr<IKvAudioRecorder> self(this);
+    const HRESULT hr = m_device->stop();
+    if (SUCCEEDED(hr)) return S_OK;
+    ErrorText text;
+    text << "stopping the audio input device failed (" << hex(hr).c_str() << ")";
+    return report(hr, text);
+}
+
+void CKvAudioRecorder::onCapturedPcm(const BYTE* pcm, std::size_t bytes) {
+    if (m_releasing || !pcm || bytes == 0 || m_targets.empty()) return;
+    kv::com::ComPtr<IKvAudioRecorder> self(this);
+    try {
+        std::vector<BYTE> copy;
+        std::vector<Target> snapshot;
+        push(pcm, bytes, copy, snapshot);
+    } catch (const std::bad_alloc&) {
+        // A buffer lost, as a device overrun would lose it.
+    }
+}
+
+// The device has closed itself; Start may open it again.
+void CKvAudioRecorder::onCaptureFailed(HRESULT) {}
+
+void CKvAudioRecorder::finalRelease() {
+    m_releasing = true;
+    if (recording()) m_device->stop();
 }
 
 }  // namespace kv::components

@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "com/ErrorInfo.h"
 #include "com/Object.h"
+#include "components/CaptureDevice.h"
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
 #include "components/PcmFile.h"
@@ -41,13 +44,36 @@ namespace kv::components {
 // the start (the file was still read and converted); else the failure of
 // PcmReader, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
 // UTF-16) or E_KV_CONVERSION. A read failure half way leaves what was pushed.
-class CKvAudioRecorder : public kv::com::implements<CKvAudioRecorder, NoTypeInfo<IKvAudioRecorder>,
-                                                    kv::com::alias<IDispatch, IKvAudioRecorder>> {
+//
+// Start records from the audio input device (made on first use by
+// makeCaptureDevice, unless one was given at construction) at the current
+// capture format; every buffer it hands back goes to the data targets as one
+// piece, by the same rules as a file's. Stop ends it (S_FALSE when not
+// recording); so does the final release. While recording, SetProperty and
+// CaptureFile answer E_KV_RECORDING.
+//
+// Scripts use IKvRecorder, the default interface: the same methods with BSTR
+// arguments, whose failures carry a description (with the path or property
+// in it) as IErrorInfo.
+class CKvAudioRecorder
+    : public kv::com::implements<CKvAudioRecorder, ComponentDispatch<IKvRecorder>, NoTypeInfo<IKvAudioRecorder>,
+                                 kv::com::alias<IDispatch, IKvRecorder>, kv::com::SupportsErrorInfo<IKvRecorder>>,
+      private CaptureListener {
 public:
+    CKvAudioRecorder() = default;
+    explicit CKvAudioRecorder(std::unique_ptr<CaptureDevice> device) : m_device(std::move(device)) {}
+
     HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR path, LONG chunkBytes) override;
     HRESULT STDMETHODCALLTYPE SetProperty(LPCOLESTR name, LPCOLESTR value) override;
     HRESULT STDMETHODCALLTYPE AddDataTarget(IUnknown* target) override;
     HRESULT STDMETHODCALLTYPE RemoveDataTarget(IUnknown* target) override;
+
+    HRESULT STDMETHODCALLTYPE CaptureFile(BSTR path, LONG chunkBytes) override;
+    HRESULT STDMETHODCALLTYPE Start() override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE SetProperty(BSTR name, BSTR value) override;
+
+    void finalRelease();
 
     // The same capture with a path of the platform's own kind.
     HRESULT capture(const std::filesystem::path& path, LONG chunkBytes);
@@ -68,6 +94,14 @@ private:
 
     bool isRegistered(const Target& target) const;
     void push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
+    bool recording() const { return m_device && m_device->recording(); }
+
+    void onCapturedPcm(const BYTE* pcm, std::size_t bytes) override;
+    void onCaptureFailed(HRESULT why) override;
+
+    std::unique_ptr<CaptureDevice> m_device;
+    bool m_releasing = false;  // what the device still hands back then goes nowhere
+    kv::com::ModuleLock m_moduleLock;
 
     std::vector<Target> m_targets;
     DWORD m_samplesPerSec = 16000;

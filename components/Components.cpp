@@ -10,26 +10,24 @@ namespace kv::components {
 
 namespace {
 
-// The registry's class object: it hands out one instance, created on first
-// demand, so every party in the process meets the same map.
+// The registry's class object: it keeps the process's one registry alive
+// from its first creation until the class object goes, so that what one
+// party enters the others find even when nobody holds it in between.
 class SharedRegistryFactory
     : public kv::com::implements<SharedRegistryFactory, IClassFactory, kv::com::interlocked_count> {
 public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        // One shared object cannot belong to an aggregate.
-        if (outer) return CLASS_E_NOAGGREGATION;
+        const HRESULT hr = createSharedRegistry(outer, riid, ppv);
+        if (FAILED(hr)) return hr;
         std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_instance) m_instance = kv::com::make<CKvObjectRegistry>();
-        if (!m_instance) return E_OUTOFMEMORY;
-        return m_instance->QueryInterface(riid, ppv);
+        if (!m_instance) createSharedRegistry(nullptr, IID_IUnknown, m_instance.put_void());
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
     std::mutex m_lock;
-    kv::com::ComPtr<CKvObjectRegistry> m_instance;
+    kv::com::ComPtr<IUnknown> m_instance;
 };
 
 std::mutex g_lock;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "com/Dispatch.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
 #include "platform/win32.h"
@@ -20,6 +21,21 @@ using kv::CLSID_KvObjectRegistry;
 using kv::kRecorderName;
 using kv::com::NoTypeInfo;
 
+// The classes' scripting side: each answers IDispatch with its dual default
+// interface, described by KvLib (registered by KvAudioComponents.dll).
+template <class I>
+using ComponentDispatch = kv::com::DispatchImpl<I, kv::LIBID_KvLib, 1, 0>;
+
+inline constexpr CLSID CLSID_KvFileSink = kv::com::guid("{9B4D24E1-05A5-478A-95E7-3146561265A6}");
+inline constexpr CLSID CLSID_KvMemorySink = kv::com::guid("{8CEA055D-238B-4512-BC78-D45099838CF1}");
+
+// The version-independent ProgIDs, which are also the source of the errors
+// each class reports to automation clients.
+inline constexpr const OLECHAR* kRegistryProgId = KV_W("KvAudioComponents.Registry");
+inline constexpr const OLECHAR* kRecorderProgId = KV_W("KvAudioComponents.Recorder");
+inline constexpr const OLECHAR* kFileSinkProgId = KV_W("KvAudioComponents.FileSink");
+inline constexpr const OLECHAR* kMemorySinkProgId = KV_W("KvAudioComponents.MemorySink");
+
 // Failures of CKvAudioRecorder::CaptureFile besides E_POINTER (no path),
 // E_INVALIDARG (chunk size of 0 or less), E_ACCESSDENIED (the file exists but
 // cannot be opened) and E_OUTOFMEMORY.
@@ -30,6 +46,8 @@ inline constexpr HRESULT E_KV_NOT_WAVE = makeError(0x80040200);        // not a 
 inline constexpr HRESULT E_KV_NOT_PCM = makeError(0x80040201);         // a WAVE file whose samples are not PCM
 inline constexpr HRESULT E_KV_UNSUPPORTED = makeError(0x80040202);     // PCM, but a layout we do not convert
 inline constexpr HRESULT E_KV_CONVERSION = makeError(0x80040203);      // the converter refused the formats
+inline constexpr HRESULT E_KV_RECORDING = makeError(0x80040204);       // not while the device records
+inline constexpr HRESULT E_KV_NOT_OPEN = makeError(0x80040205);        // a file sink with no file
 
 // Makes the registry and the capture component creatable with CoCreateInstance
 // in this process (the calling thread must have initialised COM). Nested calls

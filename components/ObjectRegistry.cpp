@@ -2,7 +2,97 @@
 
 #include <new>
 
+#include "com/Barrier.h"
+
 namespace kv::components {
+
+namespace {
+
+// The process's registry, if one is alive. Not a reference: the registry
+// clears it in its last release, under this lock, so a creator never finds
+// an object that is on its way out.
+std::mutex g_sharedLock;
+CKvObjectRegistry* g_shared = nullptr;
+
+using kv::com::operator<<;
+
+HRESULT failed(HRESULT hr, const char* what, BSTR name) {
+    kv::com::ErrorText text;
+    text << what << " '" << name << "'";
+    if (hr == E_OUTOFMEMORY) text << ": out of memory";
+    if (hr == E_INVALIDARG) text << ": the name is empty";
+    if (hr == E_POINTER) text << ": no object given";
+    if (hr == E_NOINTERFACE) text << ": the object has no IDispatch for scripts";
+    return kv::com::reportError(hr, kRegistryProgId, IID_IKvRegistry, text);
+}
+
+}  // namespace
+
+HRESULT createSharedRegistry(IUnknown* outer, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    // One shared object cannot belong to an aggregate.
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return kv::com::guarded([&] {
+        // Its reference goes after the lock: the object's Release takes it.
+        kv::com::ComPtr<CKvObjectRegistry> created;
+        std::lock_guard<std::mutex> guard(g_sharedLock);
+        if (!g_shared) {
+            created = kv::com::make<CKvObjectRegistry>();
+            if (!created) return E_OUTOFMEMORY;
+            g_shared = created.get();
+        }
+        const HRESULT hr = g_shared->internalQueryInterface(riid, ppv);
+        // A new object that nobody took is released right after, unseen.
+        if (FAILED(hr) && created) g_shared = nullptr;
+        return hr;
+    });
+}
+
+ULONG STDMETHODCALLTYPE CKvObjectRegistry::Release() {
+    ULONG count;
+    {
+        std::lock_guard<std::mutex> guard(g_sharedLock);
+        count = internalRelease();
+        if (count == 0 && g_shared == this) g_shared = nullptr;
+    }
+    // Outside the lock: the entries' releases may create a registry again.
+    if (count == 0) destroy(this);
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE CKvObjectRegistry::Add(BSTR name, IUnknown* object) {
+    const HRESULT hr = AddObject(name ? name : KV_W(""), object);
+    return FAILED(hr) ? failed(hr, "cannot enter", name) : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvObjectRegistry::Remove(BSTR name) {
+    const HRESULT hr = RemoveObject(name);
+    return FAILED(hr) ? failed(hr, "cannot remove", name) : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvObjectRegistry::Lookup(BSTR name, IDispatch** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    kv::com::ComPtr<IUnknown> entry;
+    {
+        IUnknown* lent = nullptr;
+        std::lock_guard<std::mutex> guard(m_lock);
+        HRESULT hr = S_OK;
+        try {
+            auto it = m_objects.find(OleString(name ? name : KV_W("")));
+            if (it != m_objects.end()) lent = it->second.get();
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+        if (FAILED(hr)) return failed(hr, "cannot look up", name);
+        // Held past the lock: another thread may remove the entry meanwhile.
+        entry = kv::com::ComPtr<IUnknown>(lent);
+    }
+    if (!entry) return S_OK;  // Nothing
+    const HRESULT hr = entry->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object));
+    return FAILED(hr) ? failed(E_NOINTERFACE, "cannot hand out", name) : S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE CKvObjectRegistry::AddObject(LPCOLESTR name, IUnknown* object) {
     if (!name || !object) return E_POINTER;

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "com/ErrorInfo.h"
 #include "com/Object.h"
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
@@ -20,22 +21,43 @@ namespace kv::components {
 // null with S_FALSE, so a caller may test either. A null or empty name is
 // E_POINTER / E_INVALIDARG.
 //
-// One registry serves the whole process (see RegisterComponents), whichever
+// Scripts use IKvRegistry, the default interface: Add and Remove as above
+// (Remove of an absent name is no error); Lookup gives the entry's IDispatch
+// with a reference of the caller's, as automation wants, and Nothing for an
+// absent name. An entry that has no IDispatch cannot reach a script: Lookup
+// of it fails with E_NOINTERFACE rather than pretend the name is free.
+//
+// One registry serves the whole process (see createSharedRegistry), whichever
 // thread asks, so the map is locked and the count interlocked. An entry is
 // released outside the lock: its last release may come back here.
 class CKvObjectRegistry
-    : public kv::com::implements<CKvObjectRegistry, NoTypeInfo<IKvObjectRegistry>,
-                                 kv::com::alias<IDispatch, IKvObjectRegistry>, kv::com::interlocked_count> {
+    : public kv::com::implements<CKvObjectRegistry, ComponentDispatch<IKvRegistry>, NoTypeInfo<IKvObjectRegistry>,
+                                 kv::com::alias<IDispatch, IKvRegistry>, kv::com::SupportsErrorInfo<IKvRegistry>,
+                                 kv::com::interlocked_count> {
 public:
     HRESULT STDMETHODCALLTYPE AddObject(LPCOLESTR name, IUnknown* object) override;
     HRESULT STDMETHODCALLTYPE RemoveObject(BSTR name) override;
     HRESULT STDMETHODCALLTYPE LookupObject(LPCOLESTR name, IUnknown** object) override;
 
+    HRESULT STDMETHODCALLTYPE Add(BSTR name, IUnknown* object) override;
+    HRESULT STDMETHODCALLTYPE Remove(BSTR name) override;
+    HRESULT STDMETHODCALLTYPE Lookup(BSTR name, IDispatch** object) override;
+
+    // The last release leaves the process's shared registry unset before the
+    // object goes, under the lock createSharedRegistry takes.
+    ULONG STDMETHODCALLTYPE Release() override;
+
     std::size_t size() const;
 
 private:
+    kv::com::ModuleLock m_moduleLock;
     mutable std::mutex m_lock;
     std::map<OleString, kv::com::ComPtr<IUnknown>> m_objects;
 };
+
+// The class's instance creator: every call hands out the process's one
+// registry, made on the first and kept until its last reference goes (the
+// next call then makes a new, empty one). No aggregation.
+HRESULT createSharedRegistry(IUnknown* outer, REFIID riid, void** ppv);
 
 }  // namespace kv::components

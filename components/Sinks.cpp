@@ -2,6 +2,9 @@
 
 #include <limits>
 #include <new>
+#include <string>
+
+#include "com/Barrier.h"
 
 namespace kv::components {
 
@@ -9,6 +12,12 @@ namespace {
 
 LONG saturated(long long n) {
     return n > std::numeric_limits<LONG>::max() ? std::numeric_limits<LONG>::max() : static_cast<LONG>(n);
+}
+
+using kv::com::operator<<;
+
+HRESULT report(HRESULT hr, const kv::com::ErrorText& text) {
+    return kv::com::reportError(hr, kFileSinkProgId, IID_IKvFileSink, text);
 }
 
 HRESULT checkBlock(const BYTE* data, LONG length) {
@@ -34,6 +43,12 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::OnEncodedData(BYTE* data, LONG length) 
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::get_BlockCount(LONG* count) {
+    if (!count) return E_POINTER;
+    *count = saturated(static_cast<long long>(m_blocks.size()));
     return S_OK;
 }
 
@@ -82,6 +97,38 @@ HRESULT STDMETHODCALLTYPE CKvFileSink::OnEncodedData(BYTE* data, LONG length) {
     if (FAILED(m_status)) return m_status;
     if (!m_file.write(reinterpret_cast<const char*>(data), length)) m_status = E_KV_WRITE_FAULT;
     return m_status;
+}
+
+HRESULT STDMETHODCALLTYPE CKvFileSink::Open(BSTR path) {
+    const LPCOLESTR p = path ? path : KV_W("");
+    HRESULT hr = E_INVALIDARG;
+    if (*p) {
+        hr = kv::com::guarded([&] {
+            const std::u16string units(p, p + std::char_traits<OLECHAR>::length(p));
+            return open(std::filesystem::path(units));
+        });
+    }
+    if (SUCCEEDED(hr)) {
+        m_path = p;
+        return S_OK;
+    }
+    kv::com::ErrorText text;
+    text << "cannot open '" << p << "' for writing";
+    if (hr == E_UNEXPECTED) text << ": '" << m_path.c_str() << "' is open already";
+    return report(hr, text);
+}
+
+HRESULT STDMETHODCALLTYPE CKvFileSink::Close() {
+    const bool wasOpen = m_file.is_open();
+    const HRESULT hr = close();
+    kv::com::ErrorText text;
+    if (!wasOpen) {
+        text << "cannot close: no file is open";
+        return report(E_KV_NOT_OPEN, text);
+    }
+    if (SUCCEEDED(hr)) return S_OK;
+    text << "writing '" << m_path.c_str() << "' failed: the file is incomplete";
+    return report(hr, text);
 }
 
 }  // namespace kv::components

@@ -10,17 +10,31 @@
 #include <fstream>
 #include <vector>
 
+#include "com/ErrorInfo.h"
 #include "com/Object.h"
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
 
 namespace kv::components {
 
+//
+// Scripts use IKvMemorySink / IKvFileSink, the default interfaces; a file
+// sink's failures there carry a description (with the path in it) as
+// IErrorInfo, and closing one that has no file open is E_KV_NOT_OPEN.
+
 class CKvMemorySink
-    : public kv::com::implements<CKvMemorySink, NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
+    : public kv::com::implements<CKvMemorySink, ComponentDispatch<IKvMemorySink>, NoTypeInfo<IKvAudioSink>,
+                                 kv::com::alias<IDispatch, IKvMemorySink>, kv::com::SupportsErrorInfo<IKvMemorySink>> {
 public:
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
+
+    HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* count) override { return GetBytesReceived(count); }
+    HRESULT STDMETHODCALLTYPE get_BlockCount(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE Clear() override {
+        clear();
+        return S_OK;
+    }
 
     // Everything received, in order, and the length of each block (empty
     // blocks included), so callers can see where the blocks began.
@@ -31,13 +45,15 @@ public:
 private:
     std::vector<BYTE> m_bytes;
     std::vector<LONG> m_blocks;
+    kv::com::ModuleLock m_moduleLock;
 };
 
 // Writes every block to a file as it comes. A failed write is sticky: the
 // file is then incomplete, which status() tells, since an encoder ignores
 // what its sinks return.
 class CKvFileSink
-    : public kv::com::implements<CKvFileSink, NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
+    : public kv::com::implements<CKvFileSink, ComponentDispatch<IKvFileSink>, NoTypeInfo<IKvAudioSink>,
+                                 kv::com::alias<IDispatch, IKvFileSink>, kv::com::SupportsErrorInfo<IKvFileSink>> {
 public:
     ~CKvFileSink() override;
 
@@ -53,10 +69,16 @@ public:
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
 
+    HRESULT STDMETHODCALLTYPE Open(BSTR path) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* count) override { return GetBytesReceived(count); }
+
 private:
     std::ofstream m_file;
     HRESULT m_status = S_OK;
     long long m_received = 0;
+    std::basic_string<OLECHAR> m_path;  // for messages
+    kv::com::ModuleLock m_moduleLock;
 };
 
 inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT

@@ -22,9 +22,9 @@ template <class Derived, class ClassInterface,
               const>
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
-    void encodeBlock(const std::int16_t* pcm, BYTE* code) {
-        std::int32_t count = 0;
-        (m_codec.*Law)(pcm, G711Blocks::kInBlock, code, &count);
+    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) {
+        std::int32_t written = 0;
+        (m_codec.*Law)(pcm, count * G711Blocks::kInBlock, code, &written);
     }
 
 protected:

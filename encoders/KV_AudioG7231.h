@@ -26,7 +26,7 @@ public:
     CKV_AudioG7231();
     HRESULT finalConstruct();
 
-    void encodeBlock(const std::int16_t* pcm, BYTE* code);
+    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
 
 private:
     codecs::CG7231Codec m_codec;

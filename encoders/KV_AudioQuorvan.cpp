@@ -6,9 +6,9 @@ CKV_AudioQuorvan::CKV_AudioQuorvan() : CKvAudioEncoderCore(kRegistryName) { m_co
 
 void CKV_AudioQuorvan::releaseCodec() { m_codec.closeCodec(); }
 
-void CKV_AudioQuorvan::encodeBlock(const std::int16_t* pcm, BYTE* code) {
-    std::int32_t count = 0;
-    m_codec.encodeG722(pcm, QuorvanBlocks::kInBlock, code, &count);
+void CKV_AudioQuorvan::encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) {
+    std::int32_t written = 0;
+    m_codec.encodeG722(pcm, count * QuorvanBlocks::kInBlock, code, &written);
 }
 
 }  // namespace kv::encoders

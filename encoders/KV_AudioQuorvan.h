@@ -27,7 +27,7 @@ public:
     // The class's own step of the final release.
     void releaseCodec();
 
-    void encodeBlock(const std::int16_t* pcm, BYTE* code);
+    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
 
 private:
     codecs::CG722Codec m_codec;

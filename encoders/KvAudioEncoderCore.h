@@ -12,7 +12,8 @@
 //       static constexpr bool kEmptyBlockIsNull = ...;  // no block coded: deliver null, not the output area
 //   };
 //   class CKV_AudioX : public CKvAudioEncoderCore<CKV_AudioX, IKV_AudioX, XBlocks> {
-//       void encodeBlock(const std::int16_t* pcm, BYTE* code);  // one block, kOutBlock bytes out
+//       // count >= 1 whole blocks, one after another: count * kOutBlock bytes out
+//       void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
 //   };
 //
 // A class may also hide releaseCodec (its own step of the final release).
@@ -28,6 +29,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -49,8 +52,16 @@ public:
     HRESULT STDMETHODCALLTYPE RemoveSink(IUnknown* sink) override {
         return com::guarded([&] { return removeSink(sink); });
     }
+    // The barrier of com::guarded, written out: the data path is the one
+    // entry point called at the capture rate, and this keeps it one function.
     HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
-        return com::guarded([&] { return onAudioData(data, length); });
+        try {
+            return onAudioData(data, length);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
     }
 
     void finalRelease() {
@@ -65,6 +76,7 @@ public:
             m_pRecorder->RemoveDataTarget(defaultInterface());
             m_pRecorder.reset();
         }
+        m_passThrough = false;
         m_converter.closeConvert();
         releaseSinks();
     }
@@ -76,31 +88,16 @@ protected:
     }
     ~CKvAudioEncoderCore() override { releaseSinks(); }
 
-    // Codes one piece of converted PCM through the staging, in passes: a
-    // pass appends as much input as the staging has room for and codes the
-    // oldest block held. With one block of staging that is every whole block
-    // the input completes; with more, whole blocks may stay held across
-    // calls, one coded per pass (G.723.1). The block is the object's until
-    // the next call; with nothing coded the outputs point at the empty
-    // output area, or stay unwritten when the class says so.
+    // Codes one piece of converted PCM. The block is the object's until the
+    // next call; with nothing coded the outputs point at the empty output
+    // area, or stay unwritten when the class says so.
     HRESULT Encode(const BYTE* pcm, int byteCount, BYTE** outData, int* outLen) {
         int produced = 0;
-        int at = 0;
-        while (pcm && at < byteCount) {
-            const int take = std::min(byteCount - at, kStagingBytes - m_held);
-            const BYTE* in = pcm + at;
-            at += take;
-            if (m_held == 0 && take >= kIn && reinterpret_cast<std::uintptr_t>(in) % alignof(std::int16_t) == 0) {
-                // Nothing waits in front of it: the block is coded where it lies.
-                code(in, produced);
-                stage(in + kIn, take - kIn);
-                continue;
-            }
-            stage(in, take);
-            if (m_held < kIn) break;
-            code(m_staging + m_first, produced);
-            m_first = (m_first + kIn) % kStagingBytes;
-            m_held -= kIn;
+        if (pcm && byteCount > 0) {
+            if constexpr (Blocks::kStagingBlocks == 1)
+                produced = encodeOneBlockStaged(pcm, byteCount);
+            else
+                produced = encodeRing(pcm, byteCount);
         }
         if (produced > 0 || !Blocks::kEmptyBlockIsNull) {
             *outData = m_out;
@@ -147,47 +144,70 @@ private:
         if (sink) sink->QueryInterface(IID_IKvAudioSink, usable.put_void());
         if (!usable || !isRegistered(usable.get())) return S_FALSE;
         const auto at = findSink(usable.get());
+        // A delivery walks its snapshot without references of its own: a
+        // sink it has still to call, or is calling, is kept until it ends.
+        const bool walked = m_walk && m_walk->holds(usable.get());
+        if (walked) m_retired.reserve(m_retired.size() + 1);
         // Released only once the set is whole again: the last release may call back.
         SinkPtr removed = std::move(*at);
         m_sinks.erase(at);
+        if (walked) m_retired.push_back(std::move(removed));
         if (m_sinks.empty() && m_pRecorder) m_pRecorder->RemoveDataTarget(defaultInterface());
         return S_OK;
     }
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
         if (!data || length < 0) length = 0;  // no data
-        if (m_delivering) {
-            // A sink pushes from inside a delivery: the block being delivered
-            // must stay as it is, so this call waits its turn and keeps its
-            // own deliveries, in arrival order.
-            m_pending.emplace_back(data, data + length);
-            return S_OK;
-        }
-        // A sink may release the encoder during delivery; it lives until the call ends.
-        com::ComPtr<IKvAudioEncoder> self(static_cast<IKvAudioEncoder*>(this));
+        if (m_delivering) return queue(data, length);
+        // A sink may release the encoder during delivery; it lives until the
+        // call ends. Counted without a virtual call: the class's own AddRef
+        // and Release, which forward to an outer object when aggregated.
+        Derived& self = *static_cast<Derived*>(this);
+        self.Derived::AddRef();
         m_delivering = true;
         struct Done {
-            CKvAudioEncoderCore* core;
+            CKvAudioEncoderCore& core;
+            Derived& self;
             ~Done() {
-                core->m_delivering = false;
-                core->m_pending.clear();
+                core.m_delivering = false;
+                if (!core.m_pending.empty()) core.m_pending.clear();
+                self.Derived::Release();
             }
-        } done{this};
+        } done{*this, self};
         take(data, length);
+        if (!m_pending.empty()) takePending();
+        return S_OK;
+    }
+
+    // A sink pushes from inside a delivery: the block being delivered must
+    // stay as it is, so this call waits its turn and keeps its own
+    // deliveries, in arrival order.
+    [[gnu::noinline]] HRESULT queue(const BYTE* data, LONG length) {
+        m_pending.emplace_back(data, data + length);
+        return S_OK;
+    }
+
+    [[gnu::noinline]] void takePending() {
         for (std::size_t i = 0; i < m_pending.size(); ++i) {
             const std::vector<BYTE> call = std::move(m_pending[i]);
             take(call.data(), static_cast<LONG>(call.size()));
         }
-        return S_OK;
     }
 
     // Larger calls than one piece may bring go in pieces, each its own
     // delivery, so nothing overflows and nothing is dropped.
     void take(const BYTE* data, LONG length) {
+        if (length <= Blocks::kMaxPieceBytes)
+            encodeAndDeliver(data, length);
+        else
+            takePieces(data, length);
+    }
+
+    [[gnu::noinline]] void takePieces(const BYTE* data, LONG length) {
         LONG done = 0;
         do {
             const LONG piece = nextPieceBytes(length - done);
-            encodeAndDeliver(length > 0 ? data + done : nullptr, piece);
+            encodeAndDeliver(data + done, piece);
             done += piece;
         } while (done < length);
     }
@@ -220,9 +240,81 @@ private:
         m_held += count;
     }
 
-    void code(const BYTE* block, int& produced) {
-        static_cast<Derived*>(this)->encodeBlock(reinterpret_cast<const std::int16_t*>(block), m_out + produced);
-        produced += Blocks::kOutBlock;
+    void code(const BYTE* block, int& produced, int count = 1) {
+        static_cast<Derived*>(this)->encodeBlocks(reinterpret_cast<const std::int16_t*>(block), count,
+                                                  m_out + produced);
+        produced += count * Blocks::kOutBlock;
+    }
+
+    // One block of staging: top up what is held, code the whole blocks of the
+    // input where they lie, keep the rest. Blocks are taken at multiples of
+    // kIn of the byte stream either way, so the codes are those of copying
+    // every byte through the staging.
+    int encodeOneBlockStaged(const BYTE* pcm, int byteCount) {
+        if (m_held == 0 && reinterpret_cast<std::uintptr_t>(pcm) % alignof(std::int16_t) == 0 && byteCount % kIn == 0) {
+            // Whole blocks and nothing held: coded straight from the caller's buffer.
+            int produced = 0;
+            code(pcm, produced, byteCount / kIn);
+            return produced;
+        }
+        return encodeStaged(pcm, byteCount);
+    }
+
+    [[gnu::noinline]] int encodeStaged(const BYTE* pcm, int byteCount) {
+        int produced = 0;
+        int at = 0;
+        if (m_held > 0) {
+            at = std::min(byteCount, kIn - m_held);
+            std::memcpy(m_staging + m_held, pcm, static_cast<std::size_t>(at));
+            m_held += at;
+            if (m_held < kIn) return 0;
+            code(m_staging, produced);
+            m_held = 0;
+        }
+        if (reinterpret_cast<std::uintptr_t>(pcm + at) % alignof(std::int16_t) == 0) {
+            // The codec runs on across blocks, so they go to it in one call.
+            const int blocks = (byteCount - at) / kIn;
+            if (blocks > 0) {
+                code(pcm + at, produced, blocks);
+                at += blocks * kIn;
+            }
+        } else {
+            // A split sample: the codec reads whole samples, so the block goes through the staging.
+            for (; byteCount - at >= kIn; at += kIn) {
+                std::memcpy(m_staging, pcm + at, kIn);
+                code(m_staging, produced);
+            }
+        }
+        if (at < byteCount) {
+            m_held = byteCount - at;
+            std::memcpy(m_staging, pcm + at, static_cast<std::size_t>(m_held));
+        }
+        return produced;
+    }
+
+    // Several blocks of staging, in passes: a pass appends as much input as
+    // the staging has room for and codes the oldest block held, so whole
+    // blocks may stay held across calls, one coded per pass (G.723.1).
+    int encodeRing(const BYTE* pcm, int byteCount) {
+        int produced = 0;
+        int at = 0;
+        while (at < byteCount) {
+            const int take = std::min(byteCount - at, kStagingBytes - m_held);
+            const BYTE* in = pcm + at;
+            at += take;
+            if (m_held == 0 && take >= kIn && reinterpret_cast<std::uintptr_t>(in) % alignof(std::int16_t) == 0) {
+                // Nothing waits in front of it: the block is coded where it lies.
+                code(in, produced);
+                stage(in + kIn, take - kIn);
+                continue;
+            }
+            stage(in, take);
+            if (m_held < kIn) break;
+            code(m_staging + m_first, produced);
+            m_first = (m_first + kIn) % kStagingBytes;
+            m_held -= kIn;
+        }
+        return produced;
     }
 
     HRESULT ConnectRecorder() {
@@ -246,7 +338,8 @@ private:
         if (!m_pRecorder) return FAILED(hr) ? hr : E_NOINTERFACE;
 
         const WAVEFORMATEX capture = codecs::pcmWaveFormat(1, 16000, 16);
-        m_converter.initConvert(&capture, &capture);
+        // Equal formats: on success the converter passes the bytes through.
+        m_passThrough = m_converter.initConvert(&capture, &capture) == 0;
         m_pRecorder->SetProperty(KV_W("SamplesPerSec"), KV_W("16000"));
         m_pRecorder->SetProperty(KV_W("BitsPerSample"), KV_W("16"));
         m_pRecorder->AddDataTarget(defaultInterface());
@@ -275,7 +368,15 @@ private:
     void encodeAndDeliver(const BYTE* data, LONG length) {
         BYTE* converted = nullptr;
         DWORD convertedLength = 0;
-        if (length > 0) m_converter.convert(data, static_cast<DWORD>(length), &converted, &convertedLength);
+        if (length > 0) {
+            if (m_passThrough) {
+                // What the converter would hand back: the caller's own bytes.
+                converted = const_cast<BYTE*>(data);
+                convertedLength = static_cast<DWORD>(length);
+            } else {
+                m_converter.convert(data, static_cast<DWORD>(length), &converted, &convertedLength);
+            }
+        }
         BYTE* block = nullptr;
         int blockLength = 0;
         Encode(converted, static_cast<int>(convertedLength), &block, &blockLength);
@@ -283,18 +384,42 @@ private:
     }
 
     // Sinks may add or remove sinks while being called: the walk goes over a
-    // snapshot whose members are held until it ends. Deliveries never nest
-    // (see onAudioData), and the snapshot's room was made by AddSink, so a
-    // delivery allocates nothing and cannot fail half-way.
+    // snapshot, and a sink removed meanwhile is kept (m_retired) until the
+    // walk ends. Deliveries never nest (see onAudioData), and the snapshot's
+    // room was made by AddSink, so a delivery allocates nothing and cannot
+    // fail half-way.
     void deliver(BYTE* block, int length) {
-        std::vector<IKvAudioSink*> snapshot = std::move(m_snapshot);
-        snapshot.clear();
-        for (const SinkPtr& s : m_sinks) snapshot.push_back(s.get());
-        for (IKvAudioSink* s : snapshot) s->AddRef();
-        for (IKvAudioSink* s : snapshot) s->OnEncodedData(block, length);
-        for (IKvAudioSink* s : snapshot) s->Release();
+        const std::size_t n = m_sinks.size();
+        if (n == 1) {
+            // The common case needs no room beyond the one pointer.
+            IKvAudioSink* const one = m_sinks[0].get();
+            const Walk walk{&one, 1};
+            m_walk = &walk;
+            one->OnEncodedData(block, length);
+            m_walk = nullptr;
+        } else if (n > 1) {
+            deliverToAll(block, length, n);
+        }
+        if (!m_retired.empty()) releaseRetired();
+    }
+
+    [[gnu::noinline]] void deliverToAll(BYTE* block, int length, std::size_t n) {
+        Snapshot snapshot = std::move(m_snapshot);
+        for (std::size_t i = 0; i < n; ++i) snapshot.at[i] = m_sinks[i].get();
+        const Walk walk{snapshot.at.get(), n};
+        m_walk = &walk;
+        for (std::size_t i = 0; i < n; ++i) snapshot.at[i]->OnEncodedData(block, length);
+        m_walk = nullptr;
         // A sink added meanwhile made fresh room; keep whichever is larger.
-        if (snapshot.capacity() >= m_snapshot.capacity()) m_snapshot = std::move(snapshot);
+        if (snapshot.capacity >= m_snapshot.capacity) m_snapshot = std::move(snapshot);
+    }
+
+    // In the order the walk would have let go of its own references.
+    [[gnu::noinline]] void releaseRetired() {
+        std::vector<SinkPtr> retired;
+        retired.swap(m_retired);
+        std::sort(retired.begin(), retired.end(), [](const SinkPtr& a, const SinkPtr& b) { return a.get() < b.get(); });
+        for (SinkPtr& s : retired) s.reset();
     }
 
     void releaseSinks() {
@@ -311,7 +436,34 @@ private:
     com::ComPtr<IKvAudioRecorder> m_pRecorder;
     codecs::CPCMSampleConvert m_converter;
 
-    std::vector<IKvAudioSink*> m_snapshot;  // room for one delivery's walk
+    // Room for one delivery's walk: raw pointers, held by the set (or by
+    // m_retired) for as long as the walk needs them.
+    struct Snapshot {
+        std::unique_ptr<IKvAudioSink*[]> at;
+        std::size_t capacity = 0;
+        Snapshot() = default;
+        Snapshot(Snapshot&& o) noexcept : at(std::move(o.at)), capacity(std::exchange(o.capacity, 0)) {}
+        Snapshot& operator=(Snapshot&& o) noexcept {
+            at = std::move(o.at);
+            capacity = std::exchange(o.capacity, 0);
+            return *this;
+        }
+        void reserve(std::size_t n) {
+            if (n <= capacity) return;
+            at = std::make_unique<IKvAudioSink*[]>(n);
+            capacity = n;
+        }
+    };
+    // The sinks the delivery under way calls.
+    struct Walk {
+        IKvAudioSink* const* at;
+        std::size_t size;
+        bool holds(IKvAudioSink* s) const { return std::find(at, at + size, s) != at + size; }
+    };
+    Snapshot m_snapshot;
+    const Walk* m_walk = nullptr;    // the delivery under way
+    std::vector<SinkPtr> m_retired;  // removed while a walk still needs them
+    bool m_passThrough = false;      // the converter hands the caller's bytes back
     bool m_delivering = false;
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
 

@@ -1,17 +1,11 @@
 #include "g7231/acbk.h"
 
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 #include "g7231/tame.h"
 
 #include <algorithm>
 #include <cstring>
-
-#if defined(__SSE2__) && !defined(KV_PORTABLE)
-#include <emmintrin.h>
-#define KV_ACBK_SSE2 1
-#else
-#define KV_ACBK_SSE2 0
-#endif
 
 namespace kv::g7231 {
 
@@ -27,57 +21,10 @@ constexpr int RowLen = 24;                         // CorTerms rounded up likewi
 
 void count(AcbkStep s, bool exact) { AcbkPath[s][exact ? 1 : 0].fetch_add(1, std::memory_order_relaxed); }
 
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
 __m128i load(const Word16* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
 __m128i loadu(const void* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 #endif
-
-// Sum of x[i] * y[i] over Pad samples, modulo 2^32: the true value whenever it
-// fits in 32 bits, however the terms are grouped.
-Word32 dot(const Word16* x, const Word16* y) {
-#if KV_ACBK_SSE2
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < Pad; i += 8) acc = _mm_add_epi32(acc, _mm_madd_epi16(load(x + i), load(y + i)));
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4e));
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xb1));
-    return _mm_cvtsi128_si32(acc);
-#else
-    uint32_t acc = 0;
-    for (int i = 0; i < Pad; i++) acc += static_cast<uint32_t>(x[i] * y[i]);
-    return static_cast<Word32>(acc);
-#endif
-}
-
-// Sum of x[i]^2 over Pad samples, exactly; x need not be aligned.
-uint64_t energy(const Word16* x) {
-#if KV_ACBK_SSE2
-    const __m128i zero = _mm_setzero_si128();
-    __m128i acc = zero;
-    for (int i = 0; i < Pad; i += 8) {
-        const __m128i v = loadu(x + i);
-        const __m128i p = _mm_madd_epi16(v, v);  // two squares: at most 2^31, unsigned
-        acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(p, zero));
-        acc = _mm_add_epi64(acc, _mm_unpackhi_epi32(p, zero));
-    }
-    alignas(16) uint64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
-    return lanes[0] + lanes[1];
-#else
-    uint64_t acc = 0;
-    for (int i = 0; i < Pad; i++) acc += static_cast<uint64_t>(x[i] * x[i]);
-    return acc;
-#endif
-}
-
-// True when Base + 2 * sqrt(Ea * Eb) <= MAX_32. By Cauchy-Schwarz 2 * sqrt(Ea * Eb)
-// bounds every partial sum of doubled products a[i] * b[j], so an L_mac chain
-// over them that starts within Base of zero neither saturates nor meets
-// -32768 * -32768, and equals the plain sum.
-bool chainSafe(uint64_t Ea, uint64_t Eb, uint64_t Base = 0) {
-    if ((Ea >> 32) != 0 || (Eb >> 32) != 0 || Base > static_cast<uint64_t>(MAX_32)) return false;
-    const uint64_t R = static_cast<uint64_t>(MAX_32) - Base;
-    return Ea * Eb <= R * R / 4;
-}
 
 // y[i] = sum over j <= i of x[j] * h[i - j] for i < SubFrLen, modulo 2^32. Hp
 // holds (h[n], h[n - 1]) pairs at Hp[n + Lead], zero outside 0 <= n < SubFrLen;
@@ -95,7 +42,7 @@ struct PairedResponse {
 };
 
 void convolve(const Word16* x, const PairedResponse& Hp, Word32* y) {
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
     // Four outputs per pmaddwd: each lane takes x[j] * h[i - j] + x[j + 1] * h[i - j - 1].
     __m128i xp[SubFrLen / 2];
     for (int j = 0; j < SubFrLen; j += 2)
@@ -126,42 +73,11 @@ void convolve(const Word16* x, const PairedResponse& Hp, Word32* y) {
 // round() of a value known to fit in 32 bits.
 Word16 roundW(Word32 a) { return a > MAX_32 - 0x8000 ? MAX_16 : static_cast<Word16>((a + 0x8000) >> 16); }
 
-// ceil(|x[i]| / 8) for Pad samples (x need not be aligned). Each is at most
-// 4096, so Pad products of two stay below 2^30 in total, and 64 times such a
-// sum bounds the same sum over the true magnitudes: a tighter test than
-// Cauchy-Schwarz when signals are loud but not alike.
-void coarse(const Word16* x, Word16* out) {
-#if KV_ACBK_SSE2
-    const __m128i seven = _mm_set1_epi16(7);
-    for (int i = 0; i < Pad; i += 8) {
-        const __m128i v = loadu(x + i), sgn = _mm_srai_epi16(v, 15);
-        const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sgn), sgn);  // 0x8000 for -32768: read unsigned
-        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(a, seven), 3));
-    }
-#else
-    for (int i = 0; i < Pad; i++) out[i] = static_cast<Word16>(((x[i] < 0 ? -x[i] : x[i]) + 7) >> 3);
-#endif
-}
-
-// Whether any of n samples (a multiple of 8, x aligned) is -32768.
-bool hasMin16(const Word16* x, int n) {
-#if KV_ACBK_SSE2
-    const __m128i m = _mm_set1_epi16(MIN_16);
-    __m128i any = _mm_setzero_si128();
-    for (int i = 0; i < n; i += 8) any = _mm_or_si128(any, _mm_cmpeq_epi16(load(x + i), m));
-    return _mm_movemask_epi8(any) != 0;
-#else
-    for (int i = 0; i < n; i++)
-        if (x[i] == MIN_16) return true;
-    return false;
-#endif
-}
-
 // Out[j] = Prev[j - 1] + ((r * h[j] + 0x4000) >> 15) clamped to 16 bits, for
 // 1 <= j < SubFrLen; Out[0] is left to the caller and Out keeps zeros past
 // SubFrLen. Prev has a zero just before it (the previous row's padding).
 void delayAndAdd(const Word16* Prev, Word16 r, const Word16* h, Word16* Out) {
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
     const __m128i rv = _mm_set1_epi16(r);
     const __m128i half = _mm_set1_epi32(0x4000);
     for (int j = 0; j < Pad; j += 8) {
@@ -241,7 +157,7 @@ Word32 rowChecked(const Word16* Cor, const Word16* row, bool& exact) {
 bool gainSums(const Word16* Cor, const GainRows& G, int t, int n, Word32 Limit, Word32* S) {
     const Word16(*rows)[RowLen] = G.rows[t];
     bool exact = false;
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
     const __m128i c0 = load(Cor), c1 = load(Cor + 8), c2 = load(Cor + 16);
     for (int i = 0; i < n; i += 4) {
         if (G.blockNorm[t][i / 4] > Limit) {
@@ -321,23 +237,23 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
     auto coarseConvMax = [&](const Word16* x) {
         if (!HmReady) {
             alignas(16) Word16 hm[Pad];
-            coarse(Hpad, hm);
+            dsp::coarse(Hpad, hm, Pad);
             Hm = PairedResponse(hm);
             HmReady = true;
         }
         alignas(16) Word16 xm[Pad];
         Word32 y[Pad];
-        coarse(x, xm);
+        dsp::coarse(x, xm, Pad);
         convolve(xm, Hm, y);
         Word32 Mc = 0;
         for (int i = 0; i < SubFrLen; i++) Mc = std::max(Mc, y[i]);
         return Mc;
     };
-    const uint64_t Eh = energy(Hpad);
-    const uint64_t Et = energy(Tp);
-    const bool TvFull = !hasMin16(Tp, Pad);
+    const uint64_t Eh = dsp::sumsq(Hpad, Pad);
+    const uint64_t Et = dsp::sumsq(Tp, Pad);
+    const bool TvFull = !dsp::has_min16(Tp, Pad);
     alignas(16) Word16 Tm[Pad];  // coarse magnitudes of the target
-    coarse(Tp, Tm);
+    dsp::coarse(Tp, Tm, Pad);
 
     Word32* lPnt = CorBuf;
     for (int k = 0; k < Hb; k++) {
@@ -345,7 +261,7 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         const Word16* x = RezBuf + ClPitchOrd - 1;
         Word16* F4 = FltBuf[ClPitchOrd - 1];
 
-        bool filtFast = chainSafe(energy(x), Eh);
+        bool filtFast = dsp::cauchy_fits(dsp::sumsq(x, Pad), Eh);
         if (!filtFast) {
             // Each output's chain is bounded by conv(|x|, |h|)[i]; 2 * 64 * the
             // coarse version bounds that.
@@ -382,8 +298,8 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         uint64_t Ef[ClPitchOrd];
         bool FltFull = true;
         for (int i = 0; i < ClPitchOrd; i++) {
-            Ef[i] = energy(FltBuf[i]);
-            FltFull = FltFull && !hasMin16(FltBuf[i], Pad);
+            Ef[i] = dsp::sumsq(FltBuf[i], Pad);
+            FltFull = FltFull && !dsp::has_min16(FltBuf[i], Pad);
         }
         auto plain = [](uint64_t a, uint64_t b) {
             return (a >> 32) == 0 && (b >> 32) == 0 && a * b <= static_cast<uint64_t>(MAX_32) * MAX_32;
@@ -398,19 +314,19 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
             // Loud but unlike signals: bound each sum of |a * b| by 64 times
             // its coarse version instead.
             alignas(16) Word16 Fm[ClPitchOrd][Pad];
-            for (int i = 0; i < ClPitchOrd; i++) coarse(FltBuf[i], Fm[i]);
+            for (int i = 0; i < ClPitchOrd; i++) dsp::coarse(FltBuf[i], Fm[i], Pad);
             for (int i = 0; i < ClPitchOrd && fast; i++) {
-                fast = dot(Tm, Fm[i]) <= MAX_32 / 64;
-                for (int j = 0; j < i && fast; j++) fast = dot(Fm[i], Fm[j]) <= MAX_32 / 64;
+                fast = dsp::dot(Tm, Fm[i], Pad) <= MAX_32 / 64;
+                for (int j = 0; j < i && fast; j++) fast = dsp::dot(Fm[i], Fm[j], Pad) <= MAX_32 / 64;
             }
         }
         if (fast) {
             count(AcbkCorr, false);
-            for (int i = 0; i < ClPitchOrd; i++) *lPnt++ = L_shl(dot(Tp, FltBuf[i]), 1);
+            for (int i = 0; i < ClPitchOrd; i++) *lPnt++ = L_shl(dsp::dot(Tp, FltBuf[i], Pad), 1);
             for (int i = 0; i < ClPitchOrd; i++)
                 *lPnt++ = 2 * Ef[i] > static_cast<uint64_t>(MAX_32) ? MAX_32 : static_cast<Word32>(2 * Ef[i]);
             for (int i = 1; i < ClPitchOrd; i++)
-                for (int j = 0; j < i; j++) *lPnt++ = L_shl(dot(FltBuf[i], FltBuf[j]), 2);
+                for (int j = 0; j < i; j++) *lPnt++ = L_shl(dsp::dot(FltBuf[i], FltBuf[j], Pad), 2);
         } else {
             count(AcbkCorr, true);
             for (int i = 0; i < ClPitchOrd; i++) {
@@ -465,7 +381,7 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         const Word32 Limit = MaxCor == 0 ? MAX_32 : MAX_32 / MaxCor;
         count(AcbkGain, gainSums(Cor, G, l, Bound[l], Limit, Sums));
         for (int i = 0; i < Bound[l]; i += 4) {
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
             // Most blocks of four hold nothing above the best so far.
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Sums + i));
             if (_mm_movemask_epi8(_mm_cmpgt_epi32(v, _mm_set1_epi32(Acc1))) == 0) continue;
@@ -498,7 +414,8 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
         if (a > MaxTv) MaxTv = a;
     }
     const uint64_t Base = static_cast<uint64_t>(MaxTv) << 15;
-    if (chainSafe(energy(Exc), Eh, Base) || Base + 128 * static_cast<uint64_t>(coarseConvMax(Exc)) <= MAX_32) {
+    if (dsp::cauchy_fits(dsp::sumsq(Exc, Pad), Eh, Base) ||
+        Base + 128 * static_cast<uint64_t>(coarseConvMax(Exc)) <= MAX_32) {
         count(AcbkSub, false);
         convolve(Exc, Hp, Conv);
         // round(L_shl(v, 1)) is (v + 0x4000) >> 15 clamped to 16 bits.
@@ -532,7 +449,7 @@ void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid)
         count(AcbkDecod, false);
         // With A the plain sum, round(L_shl(2 * A, 1)) is (A + 0x2000) >> 14
         // clamped to 16 bits, saturation included.
-#if KV_ACBK_SSE2
+#ifdef KV_G7231_SSE2
         alignas(16) Word16 R[RezLen + 8] = {};
         alignas(16) Word16 Out[Pad];
         std::memcpy(R, RezBuf, sizeof RezBuf);

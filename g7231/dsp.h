@@ -85,6 +85,50 @@ inline int64_t sumsq(const Word16* a, int n) {
     return s;
 }
 
+// ceil(|x[i]| / 8) into out, 4096 for -32768. A sum of n products of two
+// of these stays below n * 2^24, and 64 times it bounds the same sum over the
+// true magnitudes: a cheaper bound than Cauchy-Schwarz when signals are loud
+// but not alike.
+inline void coarse(const Word16* x, Word16* out, int n) {
+    int i = 0;
+#ifdef KV_G7231_SSE2
+    const __m128i seven = _mm_set1_epi16(7);
+    for (const int end = n & ~7; i < end; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), sgn = _mm_srai_epi16(v, 15);
+        const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sgn), sgn);  // 0x8000 for -32768: read unsigned
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(a, seven), 3));
+    }
+#endif
+    for (; i < n; i++) out[i] = static_cast<Word16>(((x[i] < 0 ? -x[i] : x[i]) + 7) >> 3);
+}
+
+// Whether any x[i] is -32768, the one factor whose L_mult with itself
+// saturates.
+inline bool has_min16(const Word16* x, int n) {
+    int i = 0;
+#ifdef KV_G7231_SSE2
+    const __m128i m = _mm_set1_epi16(MIN_16);
+    __m128i any = _mm_setzero_si128();
+    for (const int end = n & ~7; i < end; i += 8)
+        any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), m));
+    if (_mm_movemask_epi8(any) != 0) return true;
+#endif
+    for (; i < n; i++)
+        if (x[i] == MIN_16) return true;
+    return false;
+}
+
+// Whether base + 2 * sqrt(Ea * Eb) <= MAX_32, for energies Ea = sumsq(a) and
+// Eb = sumsq(b). By Cauchy-Schwarz 2 * sqrt(Ea * Eb) bounds every partial sum
+// of doubled products a_i * b_j, so a chain of them that starts within base of
+// zero neither saturates nor meets L_mult(-32768, -32768), and equals the
+// plain sum. Tighter than the bound of L_corr, and dearer.
+inline bool cauchy_fits(uint64_t Ea, uint64_t Eb, uint64_t base = 0) {
+    if ((Ea >> 32) != 0 || (Eb >> 32) != 0 || base > static_cast<uint64_t>(MAX_32)) return false;
+    const uint64_t r = static_cast<uint64_t>(MAX_32) - base;
+    return Ea * Eb <= r * r / 4;
+}
+
 // The chain L_mac(... L_mac(acc, a_0, b_0) ..., a_n-1, b_n-1), literally.
 inline Word32 mac_chain(Word32 acc, const Word16* a, const Word16* b, int n) {
     for (int j = 0; j < n; j++) acc = L_mac(acc, a[j], b[j]);

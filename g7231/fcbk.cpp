@@ -1,15 +1,9 @@
 #include "g7231/fcbk.h"
 
+#include "g7231/dsp.h"
 #include "g7231/tables.h"
 
 #include <bit>
-
-#if defined(__SSE2__) && !defined(KV_PORTABLE)
-#include <emmintrin.h>
-#define KV_FCBK_SSE2 1
-#else
-#define KV_FCBK_SSE2 0
-#endif
 
 namespace kv::g7231 {
 
@@ -51,55 +45,6 @@ constexpr int SlotsPad = 32;             // Slots rounded up to whole 4-lane vec
 
 void count(FcbkStep s, bool exact) { FcbkPath[s][exact ? 1 : 0].fetch_add(1, std::memory_order_relaxed); }
 
-// Sum of x[i] * y[i] over n samples (a multiple of 8), modulo 2^32: the true
-// value whenever it fits in 32 bits, however the terms are grouped.
-Word32 dot(const Word16* x, const Word16* y, int n) {
-#if KV_FCBK_SSE2
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < n; i += 8)
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))));
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4e));
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xb1));
-    return _mm_cvtsi128_si32(acc);
-#else
-    uint32_t acc = 0;
-    for (int i = 0; i < n; i++) acc += static_cast<uint32_t>(x[i] * y[i]);
-    return static_cast<Word32>(acc);
-#endif
-}
-
-// Sum of x[i]^2 over Pad samples, exactly.
-uint64_t energy(const Word16* x) {
-#if KV_FCBK_SSE2
-    const __m128i zero = _mm_setzero_si128();
-    __m128i acc = zero;
-    for (int i = 0; i < Pad; i += 8) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x + i));
-        const __m128i p = _mm_madd_epi16(v, v);  // two squares: at most 2^31, read unsigned
-        acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(p, zero));
-        acc = _mm_add_epi64(acc, _mm_unpackhi_epi32(p, zero));
-    }
-    alignas(16) uint64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
-    return lanes[0] + lanes[1];
-#else
-    uint64_t acc = 0;
-    for (int i = 0; i < Pad; i++) acc += static_cast<uint64_t>(x[i] * x[i]);
-    return acc;
-#endif
-}
-
-// By Cauchy-Schwarz no partial sum of 2 * a[i] * b[j] terms exceeds
-// 2 * sqrt(Ea * Eb) in magnitude; when that is at most MAX_32 an L_mac chain
-// over them never saturates (nor meets -32768 * -32768) and equals the plain
-// sum.
-bool macChainSafe(uint64_t Ea, uint64_t Eb) {
-    constexpr uint64_t Limit = static_cast<uint64_t>(MAX_32) * static_cast<uint64_t>(MAX_32) / 4;
-    if ((Ea >> 32) != 0 || (Eb >> 32) != 0) return false;
-    return Ea * Eb <= Limit;
-}
-
 // Pulse search on one grid: W holds the backward-filtered target at the grid
 // positions, Corr the response autocorrelation at grid distances.
 void searchExact(Word32* W, const Word16* Corr, Word16 MaxAmp, Word16 Np, Word16* Slot, Word16* Pamp) {
@@ -136,7 +81,7 @@ void searchFast(Word32* W, const Word32* Sym, Word16 MaxAmp, Word16 Np, Word16* 
     for (int j = 1; j < Np; j++) {
         const Word32* row = Sym + (Slots - 1) - Slot[j - 1];
         int at = 0;
-#if KV_FCBK_SSE2
+#ifdef KV_G7231_SSE2
         __m128i a[SlotsPad / 4];
         for (int v = 0; v < SlotsPad / 4; v++) {
             const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * v));
@@ -185,7 +130,7 @@ void searchFast(Word32* W, const Word32* Sym, Word16 MaxAmp, Word16 Np, Word16* 
 
 // Sym[t] = Amp2 * SymC[t] for t < 2 * SlotsPad.
 void scaleSym(const Word16* SymC, Word16 Amp2, Word32* Sym) {
-#if KV_FCBK_SSE2
+#ifdef KV_G7231_SSE2
     const __m128i a = _mm_set1_epi16(Amp2);
     for (int t = 0; t < 2 * SlotsPad; t += 8) {
         const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(SymC + t));
@@ -214,7 +159,7 @@ void filterExact(const Word16* Imr, const Word16* Ploc, const Word16* Pamp, Word
 // then extract_h(L_shl(a, 2)) is a >> 14 clamped to 16 bits. ImrPad holds Imr
 // at [Pad, Pad + SubFrLen) and zeros around it; y gets zeros past SubFrLen.
 void filterFast(const Word16* ImrPad, const Word16* Ploc, const Word16* Pamp, Word16 Np, Word16* y) {
-#if KV_FCBK_SSE2
+#ifdef KV_G7231_SSE2
     __m128i acc[Pad / 4];
     for (auto& a : acc) a = _mm_setzero_si128();
     // Two pulses per pmaddwd: interleave their shifted responses and weigh
@@ -266,37 +211,6 @@ Word32 critExact(const Word16* Tv, const Word16* y) {
     return Acc1;
 }
 
-// ceil(|x[i]| / 8) for Pad samples. Each is at most 4096, so Pad products of
-// two stay below 2^30 in total, and 64 times such a sum bounds the same sum
-// over the true magnitudes: a tighter test than Cauchy-Schwarz when signals
-// are loud but not alike.
-void coarse(const Word16* x, Word16* out) {
-#if KV_FCBK_SSE2
-    const __m128i seven = _mm_set1_epi16(7);
-    for (int i = 0; i < Pad; i += 8) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x + i)), sgn = _mm_srai_epi16(v, 15);
-        const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sgn), sgn);  // 0x8000 for -32768: read unsigned
-        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(a, seven), 3));
-    }
-#else
-    for (int i = 0; i < Pad; i++) out[i] = static_cast<Word16>(((x[i] < 0 ? -x[i] : x[i]) + 7) >> 3);
-#endif
-}
-
-bool hasMin16(const Word16* x) {
-#if KV_FCBK_SSE2
-    const __m128i m = _mm_set1_epi16(MIN_16);
-    __m128i any = _mm_setzero_si128();
-    for (int i = 0; i < Pad; i += 8)
-        any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(x + i)), m));
-    return _mm_movemask_epi8(any) != 0;
-#else
-    for (int i = 0; i < Pad; i++)
-        if (x[i] == MIN_16) return true;
-    return false;
-#endif
-}
-
 }  // namespace
 
 std::atomic<std::uint32_t> FcbkPath[FcbkSteps][2];
@@ -337,7 +251,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
     // energy is a sum of squares (no L_mult of |h| <= 16384 saturates), so the
     // saturating chain is the plain sum capped at MAX_32; when it is not
     // capped, every correlation is bounded by it and cannot saturate either.
-    const uint64_t Eh2 = 2 * energy(H);
+    const uint64_t Eh2 = 2 * dsp::sumsq(H, Pad);
     const Word32 Acc0 = Eh2 > static_cast<uint64_t>(MAX_32) ? MAX_32 : static_cast<Word32>(Eh2);
     Word16 Exp = norm_l(Acc0);
     Corr[0] = round(L_shl(Acc0, Exp));
@@ -345,7 +259,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
         count(FcbkCorr, false);
         for (int d = 1; d < Slots; d++) {
             const int j0 = (2 * d) & ~7;
-            Corr[d] = round(L_shl(2 * dot(H + j0, H + j0 - 2 * d, Pad - j0), Exp));
+            Corr[d] = round(L_shl(2 * dsp::dot(H + j0, H + j0 - 2 * d, Pad - j0), Exp));
         }
     } else {
         count(FcbkCorr, true);
@@ -358,26 +272,26 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
 
     // Target filtered backwards through the (unhalved) response.
     Exp = static_cast<Word16>(Exp - 4);
-    const uint64_t Et = energy(Tp);
+    const uint64_t Et = dsp::sumsq(Tp, Pad);
     alignas(16) Word16 Tm[Pad];  // coarse magnitudes of Tv
-    coarse(Tp, Tm);
-    bool errFast = macChainSafe(Et, energy(Imr));
+    dsp::coarse(Tp, Tm, Pad);
+    bool errFast = dsp::cauchy_fits(Et, dsp::sumsq(Imr, Pad));
     if (!errFast) {
         // Lag i's chain is bounded by 2 * sum |Tv[j] * Imr[j - i]|, at most
         // 128 times the coarse sum.
         alignas(16) Word16 ImrMPad[2 * Pad] = {};
-        coarse(Imr, ImrMPad + Pad);
+        dsp::coarse(Imr, ImrMPad + Pad, Pad);
         errFast = true;
         for (int i = 0; i < SubFrLen && errFast; i++) {
             const int j0 = i & ~7;
-            errFast = dot(Tm + j0, ImrMPad + Pad + j0 - i, Pad - j0) <= MAX_32 / 128;
+            errFast = dsp::dot(Tm + j0, ImrMPad + Pad + j0 - i, Pad - j0) <= MAX_32 / 128;
         }
     }
     if (errFast) {
         count(FcbkErr, false);
         for (int i = 0; i < SubFrLen; i++) {
             const int j0 = i & ~7;
-            ErrBlk[i] = L_shl(2 * dot(Tp + j0, Imr + j0 - i, Pad - j0), Exp);
+            ErrBlk[i] = L_shl(2 * dsp::dot(Tp + j0, Imr + j0 - i, Pad - j0), Exp);
         }
     } else {
         count(FcbkErr, true);
@@ -387,7 +301,7 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             ErrBlk[i] = L_shl(Acc, Exp);
         }
     }
-    const bool TvFull = !hasMin16(Tp);
+    const bool TvFull = !dsp::has_min16(Tp, Pad);
 
     for (int t = 0; t < 2 * Slots - 1; t++) SymC[t] = Corr[t < Slots ? Slots - 1 - t : t - (Slots - 1)];
     int64_t MaxCorr = 0;
@@ -460,21 +374,20 @@ void Find_Best(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Word16 Olp
             // -32768 (whose square the chain takes as 2^30 - 1), the plain
             // sums are exact.
             Word32 Acc1;
-            const uint64_t Ey = energy(y);
-            bool fast = TvFull && Ey <= static_cast<uint64_t>(MAX_32) && !hasMin16(y);
+            const uint64_t Ey = dsp::sumsq(y, Pad);
+            bool fast = TvFull && Ey <= static_cast<uint64_t>(MAX_32) && !dsp::has_min16(y, Pad);
             if (fast) {
-                const uint64_t R = static_cast<uint64_t>(MAX_32) - Ey;
-                fast = (Et >> 32) == 0 && Et * Ey <= R * R / 4;
+                fast = dsp::cauchy_fits(Et, Ey, Ey);
                 if (!fast) {
                     // Or: 2 * sum |Tv * y| is at most 128 times the coarse sum.
                     alignas(16) Word16 ym[Pad];
-                    coarse(y, ym);
-                    fast = 128 * static_cast<uint64_t>(dot(Tm, ym, Pad)) <= R;
+                    dsp::coarse(y, ym, Pad);
+                    fast = 128 * static_cast<uint64_t>(dsp::dot(Tm, ym, Pad)) <= static_cast<uint64_t>(MAX_32) - Ey;
                 }
             }
             if (fast) {
                 count(FcbkCrit, false);
-                Acc1 = 2 * dot(Tp, y, Pad) - static_cast<Word32>(Ey);
+                Acc1 = 2 * dsp::dot(Tp, y, Pad) - static_cast<Word32>(Ey);
             } else {
                 count(FcbkCrit, true);
                 Acc1 = critExact(Tv, y);

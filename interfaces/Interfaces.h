@@ -8,6 +8,7 @@
 
 #include "KvAudioEncoder.h"
 #include "KvInterfaces.h"
+#include "KvLib.h"
 
 KV_INTERFACE_ID(IKvObjectRegistry, IID_IKvObjectRegistry);
 KV_INTERFACE_ID(IKvAudioRecorder, IID_IKvAudioRecorder);
@@ -17,13 +18,18 @@ KV_INTERFACE_ID(IKV_AudioG711A, IID_IKV_AudioG711A);
 KV_INTERFACE_ID(IKV_AudioG711U, IID_IKV_AudioG711U);
 KV_INTERFACE_ID(IKV_AudioG7231, IID_IKV_AudioG7231);
 KV_INTERFACE_ID(IKV_AudioQuorvan, IID_IKV_AudioQuorvan);
+KV_INTERFACE_ID(IKvRegistry, IID_IKvRegistry);
+KV_INTERFACE_ID(IKvRecorder, IID_IKvRecorder);
+KV_INTERFACE_ID(IKvFileSink, IID_IKvFileSink);
+KV_INTERFACE_ID(IKvMemorySink, IID_IKvMemorySink);
 
 namespace kv {
 
 // The components outside this module that every encoder creates or finds.
 inline constexpr CLSID CLSID_KvObjectRegistry = com::guid("{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}");
 inline constexpr CLSID CLSID_KvAudioRecorder = com::guid("{D0CC397C-2790-485A-B996-5E7A3111C1ED}");
-// KvLib describes IKvAudioEncoder; it belongs to the components, not to this module.
+// KvLib describes IKvAudioEncoder and the components' dual interfaces; it
+// belongs to the components, not to the encoder module.
 extern const GUID LIBID_KvLib;
 
 // The name under which the running capture component is entered in the registry.

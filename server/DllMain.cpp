@@ -1,12 +1,4 @@
 // Entry point of KvAudioEncoder.dll (win32 only; the host links the server in).
-#include "com/Module.h"
+#include "com/DllMain.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        kv::com::module().setInstance(instance);
-        DisableThreadLibraryCalls(instance);
-        // Without its lock the module cannot guard its type information.
-        return kv::com::module().initialised() ? TRUE : FALSE;
-    }
-    return TRUE;
-}
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) { return kv::com::dllMain(instance, reason); }

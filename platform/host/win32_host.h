@@ -234,6 +234,33 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
 HRESULT RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
 HRESULT UnRegisterTypeLibForUser(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
 
+// ---- error information ------------------------------------------------------------
+// One slot per thread, as in the real runtime: SetErrorInfo replaces what it
+// holds, GetErrorInfo hands it over and empties it (S_FALSE when empty).
+struct IErrorInfo : IUnknown {
+    STDMETHOD(GetGUID)(GUID* pGUID) = 0;
+    STDMETHOD(GetSource)(BSTR* pBstrSource) = 0;
+    STDMETHOD(GetDescription)(BSTR* pBstrDescription) = 0;
+    STDMETHOD(GetHelpFile)(BSTR* pBstrHelpFile) = 0;
+    STDMETHOD(GetHelpContext)(DWORD* pdwHelpContext) = 0;
+};
+struct ICreateErrorInfo : IUnknown {
+    STDMETHOD(SetGUID)(REFGUID rguid) = 0;
+    STDMETHOD(SetSource)(LPOLESTR szSource) = 0;
+    STDMETHOD(SetDescription)(LPOLESTR szDescription) = 0;
+    STDMETHOD(SetHelpFile)(LPOLESTR szHelpFile) = 0;
+    STDMETHOD(SetHelpContext)(DWORD dwHelpContext) = 0;
+};
+struct ISupportErrorInfo : IUnknown {
+    STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) = 0;
+};
+extern const IID IID_IErrorInfo;
+extern const IID IID_ICreateErrorInfo;
+extern const IID IID_ISupportErrorInfo;
+HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+
 // ---- BSTR -------------------------------------------------------------------
 BSTR SysAllocString(const OLECHAR* psz);
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);

@@ -165,12 +165,13 @@ TEST(G711, BlockCallsMatchPerSampleFunction) {
     const kv::codecs::CG711Codec codec;
     for (const Law& law : kLaws) {
         SCOPED_TRACE(law.name);
-        // A 160-sample block as the encoder objects use it, then every input at once.
+        // A 160-sample block as the encoder objects use it, every input at once,
+        // and a count that is no multiple of the unrolled step.
         struct Block {
             int32_t offset;
             int32_t samples;
         };
-        for (const Block blk : {Block{1000, 160}, Block{0, 65536}}) {
+        for (const Block blk : {Block{1000, 160}, Block{0, 65536}, Block{33001, 13}}) {
             const int32_t samples = blk.samples;
             const int16_t* src = all.data() + blk.offset;
             std::vector<uint8_t> out(samples + 1, 0xA5);

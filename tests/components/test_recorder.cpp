@@ -251,7 +251,9 @@ TEST_P(Refusals, FailClearlyAndPushNothing) {
 INSTANTIATE_TEST_SUITE_P(Files, Refusals, ::testing::ValuesIn(refusals()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(Recorder, RefusesANullPath) { EXPECT_EQ(recorder->CaptureFile(nullptr, 640), E_POINTER); }
+TEST_F(Recorder, RefusesANullPath) {
+    EXPECT_EQ(recorder->CaptureFile(static_cast<LPCOLESTR>(nullptr), 640), E_POINTER);
+}
 
 // ---- properties ---------------------------------------------------------------
 
@@ -405,6 +407,93 @@ TEST_F(Recorder, OutlivesItsLastReferenceDroppedDuringACapture) {
     };
     EXPECT_EQ(raw->CaptureFile(ole(file).c_str(), 100), S_OK);
     EXPECT_EQ(target->calls.size(), 20u);
+}
+
+// ---- the input device ---------------------------------------------------------
+
+// Stands in for the device: remembers how it was opened and plays, on stop,
+// whatever the test left in `tail`.
+struct DeviceLog {
+    HRESULT startResult = S_OK;
+    bool recording = false;
+    int starts = 0, stops = 0;
+    WAVEFORMATEX format{};
+    kc::CaptureListener* listener = nullptr;
+    Bytes tail;
+};
+
+class FakeDevice final : public kc::CaptureDevice {
+public:
+    explicit FakeDevice(DeviceLog& log) : m_log(log) {}
+    HRESULT start(const WAVEFORMATEX& format, kc::CaptureListener& listener) override {
+        ++m_log.starts;
+        if (FAILED(m_log.startResult)) return m_log.startResult;
+        m_log.format = format;
+        m_log.listener = &listener;
+        m_log.recording = true;
+        return S_OK;
+    }
+    HRESULT stop() override {
+        if (!m_log.recording) return S_FALSE;
+        ++m_log.stops;
+        if (!m_log.tail.empty()) m_log.listener->onCapturedPcm(m_log.tail.data(), m_log.tail.size());
+        m_log.recording = false;
+        return S_OK;
+    }
+    bool recording() const override { return m_log.recording; }
+
+private:
+    DeviceLog& m_log;
+};
+
+TEST_F(Recorder, RecordsFromTheDeviceIntoEveryTargetUntilStoppedOrReleased) {
+    DeviceLog log;
+    auto live = kv::com::make<kc::CKvAudioRecorder>(std::make_unique<FakeDevice>(log));
+    auto other = kv::com::make<RecordingTarget>();
+    ASSERT_EQ(live->AddDataTarget(target->identity()), S_OK);
+    ASSERT_EQ(live->AddDataTarget(other->identity()), S_OK);
+    ASSERT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
+
+    ASSERT_EQ(live->Start(), S_OK);
+    EXPECT_EQ(live->Start(), S_FALSE) << "already recording";
+    EXPECT_EQ(log.format.nSamplesPerSec, 8000u) << "opened at the capture format";
+    EXPECT_EQ(log.format.wBitsPerSample, 16);
+    EXPECT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("16000")), kc::E_KV_RECORDING);
+    EXPECT_EQ(live->captureFormat().nSamplesPerSec, 8000u);
+    const auto wav = dir.write("a.wav", pcmWave(1, 8000, 16, samples16(noise(100))));
+    EXPECT_EQ(live->CaptureFile(ole(wav).c_str(), 640), kc::E_KV_RECORDING);
+
+    // Each buffer goes out whole, to every target, each its own copy.
+    const Bytes buffer = samples16(noise(300, 7));
+    Bytes scratch = buffer;
+    target->scribble = true;
+    log.listener->onCapturedPcm(scratch.data(), scratch.size());
+    log.tail = samples16(noise(10, 9));
+    EXPECT_EQ(live->Stop(), S_OK);
+    EXPECT_EQ(live->Stop(), S_FALSE);
+    for (RecordingTarget* t : {target.get(), other.get()})
+        EXPECT_EQ(t->calls, (std::vector<Bytes>{buffer, log.tail})) << "the buffer, then what Stop handed back";
+
+    // The final release stops the device; what it hands back then goes nowhere.
+    ASSERT_EQ(live->Start(), S_OK);
+    live.reset();
+    EXPECT_FALSE(log.recording);
+    EXPECT_EQ(log.stops, 2);
+    EXPECT_EQ(other->calls.size(), 2u);
+}
+
+TEST_F(Recorder, StartWithoutADeviceIsAnErrorWithADescription) {
+    DeviceLog log;
+    log.startResult = kc::makeError(0x8007048F);
+    auto live = kv::com::make<kc::CKvAudioRecorder>(std::make_unique<FakeDevice>(log));
+    EXPECT_EQ(live->Start(), log.startResult);
+    ComPtr<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
+    BSTR text = nullptr;
+    ASSERT_EQ(error->GetDescription(&text), S_OK);
+    EXPECT_NE(kc::OleString(text).find(KV_W("no audio input device")), kc::OleString::npos);
+    SysFreeString(text);
+    EXPECT_EQ(live->SetProperty(KV_W("Channels"), KV_W("2")), S_OK) << "nothing is left recording";
 }
 
 }  // namespace

@@ -112,6 +112,21 @@ TEST_F(Registry, EveryCreationInTheProcessMeetsTheSameRegistry) {
     ASSERT_EQ(one->AddObject(kc::kRecorderName, unknown(recorder.get())), S_OK);
     EXPECT_EQ(lookup(two.get(), kc::kRecorderName, S_OK).get(), unknown(recorder.get()));
 
+    // Scripts get the entry's IDispatch with a reference of their own, and
+    // Nothing for a name that is not entered.
+    auto script = one.query<IKvRegistry>();
+    ASSERT_TRUE(script);
+    BSTR name = SysAllocString(kc::kRecorderName);
+    IDispatch* found = nullptr;
+    ASSERT_EQ(script->Lookup(name, &found), S_OK);
+    EXPECT_EQ(static_cast<IUnknown*>(found), static_cast<IUnknown*>(recorder->identity()));
+    if (found) found->Release();
+    ASSERT_EQ(script->Remove(name), S_OK);
+    found = reinterpret_cast<IDispatch*>(0x1);
+    EXPECT_EQ(script->Lookup(name, &found), S_OK);
+    EXPECT_EQ(found, nullptr);
+    SysFreeString(name);
+
     ComPtr<IUnknown> inner;
     ComPtr<IUnknown> outer(unknown(recorder.get()));
     EXPECT_EQ(
@@ -148,31 +163,57 @@ TEST_F(Registry, LivesAsLongAsItsRegistrationOrItsLastUser) {
     EXPECT_FALSE(lookup(create().get(), KV_W("a"), S_FALSE));
 }
 
-TEST_F(Registry, ComponentsHaveNoTypeInformation) {
-    ComPtr<IDispatch> dispatches[] = {
-        create().query<IDispatch>(),
-        kv::com::make<kc::CKvObjectRegistry>().query<IDispatch>(),
-    };
-    ComPtr<IKvAudioRecorder> recorder;
-    ASSERT_EQ(CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
+// Each class answers IDispatch with its dual default interface, described by
+// KvLib (which the host never registers), and reports its scripting
+// failures through IErrorInfo.
+TEST_F(Registry, ComponentsAnswerScriptsFromKvLibWithErrorInfo) {
+    ComPtr<IKvRecorder> recorder;
+    ASSERT_EQ(CoCreateInstance(kc::CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvRecorder,
                                recorder.put_void()),
               S_OK);
-    for (const ComPtr<IDispatch>& d :
-         {dispatches[0], dispatches[1], recorder.query<IDispatch>(),
-          kv::com::make<kc::CKvMemorySink>().query<IDispatch>(), kv::com::make<kc::CKvFileSink>().query<IDispatch>()}) {
-        ASSERT_TRUE(d);
+    const struct {
+        ComPtr<IUnknown> object;
+        const IID* dual;
+    } classes[] = {
+        {create().query<IUnknown>(), &IID_IKvRegistry},
+        {recorder.query<IUnknown>(), &IID_IKvRecorder},
+        {kv::com::make<kc::CKvFileSink>().query<IUnknown>(), &IID_IKvFileSink},
+        {kv::com::make<kc::CKvMemorySink>().query<IUnknown>(), &IID_IKvMemorySink},
+    };
+    for (const auto& c : classes) {
+        ASSERT_TRUE(c.object);
+        ComPtr<IUnknown> dual;
+        ASSERT_EQ(c.object->QueryInterface(*c.dual, dual.put_void()), S_OK);
+        EXPECT_EQ(c.object.query<IDispatch>().get(), static_cast<void*>(dual.get())) << "IDispatch is the dual one";
         UINT count = 7;
-        EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
-        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(dual.query<IDispatch>()->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
         ITypeInfo* info = reinterpret_cast<ITypeInfo*>(0x1);
-        EXPECT_EQ(d->GetTypeInfo(0, 0, &info), E_NOTIMPL);
+        EXPECT_EQ(dual.query<IDispatch>()->GetTypeInfo(0, 0, &info), TYPE_E_LIBNOTREGISTERED);
         EXPECT_EQ(info, nullptr);
-        OLECHAR name[] = KV_W("AddObject");
-        LPOLESTR names[] = {name};
-        DISPID id = 0;
-        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), E_NOTIMPL);
-        EXPECT_EQ(d->Invoke(1, IID_NULL, 0, 1, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+        auto support = c.object.query<ISupportErrorInfo>();
+        ASSERT_TRUE(support);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.dual), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IKvAudioSink), S_FALSE);
     }
+
+    // A failure leaves its description, source and interface on the thread.
+    const kc::OleString path = KV_W("no such folder/missing.wav");
+    BSTR bpath = SysAllocString(path.c_str());
+    EXPECT_EQ(recorder->CaptureFile(bpath, 480), kc::E_KV_FILE_NOT_FOUND);
+    SysFreeString(bpath);
+    ComPtr<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
+    BSTR text = nullptr;
+    ASSERT_EQ(error->GetDescription(&text), S_OK);
+    EXPECT_NE(kc::OleString(text).find(path), kc::OleString::npos);
+    SysFreeString(text);
+    ASSERT_EQ(error->GetSource(&text), S_OK);
+    EXPECT_EQ(kc::OleString(text), kc::OleString(kc::kRecorderProgId));
+    SysFreeString(text);
+    GUID iid{};
+    EXPECT_EQ(error->GetGUID(&iid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(iid, IID_IKvRecorder));
 }
 
 }  // namespace

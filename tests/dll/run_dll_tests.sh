@@ -5,18 +5,27 @@
 #
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
 #                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
+#                    [--components DLL --kvencode EXE]
 #                    [--arch win32|win64] [--peer-dll DLL] [--per-user]
 #
 # Installs the module as a user would, into a folder whose path has spaces and
-# an apostrophe, registers it with regsvr32 of its bitness (--arch, win32 by
-# default; the prefix is WoW64), runs the client with its report in
-# DIR/NAME.xml (and every --arg on its command line), unregisters it and
-# checks that it is gone. --peer-dll registers the same module of the other
-# bitness beside it for the whole run. --per-user then registers the module
-# for the user alone and checks that only HKEY_CURRENT_USER changed.
+# an apostrophe, registers it with regsvr32, runs the client with its report
+# in DIR/NAME.xml (and every --arg on its command line), unregisters it and
+# checks that it is gone.
+#
+# With --components, KvAudioComponents.dll is installed and registered too
+# (and KvLib comes from it, not from --kvlib), and the client is given
+# --components, --input (a WAV made from the G.723.1 speech vector) and
+# --expected, a folder where kvencode.exe (--kvencode) wrote that input's
+# stream in every format.
+#
+# --arch (win32 by default) says which regsvr32 and registry view the modules
+# go through. --peer-dll registers KvAudioEncoder.dll of the other bitness
+# beside the module for the whole run. --per-user then registers the module
+# for the user alone and checks that HKEY_LOCAL_MACHINE did not change.
 set -uo pipefail
 
-name= results= client= dll= kvlib= data= prefix_source= arch=win32 peer_dll= per_user=
+name= results= client= dll= kvlib= data= prefix_source= components= kvencode= arch=win32 peer_dll= per_user=
 client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -31,6 +40,8 @@ while [ $# -gt 0 ]; do
         --data) data=$2 ;;
         --prefix-source) prefix_source=$2 ;;
         --arg) client_args+=("$2") ;;
+        --components) components=$2 ;;
+        --kvencode) kvencode=$2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -43,99 +54,13 @@ case $arch in
     win64) view=/reg:64 peer_view=/reg:32 ;;
     *) echo "unknown --arch $arch" >&2; exit 2 ;;
 esac
-# Each bitness registers with its own regsvr32, into its own registry view.
-regsvr32_for() { [ "$1" = /reg:32 ] && echo 'C:\windows\syswow64\regsvr32.exe' || echo 'C:\windows\system32\regsvr32.exe'; }
 
 # The project's prefix, as cmake/wine-run picks it: the one CMake was given,
 # else the environment's.
-source_prefix=${prefix_source:-${WINEPREFIX:-}}
+. "$(dirname "$0")/../wine/prefix.sh"
+start_private_prefix "${prefix_source:-${WINEPREFIX:-}}"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dll-test.XXXXXX")
-set -a
-. "$(cd "$(dirname "$0")/../../cmake" && pwd)/wine.env"
-set +a
-export WINEPREFIX=$work/prefix
-log=$work/wine.log
-
-cleanup() {
-    # Ends this prefix's server and every process of it, then the prefix.
-    wineserver -k >/dev/null 2>&1 </dev/null
-    wineserver -w >/dev/null 2>&1 </dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-fail() {
-    echo "FAILED: $*"
-    [ -s "$log" ] && { echo "--- Wine output ---"; cat "$log"; }
-    exit 1
-}
-
-# Wine's own output never goes to CTest's pipe: Wine's server and services
-# outlive the command that starts them, and CTest would wait for them.
-wine_quiet() { wine "$@" >>"$log" 2>&1 </dev/null; }
-
-# A Windows path for a path on the Linux side (drive Z: is the root).
-winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
-
-if [ -n "$source_prefix" ] && grep -q '^#arch=win64' "$source_prefix/system.reg" 2>/dev/null; then
-    # Other tests run in the source prefix meanwhile: their scratch files
-    # come and go, so what the temporary folders hold is left out of the copy.
-    mkdir -p "$WINEPREFIX"
-    # A file that changes while it is read still comes over, so only the
-    # unpacking side decides.
-    { tar -C "$source_prefix" --exclude='./drive_c/users/*/Temp/*' --exclude='./drive_c/users/*/AppData/Local/Temp/*' \
-        --exclude='./drive_c/windows/temp/*' --ignore-failed-read -cf - . 2>/dev/null || true; } |
-        tar -C "$WINEPREFIX" -xf - || fail "cannot copy $source_prefix"
-    [ -f "$WINEPREFIX/system.reg" ] || fail "cannot copy $source_prefix"
-    rm -f "$WINEPREFIX"/*.tmp
-else
-    echo "no ready prefix at '$source_prefix'; creating one (slow)"
-    wineboot -i >>"$log" 2>&1 </dev/null || fail "wineboot"
-    wine_quiet reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
-    wine_quiet reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-fi
-
-# Start the server and the services detached from every pipe of ours; keep
-# the server up for the whole run so nothing starts them again later.
-wineserver -p30 >/dev/null 2>&1 </dev/null
-wine cmd /c exit >/dev/null 2>&1 </dev/null
-
-# The copy may hold what other tests were doing in the project's prefix when
-# it was taken: start without any entry of this module or of KvLib, in either
-# view and for the user.
-our_keys=(
-    'AppID\{AFEA8802-29E0-48ED-AA81-B04D306642A9}'
-    'AppID\KvAudioEncoder.DLL'
-    'CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
-    'CLSID\{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}'
-    'CLSID\{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}'
-    'CLSID\{80C6869B-6799-40a9-BC55-3B6D49FD0D27}'
-    'KvAudioEncoder.KV_AudioG711A.1'
-    'KvAudioEncoder.KV_AudioG711A'
-    'KvAudioEncoder.KV_AudioG711U.1'
-    'KvAudioEncoder.KV_AudioG711U'
-    'KvAudioEncoder.KV_AudioG7231.1'
-    'KvAudioEncoder.KV_AudioG7231'
-    'KvAudioEncoder.KV_AudioQuorvan.1'
-    'KvAudioEncoder.KV_AudioQuorvan'
-    'TypeLib\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}'
-    'TypeLib\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}'
-    'Interface\{2C5F51DD-0EB8-4481-850A-B8AEE2872007}'
-    'Interface\{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}'
-    'Interface\{8216FC5A-A89E-446E-A253-D44E1FD35520}'
-    'Interface\{43AB6695-8EC3-45FB-87F7-89C90991048F}'
-    'Interface\{ABF09E32-54C3-4425-90F1-0B34CDC09690}'
-)
-{
-    echo REGEDIT4
-    for k in "${our_keys[@]}"; do
-        printf '[-HKEY_CLASSES_ROOT\\%s]\n[-HKEY_CURRENT_USER\\Software\\Classes\\%s]\n' "$k" "$k"
-    done
-} >"$work/clean.reg"
-wine_quiet regedit /s "$(winpath "$work/clean.reg")" || fail "regedit"
-wine_quiet 'C:\windows\syswow64\regedit.exe' /s "$(winpath "$work/clean.reg")" || fail "regedit (32-bit)"
+forget_our_registrations
 
 # Install: the module where a user would put it, KvLib where the outside
 # components keep it.
@@ -159,6 +84,39 @@ fi
 wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
 wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
+components_module="C:\\Program Files\\Kv Components\\KvAudioComponents.dll"
+components_key='HKCR\CLSID\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}'
+if [ -n "$components" ]; then
+    cp "$components" "$components_dir/KvAudioComponents.dll" || fail "cannot install $components"
+    wine_quiet "$regsvr32" /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
+    wine_quiet reg query "$components_key\\InprocServer32" $view || fail "regsvr32 registered no component"
+    client_args+=("--components=$components_module")
+fi
+if [ -n "$kvencode" ]; then
+    # The input: the speech vector as a 16 kHz mono 16-bit WAV, which the
+    # capture format takes as it is.
+    input=$work/speech_en.wav expected=$work/expected
+    mkdir -p "$expected"
+    python3 - "$data/g7231/speech_en.pcm" "$input" <<'PY' || fail "cannot make $input"
+import sys, wave
+with open(sys.argv[1], "rb") as f:
+    samples = f.read()
+with wave.open(sys.argv[2], "wb") as w:
+    w.setnchannels(1)
+    w.setsampwidth(2)
+    w.setframerate(16000)
+    w.writeframes(samples)
+PY
+    # The bare object stream: nothing flushed or padded at the end.
+    bare=()
+    wine "$kvencode" --help 2>/dev/null </dev/null | grep -q -- --no-flush && bare=(--no-flush)
+    for f in g711a:640 g711u:640 g7231:480 quorvan:640; do
+        wine "$kvencode" -f "${f%%:*}" -i "$(winpath "$input")" -o "$(winpath "$expected/${f%%:*}")" \
+            --chunk "${f##*:}" "${bare[@]}" >>"$log" 2>&1 </dev/null || fail "kvencode -f ${f%%:*} failed"
+    done
+    client_args+=("--input=$(winpath "$input")" "--expected=$(winpath "$expected")")
+fi
+
 mkdir -p "$results"
 report=$results/$name.xml
 rm -f "$report"
@@ -179,23 +137,19 @@ same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is show
     return 1
 }
 user_key="HKCU\\Software\\Classes\\CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}\\InprocServer32"
+user_lib="HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}"
 if [ -n "$per_user" ]; then
     machine_export machine-before || fail "cannot export the machine's classes"
     wine_quiet "$regsvr32" /s /n /i:user "$module" || fail "regsvr32 /n /i:user exited with $?"
     wine_quiet reg query "$user_key" || fail "the per-user registration wrote no class"
-    wine_quiet reg query "HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}" ||
-        fail "the per-user registration wrote no type library"
+    wine_quiet reg query "$user_lib" || fail "the per-user registration wrote no type library"
     machine_export machine-user || fail "cannot export the machine's classes"
-    same_machine machine-before machine-user ||
-        fail "the per-user registration changed HKEY_LOCAL_MACHINE"
+    same_machine machine-before machine-user || fail "the per-user registration changed HKEY_LOCAL_MACHINE"
     wine_quiet "$regsvr32" /s /u /n /i:user "$module" || fail "regsvr32 /u /n /i:user exited with $?"
     if wine_quiet reg query "$user_key"; then fail "the class is still registered for the user"; fi
-    if wine_quiet reg query "HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}"; then
-        fail "the type library is still registered for the user"
-    fi
+    if wine_quiet reg query "$user_lib"; then fail "the type library is still registered for the user"; fi
     machine_export machine-after || fail "cannot export the machine's classes"
-    same_machine machine-before machine-after ||
-        fail "the per-user unregistration changed HKEY_LOCAL_MACHINE"
+    same_machine machine-before machine-after || fail "the per-user unregistration changed HKEY_LOCAL_MACHINE"
     echo "registered and unregistered $module for the user alone; the machine's registration stayed as it was"
 fi
 
@@ -206,3 +160,8 @@ if [ -n "$peer_dll" ]; then
     wine_quiet "$(regsvr32_for $peer_view)" /u /s "$peer_module" || fail "regsvr32 /u \"$peer_module\" exited with $?"
 fi
 echo "registered, tested and unregistered $module in a fresh prefix"
+if [ -n "$components" ]; then
+    wine_quiet "$regsvr32" /u /s "$components_module" || fail "regsvr32 /u /s \"$components_module\" exited with $?"
+    if wine_quiet reg query "$components_key" $view; then fail "a component is still registered after regsvr32 /u"; fi
+    echo "registered, tested and unregistered $components_module in a fresh prefix"
+fi

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -116,6 +117,47 @@ TEST(Guid, StringFromGuid2WritesTheRegistryForm) {
     const OLECHAR* expected = KV_W("{80C6869B-6799-40A9-BC55-3B6D49FD0D27}");
     for (int i = 0; i < 39; ++i) ASSERT_EQ(text[i], expected[i]) << i;
     EXPECT_EQ(StringFromGUID2(g, text, 38), 0) << "no room for the terminating zero";
+}
+
+}  // namespace
+
+namespace {
+
+// The thread's error slot: what was set is handed over once, with every field.
+TEST(ErrorInfo, IsHandedOverOnceWithItsFields) {
+    IErrorInfo* none = reinterpret_cast<IErrorInfo*>(0x1);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(GetErrorInfo(0, &none), S_FALSE);
+    EXPECT_EQ(none, nullptr);
+
+    ICreateErrorInfo* create = nullptr;
+    ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+    OLECHAR source[] = KV_W("Kv.Source"), description[] = KV_W("cannot open C:\\x.wav");
+    EXPECT_EQ(create->SetSource(source), S_OK);
+    EXPECT_EQ(create->SetDescription(description), S_OK);
+    EXPECT_EQ(create->SetGUID(IID_IDispatch), S_OK);
+    IErrorInfo* error = nullptr;
+    ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&error)), S_OK);
+    create->Release();
+    EXPECT_EQ(SetErrorInfo(0, error), S_OK);
+    error->Release();
+
+    IErrorInfo* got = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
+    ASSERT_NE(got, nullptr);
+    BSTR text = nullptr;
+    ASSERT_EQ(got->GetDescription(&text), S_OK);
+    EXPECT_EQ(std::basic_string<OLECHAR>(text), std::basic_string<OLECHAR>(description));
+    SysFreeString(text);
+    ASSERT_EQ(got->GetSource(&text), S_OK);
+    EXPECT_EQ(std::basic_string<OLECHAR>(text), std::basic_string<OLECHAR>(source));
+    SysFreeString(text);
+    GUID guid{};
+    ASSERT_EQ(got->GetGUID(&guid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(guid, IID_IDispatch));
+    got->Release();
+    EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE) << "taken once";
+    EXPECT_EQ(got, nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+// Rich errors for automation clients: a failing method leaves an IErrorInfo
+// on the thread (description, source, interface), and its object says through
+// ISupportErrorInfo for which interfaces it does so, so a script host shows
+// the text instead of a bare number.
+//
+//   class CThing : public kv::com::implements<CThing, ..., kv::com::SupportsErrorInfo<IThing>> { ... };
+//   return kv::com::reportError(hr, KV_W("Thing.ProgId"), iidOf<IThing>(), text);
+
+#include "com/ComPtr.h"
+#include "com/Guid.h"
+
+#include <string>
+
+KV_INTERFACE_ID(ISupportErrorInfo, IID_ISupportErrorInfo);
+KV_INTERFACE_ID(IErrorInfo, IID_IErrorInfo);
+KV_INTERFACE_ID(ICreateErrorInfo, IID_ICreateErrorInfo);
+
+namespace kv::com {
+
+using ErrorText = std::basic_string<OLECHAR>;
+
+// Appends ASCII text to wide text (the literals of messages are ASCII).
+inline ErrorText& operator<<(ErrorText& text, const char* ascii) {
+    for (; *ascii; ++ascii) text.push_back(static_cast<OLECHAR>(static_cast<unsigned char>(*ascii)));
+    return text;
+}
+inline ErrorText& operator<<(ErrorText& text, const OLECHAR* wide) {
+    if (wide) text += wide;
+    return text;
+}
+
+// Sets the thread's error information and returns `hr`, so a method can end
+// with it. Without memory for the error object the status still goes back.
+inline HRESULT reportError(HRESULT hr, const OLECHAR* source, REFIID iid, const ErrorText& description) noexcept {
+    ComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.put()))) return hr;
+    create->SetGUID(iid);
+    create->SetSource(const_cast<LPOLESTR>(source));
+    create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+    if (ComPtr<IErrorInfo> error = create.query<IErrorInfo>()) SetErrorInfo(0, error.get());
+    return hr;
+}
+
+// Answers S_OK for the listed interfaces, S_FALSE for any other.
+template <class... Interfaces>
+class SupportsErrorInfo : public ISupportErrorInfo {
+public:
+    using Interface = ISupportErrorInfo;
+
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+        return (IsEqualGUID(riid, iidOf<Interfaces>()) || ...) ? S_OK : S_FALSE;
+    }
+};
+
+}  // namespace kv::com

@@ -1,0 +1,361 @@
+// components_client_test --components=<registered KvAudioComponents.dll>
+//     --input=<WAV> --expected=<folder of kvencode's streams> [gtest flags]
+//
+// KvAudioComponents.dll and KvAudioEncoder.dll registered with regsvr32 in a
+// fresh prefix, nothing else: a C++ client and VBScript under cscript drive
+// the four encoders through the real components, and their output must equal
+// kvencode's for the same input and pieces.
+#include "tests/com/registry_view.h"
+#include "tests/dll/client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <shellapi.h>
+
+namespace client {
+
+std::vector<std::uint8_t> readFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string narrow(const wchar_t* s) {
+    std::string out;
+    if (!s) return "(null)";
+    for (; *s; ++s) out += *s < 0x80 ? static_cast<char>(*s) : '?';
+    return out;
+}
+std::string narrow(const std::wstring& s) { return narrow(s.c_str()); }
+
+// Declared outside the unnamed namespace: the compiler may take a class there
+// to have no implementation in the program but what it sees here.
+struct IKvFileSink : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE Open(BSTR path) = 0;             // 7
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;                     // 8
+    virtual HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* n) = 0;  // 9
+};
+struct IKvMemorySink : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* n) = 0;  // 7
+    virtual HRESULT STDMETHODCALLTYPE get_BlockCount(LONG* n) = 0;     // 8
+    virtual HRESULT STDMETHODCALLTYPE Clear() = 0;                     // 9
+};
+
+namespace {
+
+struct Options {
+    std::wstring components, input, expected;
+} g_options;
+
+// ---- what a client of KvAudioComponents.dll knows ------------------------------
+
+constexpr IID IID_IKvRegistry = {0x2DA0A25D, 0x0D37, 0x4D6B, {0xB4, 0x70, 0x8B, 0x4E, 0xD7, 0x6C, 0x4F, 0x53}};
+constexpr IID IID_IKvRecorder = {0x41ECC7F6, 0x178E, 0x429E, {0x9B, 0x67, 0x05, 0x0B, 0x2E, 0x54, 0xDF, 0xAF}};
+constexpr IID IID_IKvFileSink = {0x2F2130A0, 0x68DF, 0x4818, {0x83, 0xD0, 0x8C, 0x2D, 0xFD, 0xCC, 0x05, 0xF4}};
+constexpr IID IID_IKvMemorySink = {0x23539D5E, 0xEC33, 0x48BA, {0x82, 0xF0, 0x39, 0xB3, 0xDE, 0x23, 0x93, 0xC7}};
+constexpr CLSID CLSID_FileSink = {0x9B4D24E1, 0x05A5, 0x478A, {0x95, 0xE7, 0x31, 0x46, 0x56, 0x12, 0x65, 0xA6}};
+constexpr CLSID CLSID_MemorySink = {0x8CEA055D, 0x238B, 0x4512, {0xBC, 0x78, 0xD4, 0x50, 0x99, 0x83, 0x8C, 0xF1}};
+
+struct ComponentClass {
+    const wchar_t* clsidText;
+    const wchar_t* progId;  // version-independent; the versioned one adds ".1"
+    const wchar_t* description;
+    const wchar_t* defaultIid;
+};
+const ComponentClass kComponents[] = {
+    {L"{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}", L"KvAudioComponents.Registry", L"KvAudioComponents Registry Class",
+     L"{2DA0A25D-0D37-4D6B-B470-8B4ED76C4F53}"},
+    {L"{D0CC397C-2790-485A-B996-5E7A3111C1ED}", L"KvAudioComponents.Recorder", L"KvAudioComponents Recorder Class",
+     L"{41ECC7F6-178E-429E-9B67-050B2E54DFAF}"},
+    {L"{9B4D24E1-05A5-478A-95E7-3146561265A6}", L"KvAudioComponents.FileSink", L"KvAudioComponents FileSink Class",
+     L"{2F2130A0-68DF-4818-83D0-8C2DFDCC05F4}"},
+    {L"{8CEA055D-238B-4512-BC78-D45099838CF1}", L"KvAudioComponents.MemorySink", L"KvAudioComponents MemorySink Class",
+     L"{23539D5E-EC33-48BA-82F0-39B3DE2393C7}"},
+};
+const std::wstring kLibIdText = L"{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}";
+
+// The four formats: kvencode's name, the class, the piece size.
+struct Format {
+    const char* name;
+    const EncoderClass* cls;
+    LONG chunk;
+};
+const Format kFormats[] = {
+    {"g711a", &kG711A, 640}, {"g711u", &kG711U, 640}, {"g7231", &kG7231, 480}, {"quorvan", &kQuorvan, 640}};
+
+std::wstring wide(const char* s) { return std::wstring(s, s + std::strlen(s)); }
+std::wstring expectedFile(const Format& f) { return g_options.expected + L"\\" + wide(f.name); }
+
+std::wstring scratch(const std::wstring& name) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + name;
+}
+
+// Runs a command line to its end with its standard output in a file; the exit status.
+DWORD run(std::wstring command, const std::wstring& output = L"NUL") {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out;
+    PROCESS_INFORMATION pi{};
+    DWORD status = ~DWORD{0};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+        GetExitCodeProcess(pi.hProcess, &status);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot run " << narrow(command) << ": error " << GetLastError();
+    }
+    CloseHandle(out);
+    return status;
+}
+
+DWORD regsvr32(bool unregister) {
+    return run(std::wstring(L"regsvr32.exe ") + (unregister ? L"/u " : L"") + L"/s \"" + g_options.components + L"\"");
+}
+
+// Runs VBScript text under cscript; what it echoed.
+std::string cscript(const std::string& text, const std::wstring& name, DWORD* status = nullptr) {
+    const std::wstring script = scratch(name + L".vbs"), output = scratch(name + L".out");
+    std::ofstream(script.c_str(), std::ios::binary) << text;
+    const DWORD exit = run(L"cscript.exe //nologo \"" + script + L"\"", output);
+    if (status) *status = exit;
+    const std::vector<std::uint8_t> echoed = readFile(output);
+    DeleteFileW(script.c_str());
+    DeleteFileW(output.c_str());
+    return std::string(echoed.begin(), echoed.end());
+}
+
+std::string ascii(const std::wstring& s) {
+    std::string out;
+    for (wchar_t c : s) out += static_cast<char>(c);
+    return out;
+}
+
+// ---- registration ---------------------------------------------------------------
+
+using kvtest::keyExists;
+using kvtest::keyPath;
+using kvtest::readString;
+using Names = std::set<std::wstring>;
+
+void expectRegistered(bool registered) {
+    for (const ComponentClass& c : kComponents) {
+        SCOPED_TRACE(narrow(c.progId));
+        const std::wstring versioned = std::wstring(c.progId) + L".1", key = L"CLSID\\" + std::wstring(c.clsidText);
+        const std::wstring server = keyPath({key, L"InprocServer32"});
+        const struct {
+            std::wstring key;
+            const wchar_t* name;
+            std::wstring value;
+        } entries[] = {
+            {versioned, nullptr, c.description},
+            {keyPath({versioned, L"CLSID"}), nullptr, c.clsidText},
+            {c.progId, nullptr, c.description},
+            {keyPath({c.progId, L"CLSID"}), nullptr, c.clsidText},
+            {keyPath({c.progId, L"CurVer"}), nullptr, versioned},
+            {key, nullptr, c.description},
+            {keyPath({key, L"ProgID"}), nullptr, versioned},
+            {keyPath({key, L"VersionIndependentProgID"}), nullptr, c.progId},
+            {server, nullptr, g_options.components},
+            {server, L"ThreadingModel", L"Apartment"},
+            {keyPath({key, L"TypeLib"}), nullptr, kLibIdText},
+            {keyPath({L"Interface", c.defaultIid, L"TypeLib"}), nullptr, kLibIdText},
+        };
+        for (const auto& e : entries) {
+            if (registered)
+                EXPECT_EQ(readString(e.key, e.name), e.value) << narrow(e.key);
+            else
+                EXPECT_FALSE(keyExists(e.key)) << narrow(e.key);
+        }
+    }
+    const std::wstring library = keyPath({L"TypeLib", kLibIdText, L"1.0"});
+    if (registered) {
+        EXPECT_EQ(readString(library), std::wstring(L"KvLib 1.0 Type Library"));
+        EXPECT_EQ(readString(keyPath({library, L"0", L"win32"})), g_options.components) << "language-neutral";
+        EXPECT_EQ(readString(keyPath({L"Interface", L"{ABF09E32-54C3-4425-90F1-0B34CDC09690}", L"TypeLib"})),
+                  kLibIdText)
+            << "late-bound clients reach the encoders through KvLib";
+    } else {
+        EXPECT_FALSE(keyExists(keyPath({L"TypeLib", kLibIdText})));
+    }
+    EXPECT_TRUE(keyExists(L"CLSID"));
+}
+
+TEST(Components, RegsvrWritesEveryEntryAndUnregisteringTakesThemAll) {
+    expectRegistered(true);
+    ASSERT_EQ(regsvr32(true), 0u);
+    expectRegistered(false);
+    ASSERT_EQ(regsvr32(false), 0u);
+    expectRegistered(true);
+}
+
+// ---- the data path against kvencode ----------------------------------------------
+
+class EachFormat : public testing::TestWithParam<Format> {};
+
+TEST_P(EachFormat, ACppClientWritesWhatKvencodeWrites) {
+    const Format& f = GetParam();
+    const std::vector<std::uint8_t> expected = readFile(expectedFile(f));
+    ASSERT_FALSE(expected.empty());
+
+    Ptr<IKvObjectRegistry> registry;
+    Ptr<IKvAudioRecorder> recorder;
+    Ptr<IKvFileSink> file;
+    Ptr<IKvMemorySink> memory;
+    Ptr<IKvAudioEncoder> encoder;
+    ASSERT_EQ(CoCreateInstance(CLSID_KvObjectRegistry, nullptr, CLSCTX_INPROC_SERVER, IID_IKvObjectRegistry,
+                               registry.putVoid()),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioRecorder,
+                               recorder.putVoid()),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_FileSink, nullptr, CLSCTX_INPROC_SERVER, IID_IKvFileSink, file.putVoid()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_MemorySink, nullptr, CLSCTX_INPROC_SERVER, IID_IKvMemorySink, memory.putVoid()),
+              S_OK);
+    ASSERT_EQ(registry->AddObject(L"KvCom.KvAudio.KvAudioRecorder", recorder.get()), S_OK);
+    ASSERT_EQ(CoCreateInstance(f.cls->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, encoder.putVoid()),
+              S_OK);
+
+    const std::wstring out = scratch(L"cpp." + wide(f.name));
+    BSTR path = SysAllocString(out.c_str());
+    ASSERT_EQ(file->Open(path), S_OK);
+    SysFreeString(path);
+    ASSERT_EQ(encoder->AddSink(file.get()), S_OK);
+    ASSERT_EQ(encoder->AddSink(memory.get()), S_OK);
+    ASSERT_EQ(recorder->CaptureFile(g_options.input.c_str(), f.chunk), S_OK);
+    EXPECT_EQ(encoder->RemoveSink(file.get()), S_OK);
+    EXPECT_EQ(encoder->RemoveSink(memory.get()), S_OK);
+    EXPECT_EQ(file->Close(), S_OK);
+
+    EXPECT_EQ(readFile(out), expected);
+    LONG fileBytes = -1, memoryBytes = -1, blocks = -1;
+    EXPECT_EQ(file->get_BytesReceived(&fileBytes), S_OK);
+    EXPECT_EQ(memory->get_BytesReceived(&memoryBytes), S_OK);
+    EXPECT_EQ(memory->get_BlockCount(&blocks), S_OK);
+    EXPECT_EQ(fileBytes, static_cast<LONG>(expected.size()));
+    EXPECT_EQ(memoryBytes, static_cast<LONG>(expected.size()));
+    const std::size_t input = readFile(g_options.input).size() - 44;  // a plain 44-byte header
+    EXPECT_EQ(blocks, static_cast<LONG>((input + f.chunk - 1) / f.chunk)) << "one block per piece, empty ones too";
+
+    BSTR name = SysAllocString(L"KvCom.KvAudio.KvAudioRecorder");
+    EXPECT_EQ(registry->RemoveObject(name), S_OK);
+    SysFreeString(name);
+    DeleteFileW(out.c_str());
+}
+
+// The script of the README, as written, with this run's paths.
+TEST_P(EachFormat, TheVbscriptWritesWhatKvencodeWrites) {
+    const Format& f = GetParam();
+    const std::vector<std::uint8_t> expected = readFile(expectedFile(f));
+    ASSERT_FALSE(expected.empty());
+    const std::wstring out = scratch(L"script." + wide(f.name));
+    const std::string progId = narrow(f.cls->versionIndependentProgId);
+    const std::string script =
+        "Set reg = CreateObject(\"KvAudioComponents.Registry\")\r\n"
+        "Set rec = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
+        "reg.Add \"KvCom.KvAudio.KvAudioRecorder\", rec\r\n"
+        "Set enc = CreateObject(\"" +
+        progId +
+        "\")\r\n"
+        "Set sink = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
+        "sink.Open \"" +
+        ascii(out) +
+        "\"\r\n"
+        "enc.AddSink sink\r\n"
+        "rec.CaptureFile \"" +
+        ascii(g_options.input) + "\", " + std::to_string(f.chunk) +
+        "\r\n"
+        "enc.RemoveSink sink\r\n"
+        "sink.Close\r\n"
+        "WScript.Echo sink.BytesReceived\r\n"
+        "reg.Remove \"KvCom.KvAudio.KvAudioRecorder\"\r\n";
+    DWORD status = 99;
+    const std::string echoed = cscript(script, L"encode", &status);
+    EXPECT_EQ(status, 0u) << echoed;
+    EXPECT_EQ(echoed, std::to_string(expected.size()) + "\r\n");
+    EXPECT_EQ(readFile(out), expected);
+    DeleteFileW(out.c_str());
+}
+
+std::string formatName(const testing::TestParamInfo<Format>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, testing::ValuesIn(kFormats), formatName);
+
+// What a script sees of failures and of the registry's lookups.
+TEST(Components, AScriptGetsDescribedErrorsAndLookups) {
+    const std::string missing = ascii(scratch(L"no such folder\\missing.wav"));
+    const std::string script =
+        "Set reg = CreateObject(\"KvAudioComponents.Registry\")\r\n"
+        "Set rec = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
+        "On Error Resume Next\r\n"
+        "rec.CaptureFile \"" +
+        missing +
+        "\", 480\r\n"
+        "WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
+        "Err.Clear\r\n"
+        "rec.SetProperty \"SamplesPerSec\", 8000\r\n"
+        "WScript.Echo Hex(Err.Number)\r\n"
+        "rec.SetProperty \"SamplesPerSec\", \"lots\"\r\n"
+        "WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
+        "Err.Clear\r\n"
+        "Set sink = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
+        "sink.Close\r\n"
+        "WScript.Echo Hex(Err.Number)\r\n"
+        "Err.Clear\r\n"
+        "On Error Goto 0\r\n"
+        "If reg.Lookup(\"KvCom.KvAudio.KvAudioRecorder\") Is Nothing Then WScript.Echo \"absent\"\r\n"
+        "reg.Add \"KvCom.KvAudio.KvAudioRecorder\", rec\r\n"
+        "If reg.Lookup(\"KvCom.KvAudio.KvAudioRecorder\") Is rec Then WScript.Echo \"found\"\r\n"
+        "reg.Remove \"KvCom.KvAudio.KvAudioRecorder\"\r\n";
+    DWORD status = 99;
+    const std::string echoed = cscript(script, L"errors", &status);
+    EXPECT_EQ(status, 0u) << echoed;
+    EXPECT_EQ(echoed,
+              "80070002|cannot capture '" + missing +
+                  "': file not found\r\n"
+                  "0\r\n"
+                  "80070057|cannot set SamplesPerSec to 'lots': SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or "
+                  "16, Channels 1 or 2\r\n"
+                  "80040205\r\n"
+                  "absent\r\n"
+                  "found\r\n");
+}
+
+bool takeOption(const std::wstring& arg, const wchar_t* name, std::wstring& into) {
+    const std::wstring prefix = std::wstring(L"--") + name + L"=";
+    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+    into = arg.substr(prefix.size());
+    return true;
+}
+
+}  // namespace
+}  // namespace client
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    int wargc = 0;
+    LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+    auto& o = client::g_options;
+    for (int i = 1; wargv && i < wargc; ++i) {
+        const std::wstring arg = wargv[i];
+        client::takeOption(arg, L"components", o.components) || client::takeOption(arg, L"input", o.input) ||
+            client::takeOption(arg, L"expected", o.expected);
+    }
+    LocalFree(wargv);
+    if (o.components.empty() || o.input.empty() || o.expected.empty()) {
+        std::fprintf(stderr, "usage: components_client_test --components=DLL --input=WAV --expected=FOLDER\n");
+        return 2;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    const int result = RUN_ALL_TESTS();
+    CoUninitialize();
+    return result;
+}

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The SDK as a new user meets it: in a fresh prefix with nothing of ours
+# registered, install the SDK folder, register its two DLLs, and encode one
+# WAV file into each format with the example host and with the example
+# script. Both must give exactly the stream `kvencode --no-flush` gives.
+#
+#   run_sdk_test.sh --sdk DIR --input WAV [--prefix-source DIR]
+set -uo pipefail
+
+sdk= input= prefix_source=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --sdk) sdk=$2 ;;
+        --input) input=$2 ;;
+        --prefix-source) prefix_source=$2 ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+    shift 2
+done
+[ -d "$sdk" ] && [ -f "$input" ] || { echo "usage: $0 --sdk DIR --input WAV [--prefix-source DIR]" >&2; exit 2; }
+
+. "$(dirname "$0")/../wine/prefix.sh"
+start_private_prefix "${prefix_source:-${WINEPREFIX:-}}"
+forget_our_registrations
+
+install="$WINEPREFIX/drive_c/Program Files/KvAudio SDK"
+mkdir -p "$install" && cp -r "$sdk"/. "$install"/ || fail "cannot install $sdk"
+cp "$input" "$WINEPREFIX/drive_c/in.wav" || fail "cannot copy $input"
+bin='C:\Program Files\KvAudio SDK\bin'
+for dll in KvAudioEncoder KvAudioComponents; do
+    wine_quiet regsvr32 /s "$bin\\$dll.dll" || fail "regsvr32 $dll.dll exited with $?"
+done
+
+status=0
+for format in G711A G711U G7231 Quorvan; do
+    lower=$(echo "$format" | tr 'A-Z' 'a-z')
+    wine_quiet "$bin\\kvencode.exe" --no-flush -f "$lower" -i 'C:\in.wav' -o "C:\\ref.$lower" ||
+        fail "kvencode -f $lower exited with $?"
+    wine_quiet "$bin\\kvcapture.exe" "$format" "C:\\host.$lower" 'C:\in.wav' ||
+        fail "kvcapture $format exited with $?"
+    wine_quiet cscript //nologo 'C:\Program Files\KvAudio SDK\examples\encode.vbs' "$format" 'C:\in.wav' \
+        "C:\\script.$lower" || fail "encode.vbs $format exited with $?"
+    c=$WINEPREFIX/drive_c
+    bytes=$(stat -c %s "$c/ref.$lower")
+    for got in host script; do
+        if [ "$bytes" -gt 0 ] && cmp -s "$c/ref.$lower" "$c/$got.$lower"; then
+            echo "ok: $format through the example $got: $bytes bytes, as kvencode --no-flush"
+        else
+            echo "FAILED: $format through the example $got differs from kvencode --no-flush" \
+                 "($(stat -c %s "$c/$got.$lower" 2>/dev/null || echo no) bytes against $bytes)"
+            status=1
+        fi
+    done
+done
+[ $status -eq 0 ] || fail "the SDK examples do not match kvencode"
