@@ -90,13 +90,9 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 
 STDAPI DllCanUnloadNow() { return kv::com::canUnloadNow(); }
 
-STDAPI DllRegisterServer() {
-    return kv::components::dll::registerModule(true, kv::com::registrar::Scope::Machine);
-}
+STDAPI DllRegisterServer() { return kv::components::dll::registerModule(true, kv::com::registrar::Scope::Machine); }
 
-STDAPI DllUnregisterServer() {
-    return kv::components::dll::registerModule(false, kv::com::registrar::Scope::Machine);
-}
+STDAPI DllUnregisterServer() { return kv::components::dll::registerModule(false, kv::com::registrar::Scope::Machine); }
 
 // regsvr32 /i:user (with /n: alone) registers for the calling user only.
 STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {

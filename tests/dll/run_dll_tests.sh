@@ -136,21 +136,28 @@ same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is show
     diff <(iconv -f UTF-16 -t UTF-8 "$work/$1.reg") <(iconv -f UTF-16 -t UTF-8 "$work/$2.reg") | head -n 40
     return 1
 }
-user_key="HKCU\\Software\\Classes\\CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}\\InprocServer32"
-user_lib="HKCU\\Software\\Classes\\TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}"
+# Each module with a class key and its type library's key under the user's classes.
+per_user_modules=("$module|CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}|TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}")
+[ -n "$components" ] &&
+    per_user_modules+=("$components_module|CLSID\\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}|TypeLib\\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}")
 if [ -n "$per_user" ]; then
     machine_export machine-before || fail "cannot export the machine's classes"
-    wine_quiet "$regsvr32" /s /n /i:user "$module" || fail "regsvr32 /n /i:user exited with $?"
-    wine_quiet reg query "$user_key" || fail "the per-user registration wrote no class"
-    wine_quiet reg query "$user_lib" || fail "the per-user registration wrote no type library"
-    machine_export machine-user || fail "cannot export the machine's classes"
-    same_machine machine-before machine-user || fail "the per-user registration changed HKEY_LOCAL_MACHINE"
-    wine_quiet "$regsvr32" /s /u /n /i:user "$module" || fail "regsvr32 /u /n /i:user exited with $?"
-    if wine_quiet reg query "$user_key"; then fail "the class is still registered for the user"; fi
-    if wine_quiet reg query "$user_lib"; then fail "the type library is still registered for the user"; fi
-    machine_export machine-after || fail "cannot export the machine's classes"
-    same_machine machine-before machine-after || fail "the per-user unregistration changed HKEY_LOCAL_MACHINE"
-    echo "registered and unregistered $module for the user alone; the machine's registration stayed as it was"
+    for entry in "${per_user_modules[@]}"; do
+        IFS='|' read -r m class_key lib_key <<<"$entry"
+        user_class="HKCU\\Software\\Classes\\$class_key\\InprocServer32" user_lib="HKCU\\Software\\Classes\\$lib_key"
+        wine_quiet "$regsvr32" /s /n /i:user "$m" || fail "regsvr32 /n /i:user \"$m\" exited with $?"
+        wine_quiet reg query "$user_class" || fail "the per-user registration of $m wrote no class"
+        wine_quiet reg query "$user_lib" || fail "the per-user registration of $m wrote no type library"
+        machine_export machine-user || fail "cannot export the machine's classes"
+        same_machine machine-before machine-user || fail "the per-user registration of $m changed HKEY_LOCAL_MACHINE"
+        wine_quiet "$regsvr32" /s /u /n /i:user "$m" || fail "regsvr32 /u /n /i:user \"$m\" exited with $?"
+        if wine_quiet reg query "$user_class"; then fail "$m is still registered for the user"; fi
+        if wine_quiet reg query "$user_lib"; then fail "the type library of $m is still registered for the user"; fi
+        machine_export machine-after || fail "cannot export the machine's classes"
+        same_machine machine-before machine-after ||
+            fail "the per-user unregistration of $m changed HKEY_LOCAL_MACHINE"
+        echo "registered and unregistered $m for the user alone; the machine's registration stayed as it was"
+    done
 fi
 
 wine_quiet "$regsvr32" /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"

@@ -7,9 +7,10 @@
 #   run_sdk_test.sh --sdk DIR --input WAV [--prefix-source DIR]
 set -uo pipefail
 
-sdk= input= prefix_source=
+sdk= input= prefix_source= arch=win32
 while [ $# -gt 0 ]; do
     case $1 in
+        --arch) arch=$2 ;;
         --sdk) sdk=$2 ;;
         --input) input=$2 ;;
         --prefix-source) prefix_source=$2 ;;
@@ -27,8 +28,13 @@ install="$WINEPREFIX/drive_c/Program Files/KvAudio SDK"
 mkdir -p "$install" && cp -r "$sdk"/. "$install"/ || fail "cannot install $sdk"
 cp "$input" "$WINEPREFIX/drive_c/in.wav" || fail "cannot copy $input"
 bin='C:\Program Files\KvAudio SDK\bin'
+# The SDK's DLLs, its example host and the script host share one bitness.
+case $arch in
+    win32) regsvr32=$(regsvr32_for /reg:32) cscript='C:\windows\syswow64\cscript.exe' ;;
+    *) regsvr32=$(regsvr32_for /reg:64) cscript='C:\windows\system32\cscript.exe' ;;
+esac
 for dll in KvAudioEncoder KvAudioComponents; do
-    wine_quiet regsvr32 /s "$bin\\$dll.dll" || fail "regsvr32 $dll.dll exited with $?"
+    wine_quiet "$regsvr32" /s "$bin\\$dll.dll" || fail "regsvr32 $dll.dll exited with $?"
 done
 
 status=0
@@ -38,7 +44,7 @@ for format in G711A G711U G7231 Quorvan; do
         fail "kvencode -f $lower exited with $?"
     wine_quiet "$bin\\kvcapture.exe" "$format" "C:\\host.$lower" 'C:\in.wav' ||
         fail "kvcapture $format exited with $?"
-    wine_quiet cscript //nologo 'C:\Program Files\KvAudio SDK\examples\encode.vbs' "$format" 'C:\in.wav' \
+    wine_quiet "$cscript" //nologo 'C:\Program Files\KvAudio SDK\examples\encode.vbs' "$format" 'C:\in.wav' \
         "C:\\script.$lower" || fail "encode.vbs $format exited with $?"
     c=$WINEPREFIX/drive_c
     bytes=$(stat -c %s "$c/ref.$lower")
