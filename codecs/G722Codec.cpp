@@ -33,6 +33,16 @@ constexpr int32_t clamp16(int32_t x) {
 
 constexpr int32_t limit(int32_t x, int32_t lo, int32_t hi) { return x > hi ? hi : (x < lo ? lo : x); }
 
+// limit for values that rarely reach their limits (on speech: the log
+// scale factor, the second pole coefficient): one unsigned compare on the
+// common path.
+constexpr int32_t limitRare(int32_t x, int32_t lo, int32_t hi) {
+    if (static_cast<uint32_t>(x) - static_cast<uint32_t>(lo) > static_cast<uint32_t>(hi) - static_cast<uint32_t>(lo))
+        [[unlikely]]
+        return x < lo ? lo : hi;
+    return x;
+}
+
 // Quantizer scale factor from the log scale factor; the bands differ only in
 // the base shift (8 low, 10 high).
 constexpr int32_t scaleFromLog(int32_t nb, int baseShift) {
@@ -44,75 +54,80 @@ constexpr int32_t scaleFromLog(int32_t nb, int baseShift) {
 
 // The scale factor depends on nb only through nb >> 6, and nb is limited
 // (0..18432 low, 0..22528 high), so scaleFromLog is a table lookup.
-template <int kMaxNb, int kBaseShift>
-struct ScaleTable {
-    int32_t det[(kMaxNb >> 6) + 1];
-    constexpr ScaleTable() : det{} {
-        for (int i = 0; i <= (kMaxNb >> 6); ++i) det[i] = scaleFromLog(i << 6, kBaseShift);
-    }
-};
-constexpr ScaleTable<18432, 8> kLowScale;
-constexpr ScaleTable<22528, 10> kHighScale;
+constexpr int kLowMaxNb = 18432;
+constexpr int kHighMaxNb = 22528;
 
 // The low-band quantizer in one step. The search takes the smallest i in
 // 1..29 with wd < (kLowDecision[i] * det) >> 12, else 30. For det > 0 and
 // levels rising with i the levels passed form a prefix, and
 // (L * det) >> 12 <= wd  <=>  L * det <= ((wd + 1) << 12) - 1
 //                        <=>  L <= q = (((wd + 1) << 12) - 1) / det,
-// so i is 1 + the number of levels up to q: kInterval[min(q, 2919)].
+// so i is 1 + the number of levels up to q: interval[min(q, 2919)].
 constexpr int kTopLevel = 2919;
-struct IntervalTable {
-    uint8_t i[kTopLevel + 1];
-    constexpr IntervalTable() : i{} {
-        for (int q = 0; q <= kTopLevel; ++q) {
-            int n = 1;
-            while (n < 30 && kLowDecision[n] <= q) ++n;
-            i[q] = static_cast<uint8_t>(n);
-        }
-    }
-};
-constexpr IntervalTable kInterval;
 static_assert(kLowDecision[29] == kTopLevel);
 
-int32_t lowInterval(int32_t wd, int32_t det) {
-    const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
-    const uint32_t level = q / static_cast<uint32_t>(det);
-    return kInterval.i[level < kTopLevel ? level : kTopLevel];
-}
+// |a1| <= 27648 (see adapt), so m >> 5 for m = a1 or -a1 lies in -864..864.
+constexpr int kPoleReach = 27648 >> 5;
 
 // What the low band needs of a quantizer interval and the sign of the
 // difference: the six-bit code, the inverse quantizer output and the log
-// scale factor step of its four high bits.
+// scale factor step of its four high bits; eight bytes, so that the index
+// scales for free.
 struct LowCode {
     int16_t code;
     int16_t invQuant;
     int16_t logStep;
+    int16_t unused;
 };
-struct LowCodeTable {
-    LowCode byInterval[2][32];  // [negative][interval]
-    constexpr LowCodeTable() : byInterval{} {
+
+// Every table of the per-sample path in one object: one base address
+// serves them all, which spares registers in the sample loop.
+struct Tables {
+    LowCode lowCode[64];  // [interval | (negative ? 32 : 0)]
+    int32_t lowDet[(kLowMaxNb >> 6) + 1];
+    int32_t highDet[(kHighMaxNb >> 6) + 1];
+    int16_t poleStep[2 * kPoleReach + 1];  // [k + kPoleReach]: limit(k, -256, 255)
+    uint8_t interval[kTopLevel + 1];
+    constexpr Tables() : lowCode{}, lowDet{}, highDet{}, poleStep{}, interval{} {
         for (int neg = 0; neg < 2; ++neg) {
             for (int i = 0; i < 32; ++i) {
                 const int code = neg ? kLowCodeNeg[i] : kLowCodePos[i];
-                byInterval[neg][i] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
-                                      kLowLogScale[kLowMagIndex[code >> 2]]};
+                lowCode[i | (neg << 5)] = {static_cast<int16_t>(code), kLowInvQuant4[code >> 2],
+                                           kLowLogScale[kLowMagIndex[code >> 2]], 0};
             }
+        }
+        for (int i = 0; i <= (kLowMaxNb >> 6); ++i) lowDet[i] = scaleFromLog(i << 6, 8);
+        for (int i = 0; i <= (kHighMaxNb >> 6); ++i) highDet[i] = scaleFromLog(i << 6, 10);
+        for (int k = -kPoleReach; k <= kPoleReach; ++k)
+            poleStep[k + kPoleReach] = static_cast<int16_t>(limit(k, -256, 255));
+        for (int q = 0; q <= kTopLevel; ++q) {
+            int n = 1;
+            while (n < 30 && kLowDecision[n] <= q) ++n;
+            interval[q] = static_cast<uint8_t>(n);
         }
     }
 };
-constexpr LowCodeTable kLowCodes;
+constexpr Tables kTables;
+
+uint32_t lowInterval(int32_t wd, int32_t det) {
+    const uint32_t q = ((static_cast<uint32_t>(wd) + 1) << 12) - 1;
+    const uint32_t level = q / static_cast<uint32_t>(det);
+    return kTables.interval[level < kTopLevel ? level : kTopLevel];
+}
 
 // The live values of one band, held in locals while a call runs: the
 // compiler then keeps them out of reach of the byte stores to the output,
 // which could otherwise alias the state and force a reload after each.
 // The six taps of the zero section sit in the lanes 0..5 of one SSE2
-// register each (16-bit values, see adapt); lanes 6 and 7 of d stay 0.
+// register each (16-bit values, see adapt). The delay line holds 2 * d, the
+// factor the zero section multiplies by anyway; lanes 6 and 7 of b stay 0,
+// so whatever drifts into those lanes of the delay line adds nothing.
 struct Band {
     int32_t s, sz, nb, det;
     int32_t r1, r2, p1, p2, a1, a2;
     int32_t twoR1, twoR2;  // clamp16(2 * r1), clamp16(2 * r2)
     __m128i b;             // b[1..6]
-    __m128i d;             // d[1..6]: the six differences before this one
+    __m128i twoD;          // 2 * d[1..6]: the six differences before this one
 
     explicit Band(const G722BandState& g)
         : s(g.s),
@@ -131,10 +146,10 @@ struct Band {
         int16_t dl[8] = {};
         for (int i = 0; i < 6; ++i) {
             bl[i] = static_cast<int16_t>(g.b[i + 1]);
-            dl[i] = static_cast<int16_t>(g.d[i + 1]);
+            dl[i] = static_cast<int16_t>(2 * g.d[i + 1]);
         }
         b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bl));
-        d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
+        twoD = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
     }
 
     // FILTEP, from the delayed values.
@@ -157,10 +172,10 @@ struct Band {
         int16_t bl[8];
         int16_t dl[8];
         _mm_storeu_si128(reinterpret_cast<__m128i*>(bl), b);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), d);
-        g.d[0] = dl[0];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dl), twoD);
+        g.d[0] = dl[0] / 2;
         for (int i = 1; i < 7; ++i) {
-            g.d[i] = dl[i - 1];
+            g.d[i] = dl[i - 1] / 2;
             g.b[i] = g.bp[i] = bl[i - 1];
         }
     }
@@ -179,41 +194,46 @@ struct Band {
 
         // UPPOL2, UPPOL1: the p are 16-bit values, so p >> 15 is their sign
         // and two signs agree exactly when the xor is not negative.
-        const bool same01 = (p0 ^ p1) >= 0;
-        const bool same02 = (p0 ^ p2) >= 0;
-        const int32_t w1 = clamp16(a1 * 4);
-        int32_t w2 = same01 ? -w1 : w1;
-        if (w2 > 32767) w2 = 32767;
-        const int32_t ap2 = limit((w2 >> 7) + (same02 ? 128 : -128) + ((a2 * 32512) >> 15), -12288, 12288);
-        int32_t ap1 = (same01 ? 192 : -192) + ((a1 * 32640) >> 15);
+        // differ is 0 when they agree, -1 when not. The step-by-step form
+        // w = clamp16(4 * a1), negated when the signs agree, at most 32767,
+        // then >> 7, equals limit(m >> 5, -256, 255) with m = a1 or -a1 alike:
+        // inside 16 bits 4m >> 7 is m >> 5, and each saturated end lands on
+        // -256 or 255 (-32767 >> 7 = -256 after negating 32767).
+        const int32_t differ01 = (p0 ^ p1) >> 31;
+        const int32_t differ02 = (p0 ^ p2) >> 31;
+        const int32_t m = differ01 ? a1 : -a1;
+        const int32_t ap2 = limitRare(kTables.poleStep[static_cast<uint32_t>((m >> 5) + kPoleReach)] + 128 -
+                                          (differ02 & 256) + ((a2 * 32512) >> 15),
+                                      -12288, 12288);
+        int32_t ap1 = 192 - (differ01 & 384) + ((a1 * 32640) >> 15);
         const int32_t lim = 15360 - ap2;
         ap1 = limit(ap1, -lim, lim);
 
         // UPZERO on all six taps at once: b += g (128, or 0 when dq is 0)
-        // where d[i] has the sign of dq, -g where not (the xor's sign, spread over the lane, is 0 or
-        // -1, and (g ^ m) - m is g or -g). (b * 32640) >> 15 is the top of
-        // the 32-bit product: twice its high half plus bit 15 of the low.
-        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(dq));
-        const __m128i other = _mm_srai_epi16(_mm_xor_si128(d, dqv), 15);
-        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()), _mm_set1_epi16(128));
+        // where d[i] has the sign of dq, -g where not (the xor's sign, spread
+        // over the lane, is 0 or -1, and (g ^ m) - m is g or -g); g is 0 in
+        // lanes 6 and 7, which keeps them 0. The leak
+        // (b * 32640) >> 15 = (b * 2^15 - b * 2^7) >> 15 = b + floor(-b / 256),
+        // and floor(-b / 256) is the high half of b * -256, exact for every
+        // 16-bit b (b = -32768 gives 128).
+        const __m128i dqv = _mm_set1_epi16(static_cast<int16_t>(2 * dq));
+        const __m128i other = _mm_srai_epi16(_mm_xor_si128(twoD, dqv), 15);
+        const __m128i g = _mm_andnot_si128(_mm_cmpeq_epi16(dqv, _mm_setzero_si128()),
+                                           _mm_set_epi16(0, 0, 128, 128, 128, 128, 128, 128));
         const __m128i step = _mm_sub_epi16(_mm_xor_si128(g, other), other);
-        const __m128i leak = _mm_set1_epi16(32640);
-        const __m128i kept =
-            _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(b, leak), 1), _mm_srli_epi16(_mm_mullo_epi16(b, leak), 15));
-        b = _mm_add_epi16(kept, step);
+        b = _mm_add_epi16(_mm_add_epi16(b, _mm_mulhi_epi16(b, _mm_set1_epi16(-256))), step);
 
-        // DELAYA: dq enters lane 0, the oldest leaves; lanes 6 and 7 are
-        // kept 0 so that they add nothing below.
-        const __m128i sixLanes = _mm_set_epi16(0, 0, -1, -1, -1, -1, -1, -1);
-        d = _mm_and_si128(_mm_insert_epi16(_mm_slli_si128(d, 2), dq, 0), sixLanes);
+        // DELAYA: 2 * dq enters lane 0, the oldest leaves.
+        twoD = _mm_insert_epi16(_mm_slli_si128(twoD, 2), 2 * dq, 0);
 
-        // FILTEZ: the 32-bit products b * 2d from their halves, each >> 15,
-        // summed (six terms of at most 20456 each: no limit needed inside).
-        const __m128i twoD = _mm_add_epi16(d, d);
+        // FILTEZ: each (b * 2d) >> 15 is twice the high half of the 32-bit
+        // product plus bit 15 of the low half, at most 20456 in size, so it
+        // fits 16 bits; pairs are summed into 32 bits, then the three pairs
+        // (lane 3 holds the zero lanes 6 and 7).
         const __m128i lo = _mm_mullo_epi16(b, twoD);
         const __m128i hi = _mm_mulhi_epi16(b, twoD);
-        __m128i sum = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15),
-                                    _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15));
+        const __m128i term = _mm_add_epi16(_mm_add_epi16(hi, hi), _mm_srli_epi16(lo, 15));
+        __m128i sum = _mm_madd_epi16(term, _mm_set1_epi16(1));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
         sz = clamp16(_mm_cvtsi128_si32(sum));
@@ -233,12 +253,16 @@ struct Band {
     // SUBTRA, QUANTL, INVQAL, LOGSCL, SCALEL and the adaptation: one low-band
     // sample in, its six-bit code out.
     int32_t codeLow(int32_t xlow) {
-        const int32_t el = clamp16(xlow - s);
+        // The difference is not limited to 16 bits: the limit keeps its sign
+        // and, beyond 16 bits, leaves wd at 32767, and any wd from 32767 up
+        // reaches the top interval (q >= (2^27 - 1) / 16384 > 2919 for every
+        // det), so the code is the same with or without it.
+        const int32_t el = xlow - s;
         const int32_t wd = el >= 0 ? el : -(el + 1);
-        const LowCode& c = kLowCodes.byInterval[el < 0][lowInterval(wd, det)];
+        const LowCode& c = kTables.lowCode[lowInterval(wd, det) | (static_cast<uint32_t>(el >> 31) & 32)];
         const int32_t dlow = (det * c.invQuant) >> 15;
-        nb = limit(((nb * 127) >> 7) + c.logStep, 0, 18432);
-        det = kLowScale.det[nb >> 6];
+        nb = limitRare(((nb * 127) >> 7) + c.logStep, 0, kLowMaxNb);
+        det = kTables.lowDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dlow);
         return c.code;
     }
@@ -250,8 +274,8 @@ struct Band {
         const int m = wd >= (564 * det) >> 12 ? 2 : 1;
         const int32_t ihigh = eh < 0 ? kHighCodeNeg[m] : kHighCodePos[m];
         const int32_t dhigh = (det * kHighInvQuant[ihigh]) >> 15;
-        nb = limit(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, 22528);
-        det = kHighScale.det[nb >> 6];
+        nb = limitRare(((nb * 127) >> 7) + kHighLogScale[kHighMagIndex[ihigh]], 0, kHighMaxNb);
+        det = kTables.highDet[static_cast<uint32_t>(nb) >> 6];
         adapt(dhigh);
         return ihigh;
     }
