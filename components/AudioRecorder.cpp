@@ -167,6 +167,9 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
         // in pass-through it only grows, so nothing is cleared or copied.
         std::vector<BYTE> in, pending, copy;
         std::vector<Target> snapshot;
+        // Room for a piece behind what a chunk leaves over, made once: growing
+        // it on the way would copy and clear the whole piece each time.
+        pending.reserve(kPiece + std::min(chunk, kPiece));
         std::size_t filled = 0;
         std::uint64_t read = 0;
         for (bool ended = false; !ended;) {
@@ -193,7 +196,7 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
             std::size_t at = 0;
             for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
                 const std::size_t n = std::min(chunk, filled - at);
-                if (listened) push(pending.data() + at, n, copy, snapshot);
+                if (listened) push(pending.data() + at, n, true, copy, snapshot);
             }
             at = std::min(at, filled);
             std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
@@ -207,8 +210,17 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
     return listened ? S_OK : S_FALSE;
 }
 
-void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy,
+void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy,
                             std::vector<Target>& snapshot) {
+    if (spare && m_targets.size() == 1) {
+        // One target, which nobody hears after: no snapshot, no copy.
+        IKvAudioEncoder* const encoder = m_targets.front().encoder;
+        encoder->AddRef();
+        encoder->OnAudioData(const_cast<BYTE*>(pcm), static_cast<LONG>(length));
+        encoder->Release();
+        m_pushed += length;
+        return;
+    }
     copy.resize(length);
     snapshot = m_targets;  // in the room of the last one
     for (const Target& t : snapshot) t.encoder->AddRef();
@@ -281,7 +293,7 @@ void CKvAudioRecorder::onCapturedPcm(const BYTE* pcm, std::size_t bytes) {
     try {
         std::vector<BYTE> copy;
         std::vector<Target> snapshot;
-        push(pcm, bytes, copy, snapshot);
+        push(pcm, bytes, false, copy, snapshot);
     } catch (const std::bad_alloc&) {
         // A buffer lost, as a device overrun would lose it.
     }

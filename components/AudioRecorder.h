@@ -93,7 +93,8 @@ private:
     };
 
     bool isRegistered(const Target& target) const;
-    void push(const BYTE* pcm, std::size_t length, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
+    // `spare`: nothing reads the bytes after the push, so a target may be handed them as they are.
+    void push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
     bool recording() const { return m_device && m_device->recording(); }
 
     void onCapturedPcm(const BYTE* pcm, std::size_t bytes) override;

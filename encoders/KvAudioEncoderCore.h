@@ -52,16 +52,19 @@ public:
     HRESULT STDMETHODCALLTYPE RemoveSink(IUnknown* sink) override {
         return com::guarded([&] { return removeSink(sink); });
     }
-    // The barrier of com::guarded, written out: the data path is the one
-    // entry point called at the capture rate, and this keeps it one function.
+    // The data path is the one entry point called at the capture rate: the
+    // common call (see onLeanCall) is told apart here, before anything else.
     HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
-        try {
-            return onAudioData(data, length);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_UNEXPECTED;
+        if constexpr (Blocks::kStagingBlocks == 1) {
+            IKvAudioSink* const sink = m_lean;
+            // Unsigned, a negative length fails the range test.
+            const auto bytes = static_cast<std::uint32_t>(length);
+            const std::uint32_t blocks = bytes / kIn;
+            if (sink && data && bytes - 1 < std::uint32_t{Blocks::kMaxPieceBytes} && bytes == blocks * kIn &&
+                reinterpret_cast<std::uintptr_t>(data) % alignof(std::int16_t) == 0)
+                return onLeanCall(sink, data, static_cast<int>(blocks));
         }
+        return onAnyCall(data, length);
     }
 
     void finalRelease() {
@@ -79,6 +82,7 @@ public:
         m_passThrough = false;
         m_converter.closeConvert();
         releaseSinks();
+        settleLean();
     }
 
 protected:
@@ -136,6 +140,7 @@ private:
         m_snapshot.reserve(m_sinks.size() + 1);
         m_sinks.reserve(m_sinks.size() + 1);
         m_sinks.insert(findSink(usable.get()), std::move(usable));
+        settleLean();
         return S_OK;
     }
 
@@ -152,8 +157,20 @@ private:
         SinkPtr removed = std::move(*at);
         m_sinks.erase(at);
         if (walked) m_retired.push_back(std::move(removed));
+        settleLean();
         if (m_sinks.empty() && m_pRecorder) m_pRecorder->RemoveDataTarget(defaultInterface());
         return S_OK;
+    }
+
+    // The barrier of com::guarded, written out, around the general path.
+    [[gnu::noinline]] HRESULT onAnyCall(const BYTE* data, LONG length) {
+        try {
+            return onAudioData(data, length);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
     }
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
@@ -171,6 +188,7 @@ private:
             ~Done() {
                 core.m_delivering = false;
                 if (!core.m_pending.empty()) core.m_pending.clear();
+                core.settleLean();
                 self.Derived::Release();
             }
         } done{*this, self};
@@ -183,6 +201,7 @@ private:
     // stay as it is, so this call waits its turn and keeps its own
     // deliveries, in arrival order.
     [[gnu::noinline]] HRESULT queue(const BYTE* data, LONG length) {
+        m_leanIntact = false;
         m_pending.emplace_back(data, data + length);
         return S_OK;
     }
@@ -317,6 +336,62 @@ private:
         return produced;
     }
 
+    // Whole blocks, one sink, nothing held, the bytes passed through: coded
+    // where they lie and handed on, with none of the general path's
+    // bookkeeping. Whatever a sink does meanwhile (push, change the set,
+    // let go of the encoder) clears m_leanIntact, and the general path's
+    // ending then runs instead.
+    HRESULT onLeanCall(IKvAudioSink* sink, const BYTE* data, int blocks) {
+        Derived& self = *static_cast<Derived*>(this);
+        self.Derived::AddRef();
+        m_lean = nullptr;
+        m_leanIntact = true;
+        m_delivering = true;
+        struct End {
+            CKvAudioEncoderCore& core;
+            IKvAudioSink* sink;
+            ~End() {
+                core.m_walk = nullptr;
+                core.m_delivering = false;
+                if (core.m_leanIntact)
+                    core.m_lean = sink;
+                else
+                    core.afterLeanCall();
+                static_cast<Derived&>(core).Derived::Release();
+            }
+        } end{*this, sink};
+        try {
+            self.encodeBlocks(reinterpret_cast<const std::int16_t*>(data), blocks, m_out);
+            m_leanWalked = sink;
+            m_walk = &m_leanWalk;
+            sink->OnEncodedData(m_out, blocks * Blocks::kOutBlock);
+            m_walk = nullptr;
+            if (!m_leanIntact) catchUp();
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+        return S_OK;
+    }
+
+    // What the general path does after its walk, for a lean call a sink disturbed.
+    [[gnu::noinline]] void catchUp() {
+        if (!m_retired.empty()) releaseRetired();
+        if (!m_pending.empty()) takePending();
+    }
+    [[gnu::noinline]] void afterLeanCall() {
+        if (!m_pending.empty()) m_pending.clear();
+        settleLean();
+    }
+
+    // Called wherever what the lean call depends on may have changed.
+    void settleLean() {
+        m_leanIntact = false;
+        if constexpr (Blocks::kStagingBlocks == 1)
+            m_lean = m_sinks.size() == 1 && m_passThrough && m_held == 0 && !m_delivering ? m_sinks[0].get() : nullptr;
+    }
+
     HRESULT ConnectRecorder() {
         // Borrowed: whether the registry added a reference is its own
         // business, so this pointer is never released here.
@@ -343,6 +418,7 @@ private:
         m_pRecorder->SetProperty(KV_W("SamplesPerSec"), KV_W("16000"));
         m_pRecorder->SetProperty(KV_W("BitsPerSample"), KV_W("16"));
         m_pRecorder->AddDataTarget(defaultInterface());
+        settleLean();
         return S_OK;
     }
 
@@ -461,10 +537,14 @@ private:
         bool holds(IKvAudioSink* s) const { return std::find(at, at + size, s) != at + size; }
     };
     Snapshot m_snapshot;
-    const Walk* m_walk = nullptr;    // the delivery under way
-    std::vector<SinkPtr> m_retired;  // removed while a walk still needs them
-    bool m_passThrough = false;      // the converter hands the caller's bytes back
+    const Walk* m_walk = nullptr;             // the delivery under way
+    IKvAudioSink* m_leanWalked = nullptr;     // the sink a lean call is calling
+    const Walk m_leanWalk{&m_leanWalked, 1};  // its walk
+    std::vector<SinkPtr> m_retired;           // removed while a walk still needs them
+    bool m_passThrough = false;               // the converter hands the caller's bytes back
     bool m_delivering = false;
+    bool m_leanIntact = false;                 // nothing the lean call depends on has changed since it began
+    IKvAudioSink* m_lean = nullptr;            // the one sink, while a call may take the lean way
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
 
     alignas(std::int16_t) BYTE m_staging[kStagingBytes] = {};

@@ -269,6 +269,27 @@ TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
     enc->OnAudioData(pcm, 320);
     EXPECT_FALSE(e);
     EXPECT_EQ(dropper->blocks.size(), 1u);
+
+    // The same with one sink, where calls of whole blocks go the short way.
+    auto alone = create();
+    IKvAudioEncoder* one = alone.get();
+    auto lone = kv::com::make<RecordingSink>("lone");
+    auto second = kv::com::make<RecordingSink>("second");
+    lone->onData = [one, &second](RecordingSink&) { one->AddSink(static_cast<IKvAudioSink*>(second.get())); };
+    ASSERT_EQ(add(one, lone.get()), S_OK);
+    push(one, std::vector<BYTE>(640, 0));
+    push(one, std::vector<BYTE>(640, 0));
+    EXPECT_EQ(second->blocks, std::vector<LONG>{320}) << "added during the first call, called in the second";
+    ASSERT_EQ(remove(one, second.get()), S_OK);
+    lone->onData = [one](RecordingSink& s) { one->RemoveSink(static_cast<IKvAudioSink*>(&s)); };
+    push(one, std::vector<BYTE>(640, 0));
+    push(one, std::vector<BYTE>(640, 0));
+    EXPECT_EQ(lone->blocks.size(), 3u) << "removed itself in the third call";
+    ASSERT_EQ(add(one, lone.get()), S_OK);
+    lone->onData = [&alone](RecordingSink&) { alone.reset(); };
+    push(one, std::vector<BYTE>(640, 0));
+    EXPECT_FALSE(alone);
+    EXPECT_EQ(lone->blocks.size(), 4u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "g7231/acbk.h"
 #include "g7231/coder_state.h"
 #include "g7231/tables.h"
+#include "tests/g7231/draw.h"
 #include "g7231/tame.h"
 
 namespace kv::g7231 {
@@ -369,36 +370,6 @@ void straightFindAcbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc,
 
 // Random subframes from quiet to full scale, sometimes one-signed and with
 // -32768 samples, loud resonant responses, and excitation to match.
-struct Draw {
-    std::mt19937& rng;
-    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
-    template <size_t N>
-    std::array<Word16, N> signal() {
-        const int level = 1 << uniform(3, 15);
-        const bool oneSigned = uniform(0, 3) == 0;
-        std::array<Word16, N> s;
-        for (auto& v : s) {
-            const int x = uniform(-level, level - 1);
-            v = static_cast<Word16>(oneSigned ? -std::abs(x) : x);
-        }
-        if (uniform(0, 4) == 0) s[uniform(0, N - 1)] = MIN_16;
-        return s;
-    }
-
-    Sub response() {
-        const double gain = std::ldexp(1.0, uniform(0, 3)), decay = 0.5 + 0.49 * uniform(0, 100) / 100.0;
-        const double w = 0.05 + 3.0 * uniform(0, 100) / 100.0;
-        Sub h;
-        h[0] = 0x2000;
-        for (int i = 1; i < SubFrLen; i++) {
-            const double v = gain * 8192.0 * std::pow(decay, i) * std::cos(w * i);
-            h[i] = static_cast<Word16>(std::clamp(std::lround(v), -32768L, 32767L));
-        }
-        return h;
-    }
-};
-
 TEST(FindAcbk, MatchesTheSaturatingSearchAroundEveryBound) {
     std::mt19937 rng(7231);
     Draw draw{rng};

@@ -12,6 +12,7 @@
 #include "g7231/coder_state.h"
 #include "g7231/fcbk.h"
 #include "g7231/tables.h"
+#include "tests/g7231/draw.h"
 
 namespace kv::g7231 {
 namespace {
@@ -509,36 +510,6 @@ void straightFindBest(BESTDEF* Best, Word16* Tv, Word16* ImpResp, Word16 Np, Wor
 // A random subframe whose level spans quiet to full scale, sometimes one-signed
 // (correlations at their largest) and sometimes with -32768 samples, and a
 // response from a gentle decay to a loud resonance.
-struct Draw {
-    std::mt19937& rng;
-    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
-
-    Sub signal() {
-        const int level = 1 << uniform(3, 15);
-        const bool oneSigned = uniform(0, 3) == 0;
-        Sub s;
-        for (auto& v : s) {
-            int x = uniform(-level, level - 1);
-            if (oneSigned) x = -std::abs(x);
-            v = static_cast<Word16>(x);
-        }
-        if (uniform(0, 4) == 0) s[uniform(0, SubFrLen - 1)] = MIN_16;
-        return s;
-    }
-
-    Sub response() {
-        const double gain = std::ldexp(1.0, uniform(0, 3)), decay = 0.5 + 0.49 * uniform(0, 100) / 100.0;
-        const double w = 0.05 + 3.0 * uniform(0, 100) / 100.0;
-        Sub h;
-        h[0] = 0x2000;
-        for (int i = 1; i < SubFrLen; i++) {
-            const double v = gain * 8192.0 * std::pow(decay, i) * std::cos(w * i);
-            h[i] = static_cast<Word16>(std::clamp(std::lround(v), -32768L, 32767L));
-        }
-        return h;
-    }
-};
-
 TEST(FindBest, MatchesTheSaturatingSearchAroundEveryBound) {
     std::mt19937 rng(7231);
     Draw draw{rng};
@@ -550,7 +521,7 @@ TEST(FindBest, MatchesTheSaturatingSearchAroundEveryBound) {
         const Word16 np = trial % 2 ? 5 : 6;
         const Word16 olp = static_cast<Word16>(draw.uniform(18, 70));
         const Sub h = draw.response();
-        Sub tv = draw.signal();
+        Sub tv = draw.signal<SubFrLen>();
         if (trial % 4 == 0) {
             // Same-sign pulses at the largest gain through the (train) response:
             // the candidates' sums reach their bounds, and beyond.

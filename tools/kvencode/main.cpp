@@ -217,6 +217,7 @@ public:
     }
     // Whether everything was written, closing the file if it is ours.
     bool close() {
+        drain();
         bool ok = m_ok && m_file && std::fflush(m_file) == 0;
         if (m_file && m_owned) ok = std::fclose(m_file) == 0 && ok;
         m_file = nullptr;
@@ -232,13 +233,33 @@ public:
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override {
         if (length < 0 || (!data && length > 0)) return E_INVALIDARG;
         if (length == 0) return S_OK;
-        if (!m_file || std::fwrite(data, 1, static_cast<std::size_t>(length), m_file) != std::size_t(length))
-            m_ok = false;
-        m_written += static_cast<std::uint64_t>(length);
+        const auto n = static_cast<std::size_t>(length);
+        // A block is a few hundred bytes at most: gathered here, the file sees
+        // one write per buffer instead of one per block.
+        if (n <= kBuffer - m_used) {
+            std::memcpy(m_buffer + m_used, data, n);
+            m_used += n;
+        } else {
+            drain();
+            write(data, n);
+        }
+        m_written += n;
         return S_OK;
     }
 
 private:
+    static constexpr std::size_t kBuffer = 32 * 1024;
+
+    void write(const BYTE* data, std::size_t n) {
+        if (!m_file || std::fwrite(data, 1, n, m_file) != n) m_ok = false;
+    }
+    void drain() {
+        if (m_used) write(m_buffer, m_used);
+        m_used = 0;
+    }
+
+    BYTE m_buffer[kBuffer];
+    std::size_t m_used = 0;
     std::FILE* m_file = nullptr;
     bool m_owned = false;
     bool m_ok = true;

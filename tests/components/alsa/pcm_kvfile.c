@@ -7,7 +7,18 @@
  *   pcm.!default { type kvfile file "/path/to/input.raw" }
  *
  * It never overruns: when the reader falls a whole buffer behind, the clock
- * waits for it, so every sample of the file reaches the reader in order. */
+ * waits for it, so every sample of the file reaches the reader in order.
+ *
+ * ALSA learns how far the device got only as a position within the buffer,
+ * and takes the distance from the position it saw last: a step of a whole
+ * buffer reads as no step at all, after which the reader would wait forever
+ * for samples the clock holds back for it. So one look never moves the
+ * position by a whole buffer, and it never moves backwards.
+ *
+ * The clock starts at the first look after start, not at start itself: a
+ * reader may start the device with a read whose samples it throws away (to
+ * empty what an earlier run left), and that read must find nothing, however
+ * long the machine kept it between starting and looking. */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <errno.h>
@@ -23,7 +34,9 @@ typedef struct {
     snd_pcm_ioplug_t io;
     int file;          /* the raw input; -1 once it has ended */
     int timer;         /* poll descriptor: fires once a period */
-    uint64_t start_ns; /* clock time of frame 0 of the running stream */
+    int clocked;       /* the clock has started (at the first look after start) */
+    uint64_t start_ns; /* clock time of frame 0, moved on while the clock is held */
+    uint64_t recorded; /* frames recorded since start: what ALSA has been told */
     uint64_t read;     /* frames handed to the reader since start */
 } kvfile_t;
 
@@ -37,8 +50,8 @@ static int kvfile_start(snd_pcm_ioplug_t* io) {
     kvfile_t* k = io->private_data;
     struct itimerspec period = {{0, 0}, {0, 0}};
     uint64_t ns = (uint64_t)io->period_size * 1000000000u / io->rate;
-    k->start_ns = now_ns();
-    k->read = 0;
+    k->clocked = 0;
+    k->recorded = k->read = 0;
     period.it_interval.tv_sec = period.it_value.tv_sec = ns / 1000000000u;
     period.it_interval.tv_nsec = period.it_value.tv_nsec = ns % 1000000000u;
     return timerfd_settime(k->timer, 0, &period, NULL) < 0 ? -errno : 0;
@@ -53,15 +66,23 @@ static int kvfile_stop(snd_pcm_ioplug_t* io) {
 
 static snd_pcm_sframes_t kvfile_pointer(snd_pcm_ioplug_t* io) {
     kvfile_t* k = io->private_data;
-    uint64_t now = now_ns();
-    uint64_t recorded = (now - k->start_ns) * io->rate / 1000000000u;
-    uint64_t limit = k->read + io->buffer_size;
-    if (recorded > limit) {
-        /* The reader is a buffer behind: hold the clock where it is. */
-        recorded = limit;
-        k->start_ns = now - recorded * 1000000000u / io->rate;
+    uint64_t now = now_ns(), clock, limit;
+    if (!k->clocked) {
+        k->clocked = 1;
+        k->start_ns = now;
     }
-    return (snd_pcm_sframes_t)(recorded % io->buffer_size);
+    clock = (now - k->start_ns) * io->rate / 1000000000u;
+    /* At most a buffer ahead of the reader, and less than a buffer a step. */
+    limit = k->read + io->buffer_size;
+    if (limit > k->recorded + io->buffer_size - 1) limit = k->recorded + io->buffer_size - 1;
+    if (clock > limit) {
+        /* The reader is behind, or the step would be too long: hold the
+         * clock here and let it go on from this frame. */
+        clock = limit;
+        k->start_ns = now - clock * 1000000000u / io->rate;
+    }
+    if (clock > k->recorded) k->recorded = clock;
+    return (snd_pcm_sframes_t)(k->recorded % io->buffer_size);
 }
 
 static snd_pcm_sframes_t kvfile_transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* areas,
@@ -112,11 +133,13 @@ static const snd_pcm_ioplug_callback_t kvfile_callbacks = {
 };
 
 static int kvfile_constrain(snd_pcm_ioplug_t* io) {
-    static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED, SND_PCM_ACCESS_MMAP_INTERLEAVED};
+    /* Reads only: the clock's hold counts what the reader took by what the
+     * transfers handed over, which is so only when every transfer is a read. */
+    static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
     static const unsigned int format[] = {SND_PCM_FORMAT_S16_LE};
     int err;
     /* Any period and buffer a client asks for, within reason. */
-    if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 2, access)) < 0 ||
+    if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, access)) < 0 ||
         (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 1, format)) < 0 ||
         (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 1)) < 0 ||
         (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_RATE, 4000, 384000)) < 0 ||
