@@ -96,6 +96,18 @@ HRESULT unregisterTypeLib(const OLECHAR* modulePath, Scope scope = Scope::Machin
 // "user" in any case the calling user; anything else is not understood.
 bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope);
 
+// A module's whole registration or unregistration, for its file's path.
+using ModuleRegistration = HRESULT (*)(const OLECHAR* modulePath, Scope scope);
+
+// The body of DllRegisterServer and DllUnregisterServer: `apply` for the
+// calling module's path under the scope, behind the exception barrier.
+HRESULT registerModule(ModuleRegistration apply, Scope scope);
+
+// The body of DllInstall: the scope from the command line (E_INVALIDARG when
+// it is not understood), then `install` or `uninstall` for it.
+HRESULT installModule(BOOL install, const OLECHAR* commandLine, ModuleRegistration registerIt,
+                      ModuleRegistration unregisterIt);
+
 // Registration runs in the system locale, so what it writes never depends on
 // the calling thread's locale; the caller gets its own back on every path.
 class SystemLocaleScope {

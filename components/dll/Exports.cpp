@@ -2,9 +2,7 @@
 // the four classes (ProgIDs, in-process server, threading model "Apartment")
 // and KvLib, which the module carries as resource 1 of type "TYPELIB".
 #include <array>
-#include <vector>
 
-#include "com/Barrier.h"
 #include "com/ClassFactory.h"
 #include "com/DllMain.h"
 #include "com/Module.h"
@@ -63,15 +61,6 @@ HRESULT unregisterServer(const OLECHAR* modulePath, Scope scope) {
     return unregisterTypeLib(modulePath, scope);
 }
 
-HRESULT registerModule(bool install, Scope scope) {
-    return kv::com::guarded([&] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = kv::com::modulePath(path);
-        if (FAILED(hr)) return hr;
-        return install ? registerServer(path.data(), scope) : unregisterServer(path.data(), scope);
-    });
-}
-
 }  // namespace
 }  // namespace kv::components::dll
 
@@ -79,24 +68,22 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) { retur
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     using namespace kv::components::dll;
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    const auto rows = classTable();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (IsEqualGUID(rows[i].clsid, rclsid)) return kv::com::getClassObject(g_cached[i], rows[i].create, riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return kv::com::getMappedClassObject(classTable(), g_cached, rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() { return kv::com::canUnloadNow(); }
 
-STDAPI DllRegisterServer() { return kv::components::dll::registerModule(true, kv::com::registrar::Scope::Machine); }
+STDAPI DllRegisterServer() {
+    return kv::com::registrar::registerModule(kv::components::dll::registerServer, kv::com::registrar::Scope::Machine);
+}
 
-STDAPI DllUnregisterServer() { return kv::components::dll::registerModule(false, kv::com::registrar::Scope::Machine); }
+STDAPI DllUnregisterServer() {
+    return kv::com::registrar::registerModule(kv::components::dll::unregisterServer,
+                                              kv::com::registrar::Scope::Machine);
+}
 
 // regsvr32 /i:user (with /n: alone) registers for the calling user only.
 STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {
-    kv::com::registrar::Scope scope;
-    if (!kv::com::registrar::scopeFromCommandLine(cmdLine, scope)) return E_INVALIDARG;
-    return kv::components::dll::registerModule(install != FALSE, scope);
+    using namespace kv::components::dll;
+    return kv::com::registrar::installModule(install, cmdLine, registerServer, unregisterServer);
 }

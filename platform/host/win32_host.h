@@ -317,6 +317,11 @@ using LPDWORD = DWORD*;
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 // A tree of its own, apart from HKEY_CLASSES_ROOT (no merged view).
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+// Another tree of its own; registry views are one view here, so the
+// KEY_WOW64_* access flags are accepted and change nothing.
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_OPTION_NON_VOLATILE 0x00000000
