@@ -6,6 +6,7 @@
 #   winpath PATH                         the Windows path of a Linux path
 #   fail MESSAGE                         prints it (and Wine's output) and exits 1
 #   regsvr32_for /reg:32|/reg:64         the regsvr32 that registers into that registry view
+#   wine_for /reg:32|/reg:64             the Wine loader for a system program of that bitness
 #
 # The prefix is WoW64: 32-bit modules register through the 32-bit regsvr32
 # into the 32-bit view, 64-bit ones into the 64-bit view.
@@ -28,6 +29,17 @@ wine_quiet() { wine "$@" >>"$log" 2>&1 </dev/null; }
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
 regsvr32_for() { [ "$1" = /reg:32 ] && echo 'C:\windows\syswow64\regsvr32.exe' || echo 'C:\windows\system32\regsvr32.exe'; }
+
+# The loader for a system program of that view's bitness. Debian's `wine` is
+# the 32-bit loader, and for it C:\windows\system32 is syswow64: a 64-bit
+# script host needs the 64-bit loader. (regsvr32 finds the right one itself.)
+wine_for() {
+    if [ "$1" = /reg:64 ]; then
+        command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } || echo wine
+    else
+        echo wine
+    fi
+}
 
 start_private_prefix() {
     local source_prefix=$1
