@@ -60,10 +60,14 @@ int dataPath(long n) {
     // as a capture component's would, not inlined into this loop.
     IKvAudioEncoder* target = encoder.get();
     asm volatile("" : "+r"(target));
-    std::size_t at = 0;
+    // The loop of a capture component: a pointer stepped through the buffer.
+    BYTE* const begin = reinterpret_cast<BYTE*>(const_cast<std::int16_t*>(pcm.data()));
+    BYTE* const end = begin + bytes;
+    BYTE* at = begin;
     for (long i = 0; i < n; ++i) {
-        target->OnAudioData(reinterpret_cast<BYTE*>(const_cast<std::int16_t*>(pcm.data())) + at, 640);
-        at = (at + 640) % bytes;
+        target->OnAudioData(at, 640);
+        at += 640;
+        if (at == end) at = begin;
     }
     LONG got = 0;
     sink->GetBytesReceived(&got);

@@ -18,8 +18,13 @@ public:
     int32_t encodeALaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const;
     int32_t encodeMuLaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const;
 
-    // The laws sample by sample. The block calls read tables made from
-    // these at compile time, so the two agree by construction.
+    // The block calls without their checks, for callers that hold n >= 1
+    // samples and room for n codes.
+    static void encodeALawSamples(const int16_t* samples, int32_t n, uint8_t* output);
+    static void encodeMuLawSamples(const int16_t* samples, int32_t n, uint8_t* output);
+
+    // The laws sample by sample: the block calls' tables are made from
+    // these at compile time, and tests hold every path to them.
     static constexpr uint8_t linearToALaw(int16_t sample);
     static constexpr uint8_t linearToMuLaw(int16_t sample);
 

@@ -15,6 +15,12 @@
 // make<>() gives it 1, and the last Release runs the class's finalRelease()
 // (when it has one) and deletes the object. Inside an aggregate (see
 // Aggregated<>) the three IUnknown methods forward to the outer object.
+//
+// A class that must not vanish in the middle of its own work (a call out of
+// it may drop the last reference) may define
+//   bool postponeFinalRelease(void (*finish)(void*), void* owner);
+// asked when the count reaches 0: true means the object calls finish(owner)
+// itself once its work is done, which runs the final release and frees it.
 
 #include "com/ComPtr.h"
 
@@ -109,7 +115,12 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         if (m_outer) return m_outer->Release();
         const ULONG count = internalRelease();
-        if (count == 0) destroy(static_cast<Derived*>(this));
+        if (count == 0) {
+            Derived* const object = static_cast<Derived*>(this);
+            if (!postponed(
+                    *object, [](void* o) { destroy(static_cast<Derived*>(o)); }, object))
+                destroy(object);
+        }
         return count;
     }
 
@@ -149,6 +160,14 @@ public:
     static void destroy(Derived* object) {
         if constexpr (requires { object->finalRelease(); }) object->finalRelease();
         delete object;
+    }
+
+    template <class Object>
+    static bool postponed(Object& object, void (*finish)(void*), void* owner) {
+        if constexpr (requires { object.postponeFinalRelease(finish, owner); })
+            return object.postponeFinalRelease(finish, owner);
+        else
+            return false;
     }
 
 protected:
@@ -194,16 +213,20 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_count); }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG count = static_cast<ULONG>(--m_count);
-        if (count == 0) {
-            if constexpr (requires { m_object.finalRelease(); }) m_object.finalRelease();
-            delete this;
-        }
+        if (count == 0 && !Derived::postponed(
+                              m_object, [](void* a) { static_cast<Aggregated*>(a)->finish(); }, this))
+            finish();
         return count;
     }
 
     Derived& object() { return m_object; }
 
 private:
+    void finish() {
+        if constexpr (requires { m_object.finalRelease(); }) m_object.finalRelease();
+        delete this;
+    }
+
     LONG m_count = 0;
     Derived m_object;
 };

@@ -17,15 +17,11 @@ struct G711Blocks {
     static constexpr bool kEmptyBlockIsNull = false;
 };
 
-template <class Derived, class ClassInterface,
-          std::int32_t (codecs::CG711Codec::*Law)(const std::int16_t*, std::int32_t, std::uint8_t*, std::int32_t*)
-              const>
+template <class Derived, class ClassInterface, void (*Law)(const std::int16_t*, std::int32_t, std::uint8_t*)>
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) {
-        std::int32_t written = 0;
-        (m_codec.*Law)(pcm, count * G711Blocks::kInBlock, code, &written);
-    }
+    // The codec is stateless: its law is all there is to call.
+    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count * G711Blocks::kOutBlock, code); }
 
 protected:
     using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
@@ -34,7 +30,8 @@ private:
     codecs::CG711Codec m_codec;
 };
 
-class CKV_AudioG711A : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &codecs::CG711Codec::encodeALaw> {
+class CKV_AudioG711A
+    : public CKV_AudioG711Base<CKV_AudioG711A, IKV_AudioG711A, &codecs::CG711Codec::encodeALawSamples> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A");
@@ -42,7 +39,8 @@ public:
     CKV_AudioG711A();
 };
 
-class CKV_AudioG711U : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &codecs::CG711Codec::encodeMuLaw> {
+class CKV_AudioG711U
+    : public CKV_AudioG711Base<CKV_AudioG711U, IKV_AudioG711U, &codecs::CG711Codec::encodeMuLawSamples> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U");

@@ -27,6 +27,7 @@
 #include "interfaces/Interfaces.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -58,13 +59,22 @@ public:
         if constexpr (Blocks::kStagingBlocks == 1) {
             IKvAudioSink* const sink = m_lean;
             // Unsigned, a negative length fails the range test.
-            const auto bytes = static_cast<std::uint32_t>(length);
-            const std::uint32_t blocks = bytes / kIn;
-            if (sink && data && bytes - 1 < std::uint32_t{Blocks::kMaxPieceBytes} && bytes == blocks * kIn &&
-                reinterpret_cast<std::uintptr_t>(data) % alignof(std::int16_t) == 0)
-                return onLeanCall(sink, data, static_cast<int>(blocks));
+            const std::uint32_t blocks = wholeBlocks(static_cast<std::uint32_t>(length));
+            if (sink && blocks - 1 < std::uint32_t{kMaxBlocks} && data &&
+                reinterpret_cast<std::uintptr_t>(data) % alignof(std::int16_t) == 0) [[likely]]
+                return onLeanCall(sink, data, blocks);
         }
         return onAnyCall(data, length);
+    }
+
+    // The toolkit asks this when the last reference goes: inside a delivery
+    // the object stays until the delivery has ended, and then goes itself.
+    bool postponeFinalRelease(void (*finish)(void*), void* owner) {
+        if (m_delivery == Delivery::Idle) return false;
+        m_delivery = Delivery::Busy;  // a lean call takes the general ending
+        m_finish = finish;
+        m_finishOwner = owner;
+        return true;
     }
 
     void finalRelease() {
@@ -126,6 +136,34 @@ private:
 
     IUnknown* defaultInterface() { return static_cast<ClassInterface*>(this); }
 
+    // The length in blocks when it is a multiple of kIn, and more than any
+    // piece holds otherwise: times the inverse of kIn's odd part modulo
+    // 2^32, then rotated by its power of two, a multiple n * kIn comes out
+    // as n and anything else as a number above 2^32 / kIn.
+    static constexpr int kMaxBlocks = Blocks::kMaxPieceBytes / kIn;
+    static constexpr std::uint32_t wholeBlocks(std::uint32_t bytes) {
+        constexpr int twos = std::countr_zero(static_cast<unsigned>(kIn));
+        constexpr std::uint32_t odd = kIn >> twos;
+        constexpr std::uint32_t inverse = [] {
+            std::uint32_t x = odd;  // right to 3 bits; each step doubles that
+            for (int i = 0; i < 4; ++i) x *= 2 - odd * x;
+            return x;
+        }();
+        return std::rotr(bytes * inverse, twos);
+    }
+    // Checked over every length a piece may have and beyond.
+    static constexpr bool wholeBlocksExact() {
+        for (std::uint32_t bytes = 0; bytes <= Blocks::kMaxPieceBytes + 2 * kIn; ++bytes) {
+            const bool whole = bytes > 0 && bytes % kIn == 0 && bytes <= Blocks::kMaxPieceBytes;
+            if ((wholeBlocks(bytes) - 1 < std::uint32_t{kMaxBlocks}) != whole) return false;
+            if (whole && wholeBlocks(bytes) != bytes / kIn) return false;
+        }
+        // Negative lengths, seen unsigned.
+        return wholeBlocks(0u - kIn) - 1 >= std::uint32_t{kMaxBlocks} &&
+               wholeBlocks(0u - 1) - 1 >= std::uint32_t{kMaxBlocks};
+    }
+    static_assert(Blocks::kStagingBlocks > 1 || wholeBlocksExact());
+
     HRESULT addSink(IUnknown* sink) {
         // Connecting comes first on every call, whatever the argument.
         const HRESULT connected = ConnectRecorder();
@@ -151,7 +189,8 @@ private:
         const auto at = findSink(usable.get());
         // A delivery walks its snapshot without references of its own: a
         // sink it has still to call, or is calling, is kept until it ends.
-        const bool walked = m_walk && m_walk->holds(usable.get());
+        const bool walked =
+            m_delivery != Delivery::Idle && (m_walk ? m_walk->holds(usable.get()) : usable.get() == m_leanWalked);
         if (walked) m_retired.reserve(m_retired.size() + 1);
         // Released only once the set is whole again: the last release may call back.
         SinkPtr removed = std::move(*at);
@@ -175,33 +214,33 @@ private:
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
         if (!data || length < 0) length = 0;  // no data
-        if (m_delivering) return queue(data, length);
-        // A sink may release the encoder during delivery; it lives until the
-        // call ends. Counted without a virtual call: the class's own AddRef
-        // and Release, which forward to an outer object when aggregated.
-        Derived& self = *static_cast<Derived*>(this);
-        self.Derived::AddRef();
-        m_delivering = true;
+        if (m_delivery != Delivery::Idle) return queue(data, length);
+        // A sink may release the encoder during delivery: the final release
+        // then waits for endDelivery (see postponeFinalRelease).
+        m_delivery = Delivery::Busy;
+        m_leanWalked = nullptr;
         struct Done {
             CKvAudioEncoderCore& core;
-            Derived& self;
-            ~Done() {
-                core.m_delivering = false;
-                if (!core.m_pending.empty()) core.m_pending.clear();
-                core.settleLean();
-                self.Derived::Release();
-            }
-        } done{*this, self};
+            ~Done() { core.endDelivery(); }
+        } done{*this};
         take(data, length);
         if (!m_pending.empty()) takePending();
         return S_OK;
+    }
+
+    // The last step of every delivery; the object may be gone after it.
+    void endDelivery() {
+        m_delivery = Delivery::Idle;
+        if (!m_pending.empty()) m_pending.clear();
+        settleLean();
+        if (m_finish) m_finish(m_finishOwner);
     }
 
     // A sink pushes from inside a delivery: the block being delivered must
     // stay as it is, so this call waits its turn and keeps its own
     // deliveries, in arrival order.
     [[gnu::noinline]] HRESULT queue(const BYTE* data, LONG length) {
-        m_leanIntact = false;
+        m_delivery = Delivery::Busy;
         m_pending.emplace_back(data, data + length);
         return S_OK;
     }
@@ -339,57 +378,57 @@ private:
     // Whole blocks, one sink, nothing held, the bytes passed through: coded
     // where they lie and handed on, with none of the general path's
     // bookkeeping. Whatever a sink does meanwhile (push, change the set,
-    // let go of the encoder) clears m_leanIntact, and the general path's
-    // ending then runs instead.
-    HRESULT onLeanCall(IKvAudioSink* sink, const BYTE* data, int blocks) {
-        Derived& self = *static_cast<Derived*>(this);
-        self.Derived::AddRef();
-        m_lean = nullptr;
-        m_leanIntact = true;
-        m_delivering = true;
-        struct End {
-            CKvAudioEncoderCore& core;
-            IKvAudioSink* sink;
-            ~End() {
-                core.m_walk = nullptr;
-                core.m_delivering = false;
-                if (core.m_leanIntact)
-                    core.m_lean = sink;
-                else
-                    core.afterLeanCall();
-                static_cast<Derived&>(core).Derived::Release();
-            }
-        } end{*this, sink};
+    // let go of the encoder) moves m_delivery on from Lean, and the general
+    // path's ending then runs instead.
+    HRESULT onLeanCall(IKvAudioSink* sink, const BYTE* data, std::uint32_t blocks) {
+        m_lean = nullptr;  // a push from the sink takes the general way, and waits
+        m_delivery = Delivery::Lean;
+        m_leanWalked = sink;
+        m_leanLength = static_cast<LONG>(blocks * Blocks::kOutBlock);
+        HRESULT failed = S_OK;
         try {
-            self.encodeBlocks(reinterpret_cast<const std::int16_t*>(data), blocks, m_out);
-            m_leanWalked = sink;
-            m_walk = &m_leanWalk;
-            sink->OnEncodedData(m_out, blocks * Blocks::kOutBlock);
-            m_walk = nullptr;
-            if (!m_leanIntact) catchUp();
+            static_cast<Derived*>(this)->encodeBlocks(reinterpret_cast<const std::int16_t*>(data),
+                                                      static_cast<int>(blocks), m_out);
+            // Read back rather than kept across the calls: fewer registers to save.
+            m_leanWalked->OnEncodedData(m_out, m_leanLength);
         } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+            failed = E_OUTOFMEMORY;
         } catch (...) {
-            return E_UNEXPECTED;
+            failed = E_UNEXPECTED;
         }
+        if (m_delivery != Delivery::Lean || failed != S_OK) [[unlikely]]
+            return leanCallEnded(failed);
+        m_delivery = Delivery::Idle;
+        m_lean = m_leanWalked;
         return S_OK;
     }
 
-    // What the general path does after its walk, for a lean call a sink disturbed.
-    [[gnu::noinline]] void catchUp() {
-        if (!m_retired.empty()) releaseRetired();
-        if (!m_pending.empty()) takePending();
-    }
-    [[gnu::noinline]] void afterLeanCall() {
-        if (!m_pending.empty()) m_pending.clear();
-        settleLean();
+    // A lean call a sink disturbed, or threw out of (then nothing more is
+    // taken): what the general path does after its walk, then its ending.
+    [[gnu::noinline]] HRESULT leanCallEnded(HRESULT hr) {
+        m_leanWalked = nullptr;
+        m_delivery = Delivery::Busy;
+        if (hr == S_OK) {
+            try {
+                if (!m_retired.empty()) releaseRetired();
+                if (!m_pending.empty()) takePending();
+            } catch (const std::bad_alloc&) {
+                hr = E_OUTOFMEMORY;
+            } catch (...) {
+                hr = E_UNEXPECTED;
+            }
+        }
+        endDelivery();
+        return hr;
     }
 
     // Called wherever what the lean call depends on may have changed.
     void settleLean() {
-        m_leanIntact = false;
+        if (m_delivery == Delivery::Lean) m_delivery = Delivery::Busy;
         if constexpr (Blocks::kStagingBlocks == 1)
-            m_lean = m_sinks.size() == 1 && m_passThrough && m_held == 0 && !m_delivering ? m_sinks[0].get() : nullptr;
+            m_lean = m_sinks.size() == 1 && m_passThrough && m_held == 0 && m_delivery == Delivery::Idle
+                         ? m_sinks[0].get()
+                         : nullptr;
     }
 
     HRESULT ConnectRecorder() {
@@ -536,16 +575,20 @@ private:
         std::size_t size;
         bool holds(IKvAudioSink* s) const { return std::find(at, at + size, s) != at + size; }
     };
+    // Idle, or inside a delivery: a lean call nothing has disturbed yet, or any other.
+    enum class Delivery : std::uint8_t { Idle, Lean, Busy };
+
     Snapshot m_snapshot;
-    const Walk* m_walk = nullptr;             // the delivery under way
-    IKvAudioSink* m_leanWalked = nullptr;     // the sink a lean call is calling
-    const Walk m_leanWalk{&m_leanWalked, 1};  // its walk
-    std::vector<SinkPtr> m_retired;           // removed while a walk still needs them
-    bool m_passThrough = false;               // the converter hands the caller's bytes back
-    bool m_delivering = false;
-    bool m_leanIntact = false;                 // nothing the lean call depends on has changed since it began
+    const Walk* m_walk = nullptr;          // the general delivery's walk under way
+    IKvAudioSink* m_leanWalked = nullptr;  // the sink a lean call is calling
+    LONG m_leanLength = 0;                 // and the length it hands on
+    std::vector<SinkPtr> m_retired;        // removed while a walk still needs them
+    bool m_passThrough = false;            // the converter hands the caller's bytes back
+    Delivery m_delivery = Delivery::Idle;
     IKvAudioSink* m_lean = nullptr;            // the one sink, while a call may take the lean way
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
+    void (*m_finish)(void*) = nullptr;         // the final release postponed to the end of the delivery
+    void* m_finishOwner = nullptr;
 
     alignas(std::int16_t) BYTE m_staging[kStagingBytes] = {};
     int m_first = 0;  // where the oldest byte held is, a multiple of kIn

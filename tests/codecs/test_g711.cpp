@@ -1,4 +1,5 @@
 #include "codecs/G711Codec.h"
+#include "codecs/G711Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -152,34 +153,46 @@ struct Law {
     const char* name;
     BlockFn block;
     SampleFn sample;
+    kv::codecs::g711::Law id;
 };
 
 const Law kLaws[] = {
-    {"A-law", &kv::codecs::CG711Codec::encodeALaw, &kv::codecs::CG711Codec::linearToALaw},
-    {"mu-law", &kv::codecs::CG711Codec::encodeMuLaw, &kv::codecs::CG711Codec::linearToMuLaw},
+    {"A-law", &kv::codecs::CG711Codec::encodeALaw, &kv::codecs::CG711Codec::linearToALaw, kv::codecs::g711::Law::A},
+    {"mu-law", &kv::codecs::CG711Codec::encodeMuLaw, &kv::codecs::CG711Codec::linearToMuLaw, kv::codecs::g711::Law::Mu},
 };
 
+// The block call, and each instruction-set path by name, against the per-sample law.
 TEST(G711, BlockCallsMatchPerSampleFunction) {
+    using kv::codecs::g711::Path;
     std::vector<int16_t> all(65536);
     for (int i = 0; i < 65536; ++i) all[i] = static_cast<int16_t>(i - 32768);
     const kv::codecs::CG711Codec codec;
     for (const Law& law : kLaws) {
-        SCOPED_TRACE(law.name);
-        // A 160-sample block as the encoder objects use it, every input at once,
-        // and a count that is no multiple of the unrolled step.
-        struct Block {
-            int32_t offset;
-            int32_t samples;
-        };
-        for (const Block blk : {Block{1000, 160}, Block{0, 65536}, Block{33001, 13}}) {
-            const int32_t samples = blk.samples;
-            const int16_t* src = all.data() + blk.offset;
-            std::vector<uint8_t> out(samples + 1, 0xA5);
-            int32_t outCount = -7;
-            ASSERT_EQ((codec.*law.block)(src, samples * 2, out.data(), &outCount), samples);
-            EXPECT_EQ(outCount, samples);
-            for (int32_t i = 0; i < samples; ++i) ASSERT_EQ(out[i], law.sample(src[i])) << "i=" << i;
-            EXPECT_EQ(out[samples], 0xA5) << "wrote past the block";
+        for (const char* way : {"block call", "table", "avx2"}) {
+            const std::string name = way;
+            if (name == "avx2" && !kv::codecs::g711::available(Path::Avx2)) continue;
+            SCOPED_TRACE(std::string(law.name) + ", " + name);
+            // A 160-sample block as the encoder objects use it, every input at
+            // once, and counts that are no multiple of any path's step, unaligned.
+            struct Block {
+                int32_t offset;
+                int32_t samples;
+            };
+            for (const Block blk : {Block{1000, 160}, Block{0, 65536}, Block{33001, 13}, Block{5, 61}}) {
+                const int32_t samples = blk.samples;
+                const int16_t* src = all.data() + blk.offset;
+                std::vector<uint8_t> out(samples + 1, 0xA5);
+                if (name == "block call") {
+                    int32_t outCount = -7;
+                    ASSERT_EQ((codec.*law.block)(src, samples * 2, out.data(), &outCount), samples);
+                    EXPECT_EQ(outCount, samples);
+                } else {
+                    kv::codecs::g711::encode(name == "avx2" ? Path::Avx2 : Path::Table, law.id, src, samples,
+                                             out.data());
+                }
+                for (int32_t i = 0; i < samples; ++i) ASSERT_EQ(out[i], law.sample(src[i])) << "i=" << i;
+                EXPECT_EQ(out[samples], 0xA5) << "wrote past the block";
+            }
         }
     }
 }

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+
 using kv::com::ComPtr;
 using kvtest::callLog;
 using kvtest::RecordingSink;
@@ -290,6 +294,80 @@ TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
     push(one, std::vector<BYTE>(640, 0));
     EXPECT_FALSE(alone);
     EXPECT_EQ(lone->blocks.size(), 4u);
+}
+
+// An aggregate that lets go of its inner object when its own count reaches 0.
+class DroppingOuter : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        return inner->QueryInterface(riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (--count == 0) std::exchange(inner, nullptr)->Release();
+        return count;
+    }
+    IUnknown* inner = nullptr;
+    ULONG count = 0;
+};
+
+// The last reference goes inside a delivery, alone and aggregated, on the
+// short way (whole blocks, one sink) and the general one: the object ends
+// only once the call is over.
+TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
+    const std::string removed = "registry.RemoveObject KvCom.KvAudio.KvAudioEncoder.KVG711A";
+    const auto released = [&] { return std::count(callLog().begin(), callLog().end(), removed); };
+    for (const bool aggregated : {false, true}) {
+        for (const LONG bytes : {640, 100}) {
+            SCOPED_TRACE(std::string(aggregated ? "aggregated, " : "alone, ") + std::to_string(bytes) + " bytes");
+            DroppingOuter outer;
+            ComPtr<IKvAudioEncoder> e;
+            if (aggregated) {
+                ASSERT_EQ(kv::com::createInstance<kv::encoders::CKV_AudioG711A>(&outer, IID_IUnknown,
+                                                                                reinterpret_cast<void**>(&outer.inner)),
+                          S_OK);
+                ASSERT_EQ(outer.QueryInterface(IID_IKvAudioEncoder, e.put_void()), S_OK);
+            } else {
+                e = create();
+            }
+            auto sink = kv::com::make<RecordingSink>("dropper");
+            ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+            callLog().clear();
+            IKvAudioEncoder* const enc = e.get();
+            long seenInside = -1;
+            sink->onData = [&](RecordingSink&) {
+                e.reset();
+                seenInside = released();
+            };
+            std::vector<BYTE> pcm(static_cast<std::size_t>(bytes), 0);
+            EXPECT_EQ(enc->OnAudioData(pcm.data(), bytes), S_OK);
+            EXPECT_EQ(seenInside, 0) << "ended while its call was still running";
+            EXPECT_EQ(released(), 1) << "never ended";
+            EXPECT_EQ(outer.inner, nullptr);
+        }
+    }
+}
+
+// A sink that throws breaks its own contract; the call fails and the object
+// goes on as before, on either way through it.
+TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
+    for (const LONG bytes : {640, 100}) {
+        SCOPED_TRACE(std::to_string(bytes) + " bytes");
+        auto e = create();
+        auto sink = kv::com::make<RecordingSink>("thrower");
+        ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+        std::vector<BYTE> pcm(static_cast<std::size_t>(bytes) * 4, 0);
+        int calls = 0;
+        sink->onData = [&](RecordingSink&) {
+            if (++calls == 1) throw std::bad_alloc();
+            if (calls == 2) throw 7;
+        };
+        EXPECT_EQ(e->OnAudioData(pcm.data(), bytes), E_OUTOFMEMORY);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + bytes, bytes), E_UNEXPECTED);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + 2 * bytes, bytes), S_OK);
+        EXPECT_EQ(e->OnAudioData(pcm.data() + 3 * bytes, bytes), S_OK);
+        EXPECT_EQ(calls, 4) << "every call reached the sink";
+    }
 }
 
 }  // namespace
