@@ -2,6 +2,13 @@
 # build compiles against exactly the declarations the Windows build uses.
 find_program(KV_WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
 set(KV_IDL_SYSTEM_INCLUDE /usr/include/wine/wine/windows CACHE PATH "Folder of oaidl.idl and friends")
+# The bitness widl writes for: a 64-bit Windows target gets 64-bit type
+# libraries (SYSKIND win64); the host's stand-in follows the 32-bit product.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KV_WIDL_BITS -m64)
+else()
+  set(KV_WIDL_BITS -m32)
+endif()
 
 # kv_idl(<target> <file.idl>): generates <file>.h and <file>_i.c (the IIDs)
 # into the build tree and adds them to <target>.
@@ -10,7 +17,7 @@ function(kv_idl TARGET IDL)
   get_filename_component(idl ${IDL} ABSOLUTE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
   file(MAKE_DIRECTORY ${out})
-  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces)
+  set(args ${KV_WIDL_BITS} -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces)
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c
     COMMAND ${KV_WIDL} ${args} -h -o ${out}/${name}.h ${idl}
@@ -45,7 +52,7 @@ function(kv_tlb TARGET IDL)
   get_filename_component(name ${IDL} NAME_WE)
   get_filename_component(idl ${IDL} ABSOLUTE)
   set(dir ${CMAKE_BINARY_DIR}/tlb)
-  set(args -m32 -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces -L${KV_STDOLE2_DIR})
+  set(args ${KV_WIDL_BITS} -I${KV_IDL_SYSTEM_INCLUDE} -I${PROJECT_SOURCE_DIR}/interfaces -L${KV_STDOLE2_DIR})
   add_custom_command(
     OUTPUT ${dir}/${name}.tlb
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}

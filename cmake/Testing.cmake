@@ -11,11 +11,19 @@ if(CMAKE_CROSSCOMPILING)
   # cmake/wine.env holds the rest of the Wine settings. Without it, the test
   # runners take WINEPREFIX from the environment.
   set(KV_WINEPREFIX "" CACHE PATH "Wine prefix the win32 tests run in (./kv passes build/wineprefix)")
+  set(KV_PEER_DLL "" CACHE FILEPATH
+      "KvAudioEncoder.dll of the other bitness, registered beside this one in the client test (./kv passes it)")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run)
-  set(KV_WINEPREFIX_ARGS)  # for tests/dll/run_dll_tests.sh
+  # For tests/dll/run_dll_tests.sh: the bitness says which regsvr32 and
+  # registry view the module's registration goes through.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KV_WINEPREFIX_ARGS --arch win64)
+  else()
+    set(KV_WINEPREFIX_ARGS --arch win32)
+  endif()
   if(KV_WINEPREFIX)
     list(APPEND CMAKE_CROSSCOMPILING_EMULATOR --prefix ${KV_WINEPREFIX})
-    set(KV_WINEPREFIX_ARGS --prefix-source ${KV_WINEPREFIX})
+    list(APPEND KV_WINEPREFIX_ARGS --prefix-source ${KV_WINEPREFIX})
   endif()
 else()
   find_package(GTest REQUIRED)

@@ -31,7 +31,8 @@ enum class Rule : unsigned char {
 };
 
 // One line of a script: a key with its default value (if any), or a named
-// string value. A key at depth 0 lies under HKEY_CLASSES_ROOT, one at depth
+// string value. A key at depth 0 lies under the root of the registration
+// (see Scope), one at depth
 // n under the last key at depth n-1; a value at depth n belongs to the last
 // key at depth n-1.
 struct Line {
@@ -75,16 +76,37 @@ struct Replacements {
     const OLECHAR* clsid = nullptr;  // as written in the registry
 };
 
-// Writes the script's keys and values under HKEY_CLASSES_ROOT; stops at the
+// Where a registration goes: for every user of the machine
+// (HKEY_CLASSES_ROOT), or for the calling user only
+// (HKEY_CURRENT_USER\Software\Classes), which needs no administrator.
+enum class Scope : unsigned char { Machine, User };
+
+// Writes the script's keys and values under the scope's root; stops at the
 // first failure and returns it.
-HRESULT registerScript(std::span<const Line> lines, const Replacements& r);
+HRESULT registerScript(std::span<const Line> lines, const Replacements& r, Scope scope = Scope::Machine);
 // Removes what the script wrote, leaving never-removed keys; keys already
 // gone count as removed.
-HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r);
+HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r, Scope scope = Scope::Machine);
 
 // The type library in a module file, registered for or removed from its path.
-HRESULT registerTypeLib(const OLECHAR* modulePath);
-HRESULT unregisterTypeLib(const OLECHAR* modulePath);
+HRESULT registerTypeLib(const OLECHAR* modulePath, Scope scope = Scope::Machine);
+HRESULT unregisterTypeLib(const OLECHAR* modulePath, Scope scope = Scope::Machine);
+
+// What DllInstall's command line asks for: null or empty is the machine,
+// "user" in any case the calling user; anything else is not understood.
+bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope);
+
+// A module's whole registration or unregistration, for its file's path.
+using ModuleRegistration = HRESULT (*)(const OLECHAR* modulePath, Scope scope);
+
+// The body of DllRegisterServer and DllUnregisterServer: `apply` for the
+// calling module's path under the scope, behind the exception barrier.
+HRESULT registerModule(ModuleRegistration apply, Scope scope);
+
+// The body of DllInstall: the scope from the command line (E_INVALIDARG when
+// it is not understood), then `install` or `uninstall` for it.
+HRESULT installModule(BOOL install, const OLECHAR* commandLine, ModuleRegistration registerIt,
+                      ModuleRegistration unregisterIt);
 
 // Registration runs in the system locale, so what it writes never depends on
 // the calling thread's locale; the caller gets its own back on every path.

@@ -15,6 +15,9 @@
 // OLECHAR is wchar_t here; KV_W spells a wide literal of the platform's kind.
 #define KV_W(s) L##s
 #define KV_PLATFORM_WIN32 1
+// In oleaut32 (and its import library) but not in mingw-w64's headers.
+WINOLEAUTAPI RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
+WINOLEAUTAPI UnRegisterTypeLibForUser(REFGUID libID, WORD wMajorVerNum, WORD wMinorVerNum, LCID lcid, SYSKIND syskind);
 #else
 #include "platform/host/win32_host.h"
 #define KV_W(s) u##s

@@ -1,13 +1,11 @@
 #include "server/ClassObjects.h"
 
-#include "com/Barrier.h"
 #include "com/ClassFactory.h"
 #include "com/Module.h"
 #include "server/ClassTable.h"
 #include "server/Registration.h"
 
 #include <array>
-#include <vector>
 
 namespace kv::server {
 namespace {
@@ -20,30 +18,21 @@ std::array<com::CachedClassFactory*, kClassCount> g_cached = {};
 }  // namespace kv::server
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    using namespace kv::server;
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    const auto rows = classTable();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (IsEqualGUID(rows[i].clsid, rclsid)) return kv::com::getClassObject(g_cached[i], rows[i].create, riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return kv::com::getMappedClassObject(kv::server::classTable(), kv::server::g_cached, rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() { return kv::com::canUnloadNow(); }
 
 STDAPI DllRegisterServer() {
-    return kv::com::guarded([] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = kv::com::modulePath(path);
-        return FAILED(hr) ? hr : kv::server::RegisterServer(path.data());
-    });
+    return kv::com::registrar::registerModule(kv::server::RegisterServer, kv::server::Scope::Machine);
 }
 
 STDAPI DllUnregisterServer() {
-    return kv::com::guarded([] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = kv::com::modulePath(path);
-        return FAILED(hr) ? hr : kv::server::UnregisterServer(path.data());
-    });
+    return kv::com::registrar::registerModule(kv::server::UnregisterServer, kv::server::Scope::Machine);
+}
+
+// regsvr32 /i:user (with /n: alone) registers for the calling user only.
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {
+    return kv::com::registrar::installModule(install, cmdLine, kv::server::RegisterServer,
+                                             kv::server::UnregisterServer);
 }

@@ -9,3 +9,4 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 STDAPI DllCanUnloadNow();
 STDAPI DllRegisterServer();
 STDAPI DllUnregisterServer();
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine);

@@ -57,28 +57,28 @@ Replacements forClass(const OLECHAR* modulePath, const ClassRow& row) {
 
 }  // namespace
 
-HRESULT RegisterServer(const OLECHAR* modulePath) {
+HRESULT RegisterServer(const OLECHAR* modulePath, Scope scope) {
     if (!modulePath) return E_POINTER;
     SystemLocaleScope locale;
-    HRESULT hr = registerScript(kAppIdScript, forAppId(modulePath));
+    HRESULT hr = registerScript(kAppIdScript, forAppId(modulePath), scope);
     for (const ClassRow& row : classTable()) {
         if (FAILED(hr)) break;
-        hr = registerScript(kClassScript, forClass(modulePath, row));
+        hr = registerScript(kClassScript, forClass(modulePath, row), scope);
     }
-    if (SUCCEEDED(hr)) hr = registerTypeLib(modulePath);
+    if (SUCCEEDED(hr)) hr = registerTypeLib(modulePath, scope);
     return hr;
 }
 
-HRESULT UnregisterServer(const OLECHAR* modulePath) {
+HRESULT UnregisterServer(const OLECHAR* modulePath, Scope scope) {
     if (!modulePath) return E_POINTER;
     SystemLocaleScope locale;
     HRESULT hr = S_OK;
     for (const ClassRow& row : classTable()) {
-        hr = unregisterScript(kClassScript, forClass(modulePath, row));
+        hr = unregisterScript(kClassScript, forClass(modulePath, row), scope);
         if (FAILED(hr)) break;
     }
-    if (SUCCEEDED(hr)) hr = unregisterTypeLib(modulePath);
-    if (SUCCEEDED(hr)) hr = unregisterScript(kAppIdScript, forAppId(modulePath));
+    if (SUCCEEDED(hr)) hr = unregisterTypeLib(modulePath, scope);
+    if (SUCCEEDED(hr)) hr = unregisterScript(kAppIdScript, forAppId(modulePath), scope);
     return hr;
 }
 

@@ -2,9 +2,7 @@
 // the four classes (ProgIDs, in-process server, threading model "Apartment")
 // and KvLib, which the module carries as resource 1 of type "TYPELIB".
 #include <array>
-#include <vector>
 
-#include "com/Barrier.h"
 #include "com/ClassFactory.h"
 #include "com/DllMain.h"
 #include "com/Module.h"
@@ -45,22 +43,22 @@ Replacements forClass(const OLECHAR* modulePath, const ClassRow& row) {
 }
 
 // The classes in table order, then the type library; stops at the first failure.
-HRESULT registerServer(const OLECHAR* modulePath) {
+HRESULT registerServer(const OLECHAR* modulePath, Scope scope) {
     SystemLocaleScope locale;
     for (const ClassRow& row : classTable()) {
-        const HRESULT hr = registerScript(kClassScript, forClass(modulePath, row));
+        const HRESULT hr = registerScript(kClassScript, forClass(modulePath, row), scope);
         if (FAILED(hr)) return hr;
     }
-    return registerTypeLib(modulePath);
+    return registerTypeLib(modulePath, scope);
 }
 
-HRESULT unregisterServer(const OLECHAR* modulePath) {
+HRESULT unregisterServer(const OLECHAR* modulePath, Scope scope) {
     SystemLocaleScope locale;
     for (const ClassRow& row : classTable()) {
-        const HRESULT hr = unregisterScript(kClassScript, forClass(modulePath, row));
+        const HRESULT hr = unregisterScript(kClassScript, forClass(modulePath, row), scope);
         if (FAILED(hr)) return hr;
     }
-    return unregisterTypeLib(modulePath);
+    return unregisterTypeLib(modulePath, scope);
 }
 
 }  // namespace
@@ -70,29 +68,22 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) { retur
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     using namespace kv::components::dll;
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    const auto rows = classTable();
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (IsEqualGUID(rows[i].clsid, rclsid)) return kv::com::getClassObject(g_cached[i], rows[i].create, riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return kv::com::getMappedClassObject(classTable(), g_cached, rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() { return kv::com::canUnloadNow(); }
 
 STDAPI DllRegisterServer() {
-    return kv::com::guarded([] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = kv::com::modulePath(path);
-        return FAILED(hr) ? hr : kv::components::dll::registerServer(path.data());
-    });
+    return kv::com::registrar::registerModule(kv::components::dll::registerServer, kv::com::registrar::Scope::Machine);
 }
 
 STDAPI DllUnregisterServer() {
-    return kv::com::guarded([] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = kv::com::modulePath(path);
-        return FAILED(hr) ? hr : kv::components::dll::unregisterServer(path.data());
-    });
+    return kv::com::registrar::registerModule(kv::components::dll::unregisterServer,
+                                              kv::com::registrar::Scope::Machine);
+}
+
+// regsvr32 /i:user (with /n: alone) registers for the calling user only.
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine) {
+    using namespace kv::components::dll;
+    return kv::com::registrar::installModule(install, cmdLine, registerServer, unregisterServer);
 }

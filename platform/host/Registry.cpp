@@ -1,4 +1,5 @@
-// Host stand-in for the registry: HKEY_CLASSES_ROOT as one tree in memory.
+// Host stand-in for the registry: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE as
+// trees in memory.
 // Results follow what Windows (and Wine) return for the same calls, including
 // the codes callers branch on: missing keys and values, short buffers, the end
 // of an enumeration, handles of deleted keys, volatile parents.
@@ -66,10 +67,15 @@ struct Handle {
 
 std::mutex g_lock;
 const std::shared_ptr<Key> g_classesRoot = std::make_shared<Key>();
+const std::shared_ptr<Key> g_currentUser = std::make_shared<Key>();
+const std::shared_ptr<Key> g_localMachine = std::make_shared<Key>();
+std::shared_ptr<Key> g_classesOverride;  // RegOverridePredefKey's key for HKEY_CLASSES_ROOT
 std::set<HKEY> g_handles;
 
 std::shared_ptr<Key> resolve(HKEY h) {
-    if (h == HKEY_CLASSES_ROOT) return g_classesRoot;
+    if (h == HKEY_CLASSES_ROOT) return g_classesOverride ? g_classesOverride : g_classesRoot;
+    if (h == HKEY_CURRENT_USER) return g_currentUser;
+    if (h == HKEY_LOCAL_MACHINE) return g_localMachine;
     if (!g_handles.count(h)) return nullptr;
     return reinterpret_cast<Handle*>(h)->key;
 }
@@ -170,8 +176,21 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) 
     return ERROR_SUCCESS;
 }
 
+LONG RegOverridePredefKey(HKEY hKey, HKEY hNewHKey) {
+    if (hKey != HKEY_CLASSES_ROOT) return ERROR_INVALID_HANDLE;  // the only one anything here redirects
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (!hNewHKey) {
+        g_classesOverride.reset();
+        return ERROR_SUCCESS;
+    }
+    // The override keeps the key, not the handle: closing the handle keeps it.
+    if (hNewHKey == HKEY_CLASSES_ROOT || !g_handles.count(hNewHKey)) return ERROR_INVALID_HANDLE;
+    g_classesOverride = reinterpret_cast<Handle*>(hNewHKey)->key;
+    return ERROR_SUCCESS;
+}
+
 LONG RegCloseKey(HKEY hKey) {
-    if (hKey == HKEY_CLASSES_ROOT) return ERROR_SUCCESS;
+    if (hKey == HKEY_CLASSES_ROOT || hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(g_lock);
     if (!g_handles.erase(hKey)) return ERROR_INVALID_HANDLE;
     delete reinterpret_cast<Handle*>(hKey);

@@ -1,6 +1,6 @@
 // Host stand-in for type-library loading and registration. A module path
 // carries a library only when a test has said so (kv::host::setModuleTypeLib);
-// registration writes the HKEY_CLASSES_ROOT\TypeLib entries through the
+// registration writes the TypeLib entries (of the machine or the user) through the
 // registry stand-in, and LoadRegTypeLib reads them back, as oleaut32 does.
 #include "platform/win32.h"
 
@@ -136,9 +136,18 @@ String versionKey(const GUID& libid, WORD major, WORD minor) {
     return u"TypeLib\\" + guidText(libid) + u"\\" + hex(major) + u"." + hex(minor);
 }
 
-bool setDefault(const String& path, const String& value) {
+// Where registration writes: the machine's classes or the user's.
+struct Classes {
+    HKEY root;
+    const char16_t* prefix;
+    String operator()(const String& path) const { return prefix + path; }
+};
+const Classes kMachine{HKEY_CLASSES_ROOT, u""};
+const Classes kUser{HKEY_CURRENT_USER, u"Software\\Classes\\"};
+
+bool setDefault(const Classes& in, const String& path, const String& value) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+    if (RegCreateKeyExW(in.root, in(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return false;
     const LONG r = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -147,9 +156,9 @@ bool setDefault(const String& path, const String& value) {
     return r == ERROR_SUCCESS;
 }
 
-std::optional<String> readDefault(const String& path) {
+std::optional<String> readDefault(const Classes& in, const String& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    if (RegOpenKeyExW(in.root, in(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
     std::optional<String> result;
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
@@ -164,10 +173,10 @@ std::optional<String> readDefault(const String& path) {
     return result;
 }
 
-std::vector<String> subkeys(const String& path) {
+std::vector<String> subkeys(const Classes& in, const String& path) {
     std::vector<String> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(in.root, in(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     char16_t name[256];
     for (DWORD i = 0;; ++i) {
         DWORD n = 256;
@@ -178,8 +187,8 @@ std::vector<String> subkeys(const String& path) {
     return names;
 }
 
-void deleteIfEmpty(const String& path) {
-    if (subkeys(path).empty()) RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
+void deleteIfEmpty(const Classes& in, const String& path) {
+    if (subkeys(in, path).empty()) RegDeleteTreeW(in.root, in(path).c_str());
 }
 
 }  // namespace
@@ -201,7 +210,9 @@ HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
     return hr;
 }
 
-HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir) {
+namespace {
+
+HRESULT registerIn(const Classes& in, ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir) {
     if (!ptlib || !szFullPath) return E_INVALIDARG;
     TLIBATTR* attr = nullptr;
     HRESULT hr = ptlib->GetLibAttr(&attr);
@@ -214,9 +225,10 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir
         // Without a help folder the module's own folder is written.
         const String helpDir = szHelpDir ? String(szHelpDir) : path.substr(0, std::min(path.size(), path.rfind(u'\\')));
         const bool written =
-            setDefault(version, String(SysStringLen(doc) ? doc : (name ? name : u""))) &&
-            setDefault(version + u"\\" + hex(attr->lcid) + u"\\" + platformName(attr->syskind), path) &&
-            setDefault(version + u"\\FLAGS", hex(attr->wLibFlags)) && setDefault(version + u"\\HELPDIR", helpDir);
+            setDefault(in, version, String(SysStringLen(doc) ? doc : (name ? name : u""))) &&
+            setDefault(in, version + u"\\" + hex(attr->lcid) + u"\\" + platformName(attr->syskind), path) &&
+            setDefault(in, version + u"\\FLAGS", hex(attr->wLibFlags)) &&
+            setDefault(in, version + u"\\HELPDIR", helpDir);
         hr = written ? S_OK : TYPE_E_REGISTRYACCESS;
     }
     SysFreeString(name);
@@ -225,25 +237,43 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir
     return hr;
 }
 
-HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind) {
+HRESULT unregisterIn(const Classes& in, REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind) {
     const String version = versionKey(libID, wVerMajor, wVerMinor);
     const String locale = version + u"\\" + hex(lcid);
     const String platform = locale + u"\\" + platformName(syskind);
-    const std::optional<String> path = readDefault(platform);
+    const std::optional<String> path = readDefault(in, platform);
     if (!path) return E_INVALIDARG;
     // oleaut32 reads the registered file again to find the library's
     // interfaces, and keeps every entry when that file is gone.
     if (!findRecord(path->c_str())) return TYPE_E_INVALIDSTATE;
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, platform.c_str());
-    deleteIfEmpty(locale);
+    RegDeleteTreeW(in.root, in(platform).c_str());
+    deleteIfEmpty(in, locale);
     bool otherLocales = false;
-    for (const auto& name : subkeys(version))
+    for (const auto& name : subkeys(in, version))
         if (name != u"FLAGS" && name != u"HELPDIR") otherLocales = true;
     if (!otherLocales) {
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, version.c_str());
-        deleteIfEmpty(u"TypeLib\\" + guidText(libID));
+        RegDeleteTreeW(in.root, in(version).c_str());
+        deleteIfEmpty(in, u"TypeLib\\" + guidText(libID));
     }
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir) {
+    return registerIn(kMachine, ptlib, szFullPath, szHelpDir);
+}
+
+HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind) {
+    return unregisterIn(kMachine, libID, wVerMajor, wVerMinor, lcid, syskind);
+}
+
+HRESULT RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir) {
+    return registerIn(kUser, ptlib, szFullPath, szHelpDir);
+}
+
+HRESULT UnRegisterTypeLibForUser(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind) {
+    return unregisterIn(kUser, libID, wVerMajor, wVerMinor, lcid, syskind);
 }
 
 HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib) {
@@ -252,7 +282,7 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
     // The exact locale first, then the language-neutral registration.
     const String version = versionKey(rguid, wVerMajor, wVerMinor);
     for (LCID candidate : {lcid, LCID{0}}) {
-        const std::optional<String> path = readDefault(version + u"\\" + hex(candidate) + u"\\win32");
+        const std::optional<String> path = readDefault(kMachine, version + u"\\" + hex(candidate) + u"\\win32");
         if (path) return loadFile(path->c_str(), pptlib);
         if (candidate == 0) break;
     }

@@ -229,6 +229,10 @@ HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
 HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib);
 HRESULT RegisterTypeLib(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
 HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
+// The same entries under HKEY_CURRENT_USER\Software\Classes; LoadRegTypeLib
+// does not look there.
+HRESULT RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
+HRESULT UnRegisterTypeLibForUser(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
 
 // ---- error information ------------------------------------------------------------
 // One slot per thread, as in the real runtime: SetErrorInfo replaces what it
@@ -311,6 +315,13 @@ struct FILETIME {
 using PFILETIME = FILETIME*;
 using LPDWORD = DWORD*;
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+// A tree of its own, apart from HKEY_CLASSES_ROOT (no merged view).
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+// Another tree of its own; registry views are one view here, so the
+// KEY_WOW64_* access flags are accepted and change nothing.
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_OPTION_NON_VOLATILE 0x00000000
@@ -326,6 +337,9 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition);
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCloseKey(HKEY hKey);
+// Redirects HKEY_CLASSES_ROOT to another open key for the whole process;
+// a null key takes the redirection back.
+LONG RegOverridePredefKey(HKEY hKey, HKEY hNewHKey);
 LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData);

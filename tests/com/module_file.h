@@ -36,6 +36,11 @@ private:
     bool m_present = false;
 };
 
+// The kind of the type libraries this build makes: 64-bit ones in a 64-bit
+// Windows build; the host stand-in's libraries are 32-bit.
+constexpr SYSKIND kBuiltSysKind = KV_PLATFORM_WIN32 && sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+inline OleString builtPlatformKey() { return kBuiltSysKind == SYS_WIN64 ? KV_W("win64") : KV_W("win32"); }
+
 // A path where no file is.
 OleString missingModulePath();
 

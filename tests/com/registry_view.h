@@ -1,7 +1,8 @@
 #pragma once
 
-// Reading HKEY_CLASSES_ROOT back in tests, through the same calls on both
-// platforms.
+// Reading registered classes back in tests, through the same calls on both
+// platforms: HKEY_CLASSES_ROOT, or the user's classes while a UserClasses
+// object lives.
 
 #include "platform/win32.h"
 
@@ -12,6 +13,29 @@
 namespace kvtest {
 
 using OleString = std::basic_string<OLECHAR>;
+
+inline HKEY& classesRoot() {
+    static HKEY root = HKEY_CLASSES_ROOT;
+    return root;
+}
+
+// While it lives, the functions below work in HKEY_CURRENT_USER\Software\Classes.
+class UserClasses {
+public:
+    UserClasses() {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, KV_W("Software\\Classes"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS)
+            classesRoot() = key;
+    }
+    ~UserClasses() {
+        if (classesRoot() != HKEY_CLASSES_ROOT) RegCloseKey(classesRoot());
+        classesRoot() = HKEY_CLASSES_ROOT;
+    }
+    bool opened() const { return classesRoot() != HKEY_CLASSES_ROOT; }
+    UserClasses(const UserClasses&) = delete;
+    UserClasses& operator=(const UserClasses&) = delete;
+};
 
 // "A\B\C" from its parts.
 inline OleString keyPath(std::initializer_list<OleString> parts) {
@@ -25,7 +49,7 @@ inline OleString keyPath(std::initializer_list<OleString> parts) {
 
 inline bool keyExists(const OleString& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(classesRoot(), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
@@ -34,7 +58,7 @@ inline bool keyExists(const OleString& path) {
 // the value is missing or the value is not a REG_SZ.
 inline std::optional<OleString> readString(const OleString& path, const OLECHAR* name = nullptr) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    if (RegOpenKeyExW(classesRoot(), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
     std::optional<OleString> result;
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
@@ -54,7 +78,7 @@ inline std::optional<OleString> readString(const OleString& path, const OLECHAR*
 inline std::set<OleString> subkeyNames(const OleString& path) {
     std::set<OleString> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(classesRoot(), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     OLECHAR name[256];
     for (DWORD i = 0;; ++i) {
         DWORD n = 256;
@@ -69,7 +93,7 @@ inline std::set<OleString> subkeyNames(const OleString& path) {
 inline std::set<OleString> valueNames(const OleString& path) {
     std::set<OleString> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(classesRoot(), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     OLECHAR name[256];
     for (DWORD i = 0;; ++i) {
         DWORD n = 256;
@@ -82,8 +106,8 @@ inline std::set<OleString> valueNames(const OleString& path) {
 
 inline bool writeString(const OleString& path, const OLECHAR* name, const OleString& text) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(classesRoot(), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return false;
     const LONG r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                   static_cast<DWORD>((text.size() + 1) * sizeof(OLECHAR)));
@@ -91,6 +115,6 @@ inline bool writeString(const OleString& path, const OLECHAR* name, const OleStr
     return r == ERROR_SUCCESS;
 }
 
-inline void deleteTree(const OleString& path) { RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()); }
+inline void deleteTree(const OleString& path) { RegDeleteTreeW(classesRoot(), path.c_str()); }
 
 }  // namespace kvtest

@@ -4,6 +4,7 @@
 // win32 only: the host has no type-library loader and no resources.
 #include "com/ComPtr.h"
 #include "platform/win32.h"
+#include "tests/com/module_file.h"
 
 #include <gtest/gtest.h>
 
@@ -142,7 +143,7 @@ TEST(ModuleTypeLibrary, IsKvAudioEncoderLib) {
     EXPECT_EQ(attr.wMajorVerNum, 1);
     EXPECT_EQ(attr.wMinorVerNum, 0);
     EXPECT_EQ(attr.lcid, 0x0409u);
-    EXPECT_EQ(attr.syskind, SYS_WIN32);
+    EXPECT_EQ(attr.syskind, kvtest::kBuiltSysKind);
     const Documentation doc = documentation(library.get(), MEMBERID_NIL);
     EXPECT_EQ(doc.name, L"KvAudioEncoderLib");
     EXPECT_EQ(doc.help, L"KvAudioEncoder 1.0 Type Library");

@@ -180,7 +180,9 @@ void expectRegistered(bool registered) {
     const std::wstring library = keyPath({L"TypeLib", kLibIdText, L"1.0"});
     if (registered) {
         EXPECT_EQ(readString(library), std::wstring(L"KvLib 1.0 Type Library"));
-        EXPECT_EQ(readString(keyPath({library, L"0", L"win32"})), g_options.components) << "language-neutral";
+        EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})),
+                  g_options.components)
+            << "language-neutral";
         EXPECT_EQ(readString(keyPath({L"Interface", L"{ABF09E32-54C3-4425-90F1-0B34CDC09690}", L"TypeLib"})),
                   kLibIdText)
             << "late-bound clients reach the encoders through KvLib";

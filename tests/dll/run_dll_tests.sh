@@ -6,6 +6,7 @@
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
 #                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
 #                    [--components DLL --kvencode EXE]
+#                    [--arch win32|win64] [--peer-dll DLL] [--per-user]
 #
 # Installs the module as a user would, into a folder whose path has spaces and
 # an apostrophe, registers it with regsvr32, runs the client with its report
@@ -17,12 +18,20 @@
 # --components, --input (a WAV made from the G.723.1 speech vector) and
 # --expected, a folder where kvencode.exe (--kvencode) wrote that input's
 # stream in every format.
+#
+# --arch (win32 by default) says which regsvr32 and registry view the modules
+# go through. --peer-dll registers KvAudioEncoder.dll of the other bitness
+# beside the module for the whole run. --per-user then registers the module
+# for the user alone and checks that HKEY_LOCAL_MACHINE did not change.
 set -uo pipefail
 
-name= results= client= dll= kvlib= data= prefix_source= components= kvencode=
+name= results= client= dll= kvlib= data= prefix_source= components= kvencode= arch=win32 peer_dll= per_user=
 client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
+        --per-user) per_user=1; shift; continue ;;
+        --arch) arch=$2 ;;
+        --peer-dll) peer_dll=$2 ;;
         --name) name=$2 ;;
         --results) results=$2 ;;
         --client) client=$2 ;;
@@ -40,6 +49,11 @@ done
 for v in name results client dll kvlib data; do
     [ -n "${!v}" ] || { echo "missing --$v" >&2; exit 2; }
 done
+case $arch in
+    win32) view=/reg:32 peer_view=/reg:64 ;;
+    win64) view=/reg:64 peer_view=/reg:32 ;;
+    *) echo "unknown --arch $arch" >&2; exit 2 ;;
+esac
 
 # The project's prefix, as cmake/wine-run picks it: the one CMake was given,
 # else the environment's.
@@ -58,15 +72,24 @@ cp "$kvlib" "$components_dir/KvLib.tlb" || fail "cannot install $kvlib"
 module="C:\\Program Files\\Kv's Encoder\\KvAudioEncoder.dll"
 clsid_key='HKCR\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
 
-wine_quiet regsvr32 /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
-wine_quiet reg query "$clsid_key\\InprocServer32" || fail "regsvr32 registered nothing"
+regsvr32=$(regsvr32_for $view)
+if [ -n "$peer_dll" ]; then
+    peer_dir="$WINEPREFIX/drive_c/Program Files/Kv's Encoder (other bitness)"
+    mkdir -p "$peer_dir"
+    cp "$peer_dll" "$peer_dir/KvAudioEncoder.dll" || fail "cannot install $peer_dll"
+    peer_module="C:\\Program Files\\Kv's Encoder (other bitness)\\KvAudioEncoder.dll"
+    wine_quiet "$(regsvr32_for $peer_view)" /s "$peer_module" || fail "regsvr32 /s \"$peer_module\" exited with $?"
+    wine_quiet reg query "$clsid_key\\InprocServer32" $peer_view || fail "the other bitness registered nothing"
+fi
+wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
+wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
 components_module="C:\\Program Files\\Kv Components\\KvAudioComponents.dll"
 components_key='HKCR\CLSID\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}'
 if [ -n "$components" ]; then
     cp "$components" "$components_dir/KvAudioComponents.dll" || fail "cannot install $components"
-    wine_quiet regsvr32 /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
-    wine_quiet reg query "$components_key\\InprocServer32" || fail "regsvr32 registered no component"
+    wine_quiet "$regsvr32" /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
+    wine_quiet reg query "$components_key\\InprocServer32" $view || fail "regsvr32 registered no component"
     client_args+=("--components=$components_module")
 fi
 if [ -n "$kvencode" ]; then
@@ -105,11 +128,47 @@ cat "$work/client.out"
 [ -s "$report" ] || fail "the client wrote no report (exit status $status)"
 [ "$status" -eq 0 ] || fail "the client failed (exit status $status)"
 
-wine_quiet regsvr32 /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"
-if wine_quiet reg query "$clsid_key"; then fail "the class is still registered after regsvr32 /u"; fi
+# Per-user registration beside the machine's: HKEY_LOCAL_MACHINE, exported
+# before and after, must not change by a byte.
+machine_export() { wine_quiet regedit /e "$(winpath "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software\Classes'; }
+same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is shown
+    cmp -s "$work/$1.reg" "$work/$2.reg" && return 0
+    diff <(iconv -f UTF-16 -t UTF-8 "$work/$1.reg") <(iconv -f UTF-16 -t UTF-8 "$work/$2.reg") | head -n 40
+    return 1
+}
+# Each module with a class key and its type library's key under the user's classes.
+per_user_modules=("$module|CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}|TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}")
+[ -n "$components" ] &&
+    per_user_modules+=("$components_module|CLSID\\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}|TypeLib\\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}")
+if [ -n "$per_user" ]; then
+    machine_export machine-before || fail "cannot export the machine's classes"
+    for entry in "${per_user_modules[@]}"; do
+        IFS='|' read -r m class_key lib_key <<<"$entry"
+        user_class="HKCU\\Software\\Classes\\$class_key\\InprocServer32" user_lib="HKCU\\Software\\Classes\\$lib_key"
+        wine_quiet "$regsvr32" /s /n /i:user "$m" || fail "regsvr32 /n /i:user \"$m\" exited with $?"
+        wine_quiet reg query "$user_class" || fail "the per-user registration of $m wrote no class"
+        wine_quiet reg query "$user_lib" || fail "the per-user registration of $m wrote no type library"
+        machine_export machine-user || fail "cannot export the machine's classes"
+        same_machine machine-before machine-user || fail "the per-user registration of $m changed HKEY_LOCAL_MACHINE"
+        wine_quiet "$regsvr32" /s /u /n /i:user "$m" || fail "regsvr32 /u /n /i:user \"$m\" exited with $?"
+        if wine_quiet reg query "$user_class"; then fail "$m is still registered for the user"; fi
+        if wine_quiet reg query "$user_lib"; then fail "the type library of $m is still registered for the user"; fi
+        machine_export machine-after || fail "cannot export the machine's classes"
+        same_machine machine-before machine-after ||
+            fail "the per-user unregistration of $m changed HKEY_LOCAL_MACHINE"
+        echo "registered and unregistered $m for the user alone; the machine's registration stayed as it was"
+    done
+fi
+
+wine_quiet "$regsvr32" /u /s "$module" || fail "regsvr32 /u /s \"$module\" exited with $?"
+if wine_quiet reg query "$clsid_key" $view; then fail "the class is still registered after regsvr32 /u"; fi
+if [ -n "$peer_dll" ]; then
+    wine_quiet reg query "$clsid_key\\InprocServer32" $peer_view || fail "the other bitness lost its registration"
+    wine_quiet "$(regsvr32_for $peer_view)" /u /s "$peer_module" || fail "regsvr32 /u \"$peer_module\" exited with $?"
+fi
 echo "registered, tested and unregistered $module in a fresh prefix"
 if [ -n "$components" ]; then
-    wine_quiet regsvr32 /u /s "$components_module" || fail "regsvr32 /u /s \"$components_module\" exited with $?"
-    if wine_quiet reg query "$components_key"; then fail "a component is still registered after regsvr32 /u"; fi
+    wine_quiet "$regsvr32" /u /s "$components_module" || fail "regsvr32 /u /s \"$components_module\" exited with $?"
+    if wine_quiet reg query "$components_key" $view; then fail "a component is still registered after regsvr32 /u"; fi
     echo "registered, tested and unregistered $components_module in a fresh prefix"
 fi

@@ -66,7 +66,7 @@ GUID guidOf(ITypeInfo* info) {
 class Dispatch : public ClientTest {
 protected:
     void TearDown() override {
-        UnRegisterTypeLib(kLibIdKvLib, 1, 0, 0, SYS_WIN32);
+        UnRegisterTypeLib(kLibIdKvLib, 1, 0, 0, kSysKind);
         ClientTest::TearDown();
     }
 };

@@ -48,4 +48,25 @@ TEST(HostAcm, RefusesUnknownHandlesAndMissingFormats) {
     EXPECT_EQ(acmStreamClose(h, 0), static_cast<MMRESULT>(MMSYSERR_INVALHANDLE)) << "a closed stream is gone";
 }
 
+// The three roots are separate trees here (Windows merges the user's and the
+// machine's classes into HKEY_CLASSES_ROOT), and the registry-view flags are
+// taken and change nothing.
+TEST(HostRegistry, KeepsTheMachineTreeApart) {
+    const OLECHAR* path = KV_W("Software\\Classes\\Interface\\HostOnlyScratch");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    for (const REGSAM view : {REGSAM{0}, REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key), ERROR_SUCCESS) << view;
+        RegCloseKey(key);
+    }
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, KV_W("Interface\\HostOnlyScratch"), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS) << "a predefined key is never closed";
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, KV_W("Software")), ERROR_SUCCESS);
+}
+
 }  // namespace

@@ -188,6 +188,30 @@ TEST_F(Registry, VolatileKeysHoldOnlyVolatileKeys) {
     EXPECT_EQ(set(vol, nullptr, KV_W("values are fine")), ERROR_SUCCESS);
 }
 
+// Per-user registration sends what oleaut32 writes to HKEY_CLASSES_ROOT into
+// the user's classes for as long as the override holds.
+TEST_F(Registry, OverriddenClassesRootLandsInTheOtherKey) {
+    const OleString userScratch = OleString(KV_W("Software\\Classes\\")) + kScratch;
+    HKEY user = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, userScratch.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &user, nullptr),
+              ERROR_SUCCESS);
+    m_open.push_back(user);
+    ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, user), ERROR_SUCCESS);
+    HKEY h = nullptr;
+    const LONG created = RegCreateKeyExW(HKEY_CLASSES_ROOT, KV_W("Redirected"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    if (created == ERROR_SUCCESS) RegCloseKey(h);
+    EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(created, ERROR_SUCCESS);
+
+    EXPECT_EQ(RegOpenKeyExW(user, KV_W("Redirected"), 0, KEY_READ, &h), ERROR_SUCCESS);
+    m_open.push_back(h);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, KV_W("Redirected"), 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND)
+        << "the override is taken back";
+    EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, userScratch.c_str()), ERROR_SUCCESS);
+}
+
 TEST_F(Registry, RefusesUnknownHandles) {
     HKEY h = nullptr;
     const HKEY bogus = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));

@@ -88,7 +88,7 @@ TEST_F(TypeLibraries, LoadFromAModuleFileWithoutRegistering) {
     const TLIBATTR attr = attributes(library.get());
     EXPECT_TRUE(IsEqualGUID(attr.guid, kEncoderLib));
     EXPECT_EQ(attr.lcid, 0x0409u);
-    EXPECT_EQ(attr.syskind, SYS_WIN32);
+    EXPECT_EQ(attr.syskind, kvtest::kBuiltSysKind);
     EXPECT_EQ(attr.wMajorVerNum, 1);
     EXPECT_EQ(attr.wMinorVerNum, 0);
     BSTR name = nullptr, doc = nullptr;
@@ -116,7 +116,7 @@ TEST_F(TypeLibraries, RegisterUnderTheirVersionAndLocaleOnly) {
     }
     const OleString version = keyPath({kEncoderLibKey, KV_W("1.0")});
     EXPECT_EQ(readString(version), OleString(KV_W("KvAudioEncoder 1.0 Type Library")));
-    EXPECT_EQ(readString(keyPath({version, KV_W("409"), KV_W("win32")})), module.path());
+    EXPECT_EQ(readString(keyPath({version, KV_W("409"), kvtest::builtPlatformKey()})), module.path());
     EXPECT_EQ(readString(keyPath({version, KV_W("HELPDIR")})), folderOf(module.path()))
         << "without a help folder, the file's own";
     EXPECT_TRUE(keyExists(keyPath({version, KV_W("FLAGS")})));
@@ -139,12 +139,13 @@ TEST_F(TypeLibraries, RegisterUnderTheirVersionAndLocaleOnly) {
         EXPECT_EQ(loadRegistered(kEncoderLib, r.major, r.minor, r.lcid), r.expected);
     }
 
-    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0000, SYS_WIN32), E_INVALIDARG) << "not this locale";
-    EXPECT_EQ(readString(keyPath({version, KV_W("409"), KV_W("win32")})), module.path());
-    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0000, kvtest::kBuiltSysKind), E_INVALIDARG) << "not this locale";
+    EXPECT_EQ(readString(keyPath({version, KV_W("409"), kvtest::builtPlatformKey()})), module.path());
+    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, kvtest::kBuiltSysKind), S_OK);
     EXPECT_FALSE(keyExists(kEncoderLibKey));
     EXPECT_EQ(loadRegistered(kEncoderLib, 1, 0, 0x0409), TYPE_E_LIBNOTREGISTERED);
-    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, SYS_WIN32), E_INVALIDARG) << "nothing left to remove";
+    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, kvtest::kBuiltSysKind), E_INVALIDARG)
+        << "nothing left to remove";
 }
 
 TEST_F(TypeLibraries, WriteAGivenHelpFolder) {
@@ -155,7 +156,7 @@ TEST_F(TypeLibraries, WriteAGivenHelpFolder) {
     ASSERT_EQ(RegisterTypeLib(library.get(), const_cast<OLECHAR*>(module.c_str()), help.data()), S_OK);
     EXPECT_EQ(readString(keyPath({kEncoderLibKey, KV_W("1.0"), KV_W("HELPDIR")})), help);
     EXPECT_EQ(RegisterTypeLib(nullptr, const_cast<OLECHAR*>(module.c_str()), nullptr), E_INVALIDARG);
-    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, kvtest::kBuiltSysKind), S_OK);
 }
 
 // KvLib has no locale of its own; callers find it whatever locale they ask with.
@@ -167,12 +168,12 @@ TEST_F(TypeLibraries, LanguageNeutralLibraryAnswersEveryLocale) {
         EXPECT_EQ(attributes(library.get()).lcid, 0u);
         ASSERT_EQ(RegisterTypeLib(library.get(), const_cast<OLECHAR*>(file.c_str()), nullptr), S_OK);
     }
-    EXPECT_EQ(readString(keyPath({kKvLibKey, KV_W("1.0"), KV_W("0"), KV_W("win32")})), file.path());
+    EXPECT_EQ(readString(keyPath({kKvLibKey, KV_W("1.0"), KV_W("0"), kvtest::builtPlatformKey()})), file.path());
     for (LCID lcid : {LCID{0}, LCID{0x0409}, LCID{0x0407}, LCID{LOCALE_USER_DEFAULT}, LCID{LOCALE_SYSTEM_DEFAULT}}) {
         SCOPED_TRACE(testing::Message() << "lcid " << std::hex << lcid);
         EXPECT_EQ(loadRegistered(kKvLib, 1, 0, lcid), S_OK);
     }
-    EXPECT_EQ(UnRegisterTypeLib(kKvLib, 1, 0, 0, SYS_WIN32), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(kKvLib, 1, 0, 0, kvtest::kBuiltSysKind), S_OK);
     EXPECT_FALSE(keyExists(kKvLibKey));
 }
 
@@ -185,8 +186,9 @@ TEST_F(TypeLibraries, RegistrationOfAFileThatIsGoneStaysAndFailsToLoad) {
     }
     module.remove();
     EXPECT_EQ(loadRegistered(kEncoderLib, 1, 0, 0x0409), TYPE_E_CANTLOADLIBRARY);
-    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, SYS_WIN32), TYPE_E_INVALIDSTATE);
-    EXPECT_EQ(readString(keyPath({kEncoderLibKey, KV_W("1.0"), KV_W("409"), KV_W("win32")})), module.path());
+    EXPECT_EQ(UnRegisterTypeLib(kEncoderLib, 1, 0, 0x0409, kvtest::kBuiltSysKind), TYPE_E_INVALIDSTATE);
+    EXPECT_EQ(readString(keyPath({kEncoderLibKey, KV_W("1.0"), KV_W("409"), kvtest::builtPlatformKey()})),
+              module.path());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Registration of the module into HKEY_CLASSES_ROOT: the entries of the AppID
-// and of the four classes, the type library, the order of the steps and the
-// first failure, and the thread locale around all of it. On win32 this writes
-// the real registry of the test prefix, so every test starts and ends by
-// removing whatever a module of ours could have left there.
+// Registration of the module, for the machine (HKEY_CLASSES_ROOT) and for the
+// user (HKEY_CURRENT_USER\Software\Classes) by the same rules: the entries of
+// the AppID and of the four classes, the type library, the order of the steps
+// and the first failure, and the thread locale around all of it. On win32
+// this writes the real registry of the test prefix, so every test starts and
+// ends by removing whatever a module of ours could have left in either root.
 #include "server/Registration.h"
 #include "com/ComPtr.h"
 #include "tests/com/module_file.h"
@@ -11,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
-using kv::server::RegisterServer;
-using kv::server::UnregisterServer;
+using kv::com::registrar::Scope;
 using kvtest::keyExists;
 using kvtest::keyPath;
 using kvtest::Library;
@@ -24,6 +25,11 @@ using kvtest::subkeyNames;
 using kvtest::valueNames;
 
 namespace {
+
+// The scope of the running case; every registration below goes there.
+Scope g_scope = Scope::Machine;
+HRESULT RegisterServer(const OLECHAR* path) { return kv::server::RegisterServer(path, g_scope); }
+HRESULT UnregisterServer(const OLECHAR* path) { return kv::server::UnregisterServer(path, g_scope); }
 
 struct ClassRow {
     OleString description;
@@ -63,7 +69,9 @@ const OleString kForeignClassKey = KV_W("CLSID\\{0F0E0D0C-0B0A-4909-8807-0605040
 
 OleString classKey(const ClassRow& c) { return keyPath({KV_W("CLSID"), c.clsid}); }
 
-OleString typeLibPathKey() { return keyPath({KV_W("TypeLib"), kLibIdText, KV_W("1.0"), KV_W("409"), KV_W("win32")}); }
+OleString typeLibPathKey() {
+    return keyPath({KV_W("TypeLib"), kLibIdText, KV_W("1.0"), KV_W("409"), kvtest::builtPlatformKey()});
+}
 
 void removeEverythingOurs() {
     for (const auto& c : kClasses) {
@@ -135,7 +143,9 @@ void expectRegistered(const OleString& modulePath) {
     expectAppIdEntries();
     for (const auto& c : kClasses) expectClassEntries(c, modulePath);
     EXPECT_EQ(readString(typeLibPathKey()), modulePath);
-    EXPECT_EQ(loadRegisteredLibrary(), S_OK);
+    if (g_scope == Scope::Machine) {
+        EXPECT_EQ(loadRegisteredLibrary(), S_OK);
+    }
 }
 
 void expectNothingOursLeft() {
@@ -148,21 +158,63 @@ void expectNothingOursLeft() {
     EXPECT_EQ(loadRegisteredLibrary(), TYPE_E_LIBNOTREGISTERED);
 }
 
-class Registrar : public testing::Test {
+void removeEverythingOursFromBothRoots() {
+    removeEverythingOurs();
+    kvtest::UserClasses user;
+    removeEverythingOurs();
+}
+
+class Registrar : public testing::TestWithParam<Scope> {
 protected:
-    void SetUp() override { removeEverythingOurs(); }
-    void TearDown() override { removeEverythingOurs(); }
+    void SetUp() override {
+        removeEverythingOursFromBothRoots();
+        g_scope = GetParam();
+        if (g_scope == Scope::User) {
+            m_user.emplace();
+            ASSERT_TRUE(m_user->opened());
+        }
+    }
+    void TearDown() override {
+        m_user.reset();
+        g_scope = Scope::Machine;
+        removeEverythingOursFromBothRoots();
+    }
+
+private:
+    std::optional<kvtest::UserClasses> m_user;
 };
 
-TEST_F(Registrar, WritesEveryEntryAndRemovesThemAgain) {
+INSTANTIATE_TEST_SUITE_P(Scopes, Registrar, testing::Values(Scope::Machine, Scope::User),
+                         [](const testing::TestParamInfo<Scope>& scope) {
+                             return scope.param == Scope::Machine ? "Machine" : "User";
+                         });
+
+// A user's registration leaves the machine's classes alone. Read through
+// HKEY_CLASSES_ROOT, which on the host stand-in and under Wine shows the
+// machine's classes only (Windows would merge the user's in).
+bool machineHasAnyOfOurKeys() {
+    for (const OleString& path : {kAppIdKey, classKey(kG711A), kG711A.progId, keyPath({KV_W("TypeLib"), kLibIdText})}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_P(Registrar, WritesEveryEntryAndRemovesThemAgain) {
     ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvRegistrar"), KV_W("KvAudioEncoder.dll"));
     ASSERT_EQ(RegisterServer(module.c_str()), S_OK);
     expectRegistered(module.path());
+    if (g_scope == Scope::User) {
+        EXPECT_FALSE(machineHasAnyOfOurKeys());
+    }
     ASSERT_EQ(UnregisterServer(module.c_str()), S_OK);
     expectNothingOursLeft();
 }
 
-TEST_F(Registrar, UnregistrationKeepsAppIdAndClsidWithOtherServersEntries) {
+TEST_P(Registrar, UnregistrationKeepsAppIdAndClsidWithOtherServersEntries) {
     ASSERT_TRUE(kvtest::writeString(kForeignAppIdKey, nullptr, KV_W("Other")));
     ASSERT_TRUE(kvtest::writeString(keyPath({kForeignClassKey, KV_W("InprocServer32")}), nullptr, KV_W("other.dll")));
     ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvRegistrar"), KV_W("KvAudioEncoder.dll"));
@@ -173,7 +225,7 @@ TEST_F(Registrar, UnregistrationKeepsAppIdAndClsidWithOtherServersEntries) {
     EXPECT_EQ(readString(keyPath({kForeignClassKey, KV_W("InprocServer32")})), OleString(KV_W("other.dll")));
 }
 
-TEST_F(Registrar, RegisteringAgainLeavesOneSetOfEntries) {
+TEST_P(Registrar, RegisteringAgainLeavesOneSetOfEntries) {
     ModuleFile first(Library::KvAudioEncoderLib, KV_W("KvRegistrar First"), KV_W("KvAudioEncoder.dll"));
     ModuleFile second(Library::KvAudioEncoderLib, KV_W("KvRegistrar Second"), KV_W("KvAudioEncoder.dll"));
     ASSERT_EQ(RegisterServer(first.c_str()), S_OK);
@@ -194,7 +246,7 @@ TEST_F(Registrar, RegisteringAgainLeavesOneSetOfEntries) {
     expectNothingOursLeft();
 }
 
-TEST_F(Registrar, WritesOddModulePathsVerbatim) {
+TEST_P(Registrar, WritesOddModulePathsVerbatim) {
     const struct {
         const OLECHAR* folder;
         const OLECHAR* file;
@@ -215,10 +267,10 @@ TEST_F(Registrar, WritesOddModulePathsVerbatim) {
 
 // A volatile key may only hold volatile keys, so a volatile ProgID key of the
 // second class in object-map order makes that class's script fail.
-TEST_F(Registrar, StopsAtTheFirstClassThatFails) {
+TEST_P(Registrar, StopsAtTheFirstClassThatFails) {
     HKEY blocker = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &blocker, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(kvtest::classesRoot(), kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &blocker, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(blocker);
     ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvRegistrar"), KV_W("KvAudioEncoder.dll"));
@@ -228,10 +280,10 @@ TEST_F(Registrar, StopsAtTheFirstClassThatFails) {
     expectClassEntries(kG711A, module.path());
     EXPECT_FALSE(keyExists(classKey(kG711U)));
     for (const auto& c : {kClasses[2], kClasses[3]}) expectNoClassEntries(c);
-    EXPECT_EQ(loadRegisteredLibrary(), TYPE_E_LIBNOTREGISTERED) << "the type library comes after the classes";
+    EXPECT_FALSE(keyExists(keyPath({KV_W("TypeLib"), kLibIdText}))) << "the type library comes after the classes";
 }
 
-TEST_F(Registrar, TypeLibraryFailuresComeAfterTheScriptsAndKeepTheAppId) {
+TEST_P(Registrar, TypeLibraryFailuresComeAfterTheScriptsAndKeepTheAppId) {
     const OleString noModule = kvtest::missingModulePath();
     EXPECT_EQ(RegisterServer(noModule.c_str()), TYPE_E_CANTLOADLIBRARY);
     expectAppIdEntries();
@@ -249,18 +301,18 @@ TEST_F(Registrar, TypeLibraryFailuresComeAfterTheScriptsAndKeepTheAppId) {
     expectAppIdEntries();
 }
 
-TEST_F(Registrar, RefusesANullModulePath) {
+TEST_P(Registrar, RefusesANullModulePath) {
     EXPECT_EQ(RegisterServer(nullptr), E_POINTER);
     EXPECT_EQ(UnregisterServer(nullptr), E_POINTER);
     EXPECT_FALSE(keyExists(kAppIdKey));
 }
 
-TEST_F(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
+TEST_P(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
     ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvRegistrar"), KV_W("KvAudioEncoder.dll"));
     const OleString noModule = kvtest::missingModulePath();
     auto blockG711U = [] {
         HKEY k = nullptr;
-        RegCreateKeyExW(HKEY_CLASSES_ROOT, kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+        RegCreateKeyExW(kvtest::classesRoot(), kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, &k, nullptr);
         RegCloseKey(k);
     };
@@ -294,3 +346,23 @@ TEST_F(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
 }
 
 }  // namespace
+
+TEST(RegistrarCommandLine, ChoosesTheScopeOrRefuses) {
+    const struct {
+        const OLECHAR* commandLine;
+        bool understood;
+        Scope scope;
+    } cases[] = {
+        {nullptr, true, Scope::Machine},   {KV_W(""), true, Scope::Machine},  {KV_W("user"), true, Scope::User},
+        {KV_W("USER"), true, Scope::User}, {KV_W("uSeR"), true, Scope::User}, {KV_W("use"), false, {}},
+        {KV_W("users"), false, {}},        {KV_W(" user"), false, {}},        {KV_W("machine"), false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.commandLine ? OleString(c.commandLine) : OleString(KV_W("(null)"))));
+        Scope scope = c.understood ? (c.scope == Scope::User ? Scope::Machine : Scope::User) : Scope::Machine;
+        EXPECT_EQ(kv::com::registrar::scopeFromCommandLine(c.commandLine, scope), c.understood);
+        if (c.understood) {
+            EXPECT_EQ(scope, c.scope);
+        }
+    }
+}

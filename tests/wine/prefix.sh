@@ -5,6 +5,11 @@
 #   wine_quiet COMMAND...                runs Wine with its output in $log
 #   winpath PATH                         the Windows path of a Linux path
 #   fail MESSAGE                         prints it (and Wine's output) and exits 1
+#   regsvr32_for /reg:32|/reg:64         the regsvr32 that registers into that registry view
+#   wine_for /reg:32|/reg:64             the Wine loader for a system program of that bitness
+#
+# The prefix is WoW64: 32-bit modules register through the 32-bit regsvr32
+# into the 32-bit view, 64-bit ones into the 64-bit view.
 
 set -a
 . "$(cd "$(dirname "${BASH_SOURCE[0]}")/../../cmake" && pwd)/wine.env"
@@ -23,6 +28,19 @@ wine_quiet() { wine "$@" >>"$log" 2>&1 </dev/null; }
 # A Windows path for a path on the Linux side (drive Z: is the root).
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
+regsvr32_for() { [ "$1" = /reg:32 ] && echo 'C:\windows\syswow64\regsvr32.exe' || echo 'C:\windows\system32\regsvr32.exe'; }
+
+# The loader for a system program of that view's bitness. Debian's `wine` is
+# the 32-bit loader, and for it C:\windows\system32 is syswow64: a 64-bit
+# script host needs the 64-bit loader. (regsvr32 finds the right one itself.)
+wine_for() {
+    if [ "$1" = /reg:64 ]; then
+        command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } || echo wine
+    else
+        echo wine
+    fi
+}
+
 start_private_prefix() {
     local source_prefix=$1
     work=$(mktemp -d "${TMPDIR:-/tmp}/kv-wine-test.XXXXXX")
@@ -31,7 +49,7 @@ start_private_prefix() {
     trap _end_private_prefix EXIT
     trap 'exit 143' TERM INT
 
-    if [ -n "$source_prefix" ] && grep -q '^#arch=win32' "$source_prefix/system.reg" 2>/dev/null; then
+    if [ -n "$source_prefix" ] && grep -q '^#arch=win64' "$source_prefix/system.reg" 2>/dev/null; then
         # Other tests run in the source prefix meanwhile: their scratch files
         # come and go, so what the temporary folders hold is left out of the
         # copy. A file that changes while it is read still comes over, so
@@ -64,7 +82,8 @@ _end_private_prefix() {
 }
 
 # The copy may hold what other tests were doing in the project's prefix when
-# it was taken: start without any entry of our DLLs or of KvLib.
+# it was taken: start without any entry of our DLLs or of KvLib, in either
+# registry view and for the user.
 forget_our_registrations() {
     cat >"$work/clean.reg" <<'EOF'
 REGEDIT4
@@ -107,5 +126,8 @@ REGEDIT4
 [-HKEY_CLASSES_ROOT\Interface\{2F2130A0-68DF-4818-83D0-8C2DFDCC05F4}]
 [-HKEY_CLASSES_ROOT\Interface\{23539D5E-EC33-48BA-82F0-39B3DE2393C7}]
 EOF
+    sed -n 's/^\[-HKEY_CLASSES_ROOT\\/[-HKEY_CURRENT_USER\\Software\\Classes\\/p' "$work/clean.reg" >"$work/user.reg"
+    cat "$work/user.reg" >>"$work/clean.reg"
     wine_quiet regedit /s "$(winpath "$work/clean.reg")" || fail "regedit"
+    wine_quiet 'C:\windows\syswow64\regedit.exe' /s "$(winpath "$work/clean.reg")" || fail "regedit (32-bit)"
 }

@@ -68,7 +68,7 @@ Server::Server() {
 }
 
 Server::~Server() {
-    if (SUCCEEDED(m_status)) UnRegisterTypeLib(client::kLibIdKvLib, 1, 0, 0, SYS_WIN32);
+    if (SUCCEEDED(m_status)) UnRegisterTypeLib(client::kLibIdKvLib, 1, 0, 0, client::kSysKind);
 }
 
 HRESULT canUnloadNow() {
