@@ -1,14 +1,4 @@
-# Cross build of the 64-bit Windows product with mingw-w64. The posix thread
-# flavour gives std::thread/std::mutex; -static keeps winpthread inside.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 64-bit Windows product with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KV_MINGW x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${KV_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KV_MINGW}-g++-posix)
-set(CMAKE_RC_COMPILER  ${KV_MINGW}-windres)
-set(KV_WIDL            ${KV_MINGW}-widl)
-set(CMAKE_FIND_ROOT_PATH /usr/${KV_MINGW})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine: cmake/Testing.cmake sets the emulator.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
