@@ -385,17 +385,13 @@ private:
         m_delivery = Delivery::Lean;
         m_leanWalked = sink;
         m_leanLength = static_cast<LONG>(blocks * Blocks::kOutBlock);
-        HRESULT failed = S_OK;
-        try {
+        const HRESULT failed = com::guarded([&] {
             static_cast<Derived*>(this)->encodeBlocks(reinterpret_cast<const std::int16_t*>(data),
                                                       static_cast<int>(blocks), m_out);
             // Read back rather than kept across the calls: fewer registers to save.
             m_leanWalked->OnEncodedData(m_out, m_leanLength);
-        } catch (const std::bad_alloc&) {
-            failed = E_OUTOFMEMORY;
-        } catch (...) {
-            failed = E_UNEXPECTED;
-        }
+            return S_OK;
+        });
         if (m_delivery != Delivery::Lean || failed != S_OK) [[unlikely]]
             return leanCallEnded(failed);
         m_delivery = Delivery::Idle;
@@ -409,14 +405,11 @@ private:
         m_leanWalked = nullptr;
         m_delivery = Delivery::Busy;
         if (hr == S_OK) {
-            try {
+            hr = com::guarded([&] {
                 if (!m_retired.empty()) releaseRetired();
                 if (!m_pending.empty()) takePending();
-            } catch (const std::bad_alloc&) {
-                hr = E_OUTOFMEMORY;
-            } catch (...) {
-                hr = E_UNEXPECTED;
-            }
+                return S_OK;
+            });
         }
         endDelivery();
         return hr;
