@@ -129,19 +129,18 @@ constexpr LawPaths pathsOf(g711::Law law) {
 #endif
 }
 
-// The fastest path of each law, chosen once.
+// The fastest path of each law. The table paths hold from the start, so a
+// call before the choice below is made still codes right; the choice is made
+// while the module loads, so the block calls read a plain pointer.
 struct Chosen {
-    EncodeFn aLaw;
-    EncodeFn muLaw;
+    EncodeFn aLaw = &encodeTable<kALawCodes>;
+    EncodeFn muLaw = &encodeTable<kMuLawCodes>;
 };
-const Chosen& chosen() {
-    static const Chosen paths = [] {
-        const bool avx2 = g711::available(g711::Path::Avx2);
-        const LawPaths a = pathsOf(g711::Law::A), mu = pathsOf(g711::Law::Mu);
-        return Chosen{avx2 ? a.avx2 : a.table, avx2 ? mu.avx2 : mu.table};
-    }();
-    return paths;
-}
+constinit Chosen g_chosen;
+[[maybe_unused]] const bool g_chosenMade = [] {
+    if (g711::available(g711::Path::Avx2)) g_chosen = {pathsOf(g711::Law::A).avx2, pathsOf(g711::Law::Mu).avx2};
+    return true;
+}();
 
 int32_t encodeBlock(EncodeFn encode, const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) {
     // outCount is checked with the others: a refusal must leave no write behind.
@@ -170,19 +169,19 @@ void g711::encode(Path path, Law law, const int16_t* samples, int32_t n, uint8_t
 }
 
 void CG711Codec::encodeALawSamples(const int16_t* samples, int32_t n, uint8_t* output) {
-    chosen().aLaw(samples, n, output);
+    g_chosen.aLaw(samples, n, output);
 }
 
 void CG711Codec::encodeMuLawSamples(const int16_t* samples, int32_t n, uint8_t* output) {
-    chosen().muLaw(samples, n, output);
+    g_chosen.muLaw(samples, n, output);
 }
 
 int32_t CG711Codec::encodeALaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const {
-    return encodeBlock(chosen().aLaw, samples, byteCount, output, outCount);
+    return encodeBlock(g_chosen.aLaw, samples, byteCount, output, outCount);
 }
 
 int32_t CG711Codec::encodeMuLaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const {
-    return encodeBlock(chosen().muLaw, samples, byteCount, output, outCount);
+    return encodeBlock(g_chosen.muLaw, samples, byteCount, output, outCount);
 }
 
 }  // namespace kv::codecs
