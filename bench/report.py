@@ -38,15 +38,17 @@ def callgrind_ir(cmd):
     return int(m.group(1))
 
 
-def callgrind_split(cmd, names):
-    """(all instructions, those in functions whose names contain one of names)."""
+def callgrind_split(cmd, groups, inclusive=False):
+    """(all instructions, then for each group of names those in functions whose names contain one of them),
+    self or inclusive cost."""
     out_file = "/tmp/kv-bench-callgrind.{}.out".format(os.getpid())
     subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out_file] + cmd,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    text = subprocess.run(["callgrind_annotate", "--auto=no", "--threshold=100", out_file], stdout=subprocess.PIPE,
+    text = subprocess.run(["callgrind_annotate", "--auto=no", "--threshold=100",
+                           "--inclusive=" + ("yes" if inclusive else "no"), out_file], stdout=subprocess.PIPE,
                           text=True, check=True).stdout
     os.unlink(out_file)
-    total = matched = 0
+    total, matched = 0, [0] * len(groups)
     for line in text.splitlines():
         m = re.match(r"\s*([\d,]+)\s+\(.*?\)\s+(.*)", line)
         if not m:
@@ -54,16 +56,25 @@ def callgrind_split(cmd, names):
         count = int(m.group(1).replace(",", ""))
         if "PROGRAM TOTALS" in line:
             total = count
-        elif any(n in m.group(2) for n in names):
-            matched += count
-    return total, matched
+        for i, names in enumerate(groups):
+            if any(n in m.group(2) for n in names):
+                matched[i] += count
+    return [total] + matched
 
 
 def per_unit_less(cmd_for, small, large, names):
     """Instructions per unit outside the functions named."""
-    t1, m1 = callgrind_split(cmd_for(small), names)
-    t2, m2 = callgrind_split(cmd_for(large), names)
+    t1, m1 = callgrind_split(cmd_for(small), [names])
+    t2, m2 = callgrind_split(cmd_for(large), [names])
     return ((t2 - m2) - (t1 - m1)) / (large - small)
+
+
+def per_unit_inside_less(cmd_for, small, large, entry, less):
+    """Instructions per unit from entering the functions named entry to their return, the (inclusive) cost of
+    those named less taken out."""
+    _, e1, l1 = callgrind_split(cmd_for(small), [entry, less], inclusive=True)
+    _, e2, l2 = callgrind_split(cmd_for(large), [entry, less], inclusive=True)
+    return ((e2 - l2) - (e1 - l1)) / (large - small)
 
 
 def per_unit(cmd_for, small, large):
@@ -144,14 +155,18 @@ def main():
     quorvan = per_unit(probe_cmd("quorvan"), 20, 420) / 240
     coder = per_unit(probe_cmd("g7231"), 5, 45)
     # The codec's own functions are left out: what remains is the core's work and the delivery.
-    call = per_unit_less(probe_cmd("datapath"), 100, 2100,
-                         ["kv::codecs::CG711Codec", "kv::codecs::(anonymous namespace)::encode"])
+    codec = ["kv::codecs::CG711Codec", "kv::codecs::(anonymous namespace)::encode"]
+    # The encoder's own cost, entry to return (the counting sink's three
+    # instructions in it), and the same with the probe's loop around it.
+    call = per_unit_inside_less(probe_cmd("datapath"), 100, 2100, ["::OnAudioData("], ["CG711Codec::encode"])
+    loop = per_unit_less(probe_cmd("datapath"), 100, 2100, codec)
     rows.append(("G.711 A-law codec", "sample", codec_rates.get("G711ALawBlock"), None, g711a, 160))
     rows.append(("G.711 mu-law codec", "sample", codec_rates.get("G711MuLawBlock"), None, g711u, 160))
     rows.append(("Quorvan codec", "sample", codec_rates.get("G722QuorvanBlock"), None, quorvan, 240))
     rows.append(("G.723.1 Coder", "frame", codec_rates.get("G7231Coder"), None, coder, 1))
-    rows.append(("data path: 640 B A-law call, one sink, less the codec", "call", object_rates.get("DataPathG711A"),
-                 None, call, 1))
+    rows.append(("data path: 640 B A-law call, one sink, OnAudioData entry to return, less the codec", "call",
+                 object_rates.get("DataPathG711A"), None, call, 1))
+    rows.append(("the same with the caller's loop (the table's earlier row)", "call", None, None, loop, 1))
 
     for fmt in FORMATS:
         big = make_input(work, SECONDS[fmt])

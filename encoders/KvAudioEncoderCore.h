@@ -55,22 +55,23 @@ public:
     }
     // The data path is the one entry point called at the capture rate: the
     // common call (see onLeanCall) is told apart here, before anything else.
-    HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
+    [[gnu::flatten]] HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
         if constexpr (Blocks::kStagingBlocks == 1) {
-            IKvAudioSink* const sink = m_lean;
-            // Unsigned, a negative length fails the range test.
+            // Unsigned, a negative length fails the range test; any state but
+            // Ready lies above every block count, so the same test sends the
+            // rest, a push from a sink among them, the general way.
             const std::uint32_t blocks = wholeBlocks(static_cast<std::uint32_t>(length));
-            if (sink && blocks - 1 < std::uint32_t{kMaxBlocks} && data &&
+            if (((blocks - 1) | static_cast<std::uint32_t>(m_delivery)) < std::uint32_t{kMaxBlocks} && data &&
                 reinterpret_cast<std::uintptr_t>(data) % alignof(std::int16_t) == 0) [[likely]]
-                return onLeanCall(sink, data, blocks);
+                return onLeanCall(data, blocks);
         }
-        return onAnyCall(data, length);
+        return onAnyCall(this, data, length);
     }
 
     // The toolkit asks this when the last reference goes: inside a delivery
     // the object stays until the delivery has ended, and then goes itself.
     bool postponeFinalRelease(void (*finish)(void*), void* owner) {
-        if (m_delivery == Delivery::Idle) return false;
+        if (!delivering()) return false;
         m_delivery = Delivery::Busy;  // a lean call takes the general ending
         m_finish = finish;
         m_finishOwner = owner;
@@ -189,8 +190,7 @@ private:
         const auto at = findSink(usable.get());
         // A delivery walks its snapshot without references of its own: a
         // sink it has still to call, or is calling, is kept until it ends.
-        const bool walked =
-            m_delivery != Delivery::Idle && (m_walk ? m_walk->holds(usable.get()) : usable.get() == m_leanWalked);
+        const bool walked = delivering() && (m_walk ? m_walk->holds(usable.get()) : usable.get() == m_lean);
         if (walked) m_retired.reserve(m_retired.size() + 1);
         // Released only once the set is whole again: the last release may call back.
         SinkPtr removed = std::move(*at);
@@ -201,10 +201,16 @@ private:
         return S_OK;
     }
 
+    // The ways out of OnAudioData other than the lean call's own end take
+    // the interface it came in through: a call through IKvAudioEncoder comes
+    // by an adjusting thunk, whose pointer at hand is that one, and so keeps
+    // no second pointer to the object across the calls.
+    static CKvAudioEncoderCore& core(IKvAudioEncoder* self) { return *static_cast<CKvAudioEncoderCore*>(self); }
+
     // The barrier of com::guarded, written out, around the general path.
-    [[gnu::noinline]] HRESULT onAnyCall(const BYTE* data, LONG length) {
+    [[gnu::noinline]] static HRESULT onAnyCall(IKvAudioEncoder* self, const BYTE* data, LONG length) {
         try {
-            return onAudioData(data, length);
+            return core(self).onAudioData(data, length);
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         } catch (...) {
@@ -214,11 +220,11 @@ private:
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
         if (!data || length < 0) length = 0;  // no data
-        if (m_delivery != Delivery::Idle) return queue(data, length);
+        if (delivering()) return queue(data, length);
         // A sink may release the encoder during delivery: the final release
         // then waits for endDelivery (see postponeFinalRelease).
         m_delivery = Delivery::Busy;
-        m_leanWalked = nullptr;
+        m_lean = nullptr;
         struct Done {
             CKvAudioEncoderCore& core;
             ~Done() { core.endDelivery(); }
@@ -230,7 +236,7 @@ private:
 
     // The last step of every delivery; the object may be gone after it.
     void endDelivery() {
-        m_delivery = Delivery::Idle;
+        m_delivery = Delivery::Idle;  // settled below
         if (!m_pending.empty()) m_pending.clear();
         settleLean();
         if (m_finish) m_finish(m_finishOwner);
@@ -376,33 +382,33 @@ private:
     }
 
     // Whole blocks, one sink, nothing held, the bytes passed through: coded
-    // where they lie and handed on, with none of the general path's
-    // bookkeeping. Whatever a sink does meanwhile (push, change the set,
-    // let go of the encoder) moves m_delivery on from Lean, and the general
-    // path's ending then runs instead.
-    HRESULT onLeanCall(IKvAudioSink* sink, const BYTE* data, std::uint32_t blocks) {
-        m_lean = nullptr;  // a push from the sink takes the general way, and waits
+    // where they lie and handed on to m_lean, with none of the general
+    // path's bookkeeping. Whatever a sink does meanwhile (push, change the
+    // set, let go of the encoder) moves m_delivery on from Lean, and the
+    // general path's ending then runs instead.
+    HRESULT onLeanCall(const BYTE* data, std::uint32_t blocks) {
         m_delivery = Delivery::Lean;
-        m_leanWalked = sink;
         m_leanLength = static_cast<LONG>(blocks * Blocks::kOutBlock);
         const HRESULT failed = com::guarded([&] {
             static_cast<Derived*>(this)->encodeBlocks(reinterpret_cast<const std::int16_t*>(data),
-                                                      static_cast<int>(blocks), m_out);
+                                                      static_cast<int>(blocks), m_leanOut);
             // Read back rather than kept across the calls: fewer registers to save.
-            m_leanWalked->OnEncodedData(m_out, m_leanLength);
+            m_lean->OnEncodedData(m_leanOut, m_leanLength);
             return S_OK;
         });
         if (m_delivery != Delivery::Lean || failed != S_OK) [[unlikely]]
-            return leanCallEnded(failed);
-        m_delivery = Delivery::Idle;
-        m_lean = m_leanWalked;
+            return leanCallEnded(this, failed);
+        m_delivery = Delivery::Ready;  // nothing it depends on has changed
         return S_OK;
     }
 
     // A lean call a sink disturbed, or threw out of (then nothing more is
     // taken): what the general path does after its walk, then its ending.
-    [[gnu::noinline]] HRESULT leanCallEnded(HRESULT hr) {
-        m_leanWalked = nullptr;
+    [[gnu::noinline]] static HRESULT leanCallEnded(IKvAudioEncoder* self, HRESULT hr) {
+        return core(self).leanCallEnded(hr);
+    }
+    HRESULT leanCallEnded(HRESULT hr) {
+        m_lean = nullptr;  // its walk is over
         m_delivery = Delivery::Busy;
         if (hr == S_OK) {
             hr = com::guarded([&] {
@@ -415,13 +421,14 @@ private:
         return hr;
     }
 
-    // Called wherever what the lean call depends on may have changed.
+    // Called wherever what the lean call depends on may have changed. Inside
+    // a delivery m_lean stays what the delivery walks, and is settled at its end.
     void settleLean() {
         if (m_delivery == Delivery::Lean) m_delivery = Delivery::Busy;
-        if constexpr (Blocks::kStagingBlocks == 1)
-            m_lean = m_sinks.size() == 1 && m_passThrough && m_held == 0 && m_delivery == Delivery::Idle
-                         ? m_sinks[0].get()
-                         : nullptr;
+        if (delivering()) return;
+        const bool lean = Blocks::kStagingBlocks == 1 && m_sinks.size() == 1 && m_passThrough && m_held == 0;
+        m_lean = lean ? m_sinks[0].get() : nullptr;
+        m_delivery = lean ? Delivery::Ready : Delivery::Idle;
     }
 
     HRESULT ConnectRecorder() {
@@ -568,17 +575,23 @@ private:
         std::size_t size;
         bool holds(IKvAudioSink* s) const { return std::find(at, at + size, s) != at + size; }
     };
-    // Idle, or inside a delivery: a lean call nothing has disturbed yet, or any other.
-    enum class Delivery : std::uint8_t { Idle, Lean, Busy };
+    // Between deliveries, a call of whole blocks may take the lean way
+    // (Ready) or not (Idle); inside one, a lean call nothing has disturbed
+    // yet, or any other. All but Ready lie above every block count (see
+    // OnAudioData).
+    enum class Delivery : std::uint32_t { Ready = 0, Idle = 1u << 16, Lean = 2u << 16, Busy = 3u << 16 };
+    static_assert(kMaxBlocks < static_cast<int>(Delivery::Idle));
+    bool delivering() const { return m_delivery >= Delivery::Lean; }
 
     Snapshot m_snapshot;
-    const Walk* m_walk = nullptr;          // the general delivery's walk under way
-    IKvAudioSink* m_leanWalked = nullptr;  // the sink a lean call is calling
-    LONG m_leanLength = 0;                 // and the length it hands on
-    std::vector<SinkPtr> m_retired;        // removed while a walk still needs them
-    bool m_passThrough = false;            // the converter hands the caller's bytes back
+    const Walk* m_walk = nullptr;    // the general delivery's walk under way
+    LONG m_leanLength = 0;           // what a lean call hands on
+    BYTE* const m_leanOut = m_out;   // and where
+    std::vector<SinkPtr> m_retired;  // removed while a walk still needs them
+    bool m_passThrough = false;      // the converter hands the caller's bytes back
     Delivery m_delivery = Delivery::Idle;
-    IKvAudioSink* m_lean = nullptr;            // the one sink, while a call may take the lean way
+    // The one sink, while a call may take the lean way; in a lean call, the sink it calls.
+    IKvAudioSink* m_lean = nullptr;
     std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
     void (*m_finish)(void*) = nullptr;         // the final release postponed to the end of the delivery
     void* m_finishOwner = nullptr;

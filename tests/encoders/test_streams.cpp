@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 using kv::com::ComPtr;
 using kvtest::RecordingSink;
@@ -249,11 +250,15 @@ TEST_F(Streams, InputPushedDuringADeliveryWaitsItsTurn) {
                 encoder->OnAudioData(const_cast<BYTE*>(data), static_cast<LONG>(kCall));
             };
             std::size_t nestedAt = 0;
+            bool inDelivery = false, nestedDelivery = false;
             sinks.front()->onData = [&](RecordingSink&) {
+                nestedDelivery |= std::exchange(inDelivery, true);
                 if (nestedAt < nested.size()) push(nested.data() + (nestedAt += kCall) - kCall);
+                inDelivery = false;
             };
             for (std::size_t at = 0; at < outer.size(); at += kCall) push(outer.data() + at);
             ASSERT_EQ(nestedAt, nested.size()) << what;
+            EXPECT_FALSE(nestedDelivery) << what;
 
             ComPtr<IKvAudioEncoder> plain;
             ASSERT_EQ(c.create(nullptr, IID_IKvAudioEncoder, plain.put_void()), S_OK);
