@@ -54,7 +54,8 @@ public:
         return com::guarded([&] { return removeSink(sink); });
     }
     // The data path is the one entry point called at the capture rate: the
-    // common call (see onLeanCall) is told apart here, before anything else.
+    // common call (see onLeanCall) is told apart here, before anything else,
+    // and runs inline, in the thunk of IKvAudioEncoder as in the method itself.
     [[gnu::flatten]] HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
         if constexpr (Blocks::kStagingBlocks == 1) {
             // Unsigned, a negative length fails the range test; any state but
