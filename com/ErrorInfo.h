@@ -31,6 +31,20 @@ inline ErrorText& operator<<(ErrorText& text, const OLECHAR* wide) {
     return text;
 }
 
+// A path or name as a message shows it: a long one keeps its end, which
+// names the file, behind "...", so that a description stays readable.
+struct Clipped {
+    const OLECHAR* text;
+    std::size_t keep = 100;
+};
+inline ErrorText& operator<<(ErrorText& text, Clipped c) {
+    if (!c.text) return text;
+    const std::size_t length = std::char_traits<OLECHAR>::length(c.text);
+    if (length <= c.keep) return text += c.text;
+    text << "...";
+    return text.append(c.text + (length - c.keep), c.keep);
+}
+
 // Sets the thread's error information and returns `hr`, so a method can end
 // with it. Without memory for the error object the status still goes back.
 inline HRESULT reportError(HRESULT hr, const OLECHAR* source, REFIID iid, const ErrorText& description) noexcept {

@@ -35,6 +35,12 @@ public:
         clear();
         return S_OK;
     }
+    // Not there yet: the byte array, the limit and the failure state.
+    HRESULT STDMETHODCALLTYPE get_Data(VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Limit(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Limit(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Failed(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FailureReason(BSTR*) override { return E_NOTIMPL; }
 
     // Everything received, in order, and the length of each block (empty
     // blocks included), so callers can see where the blocks began.

@@ -14,6 +14,7 @@ KV_INTERFACE_ID(IKvObjectRegistry, IID_IKvObjectRegistry);
 KV_INTERFACE_ID(IKvAudioRecorder, IID_IKvAudioRecorder);
 KV_INTERFACE_ID(IKvAudioSink, IID_IKvAudioSink);
 KV_INTERFACE_ID(IKvAudioEncoder, IID_IKvAudioEncoder);
+KV_INTERFACE_ID(IKvAudioEncoderControl, IID_IKvAudioEncoderControl);
 KV_INTERFACE_ID(IKV_AudioG711A, IID_IKV_AudioG711A);
 KV_INTERFACE_ID(IKV_AudioG711U, IID_IKV_AudioG711U);
 KV_INTERFACE_ID(IKV_AudioG7231, IID_IKV_AudioG7231);
@@ -22,6 +23,7 @@ KV_INTERFACE_ID(IKvRegistry, IID_IKvRegistry);
 KV_INTERFACE_ID(IKvRecorder, IID_IKvRecorder);
 KV_INTERFACE_ID(IKvFileSink, IID_IKvFileSink);
 KV_INTERFACE_ID(IKvMemorySink, IID_IKvMemorySink);
+KV_INTERFACE_ID(IKvMemorySinkBuffer, IID_IKvMemorySinkBuffer);
 
 namespace kv {
 

@@ -34,11 +34,14 @@ using LPCWSTR = const WCHAR*;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
+using VARIANT_BOOL = short;
 using LPSTR = char*;
 using LPCSTR = const char*;
 
 #define TRUE 1
 #define FALSE 0
+#define VARIANT_TRUE static_cast<VARIANT_BOOL>(-1)
+#define VARIANT_FALSE static_cast<VARIANT_BOOL>(0)
 #define STDMETHODCALLTYPE
 #define WINAPI
 #define STDAPI extern "C" HRESULT
