@@ -11,6 +11,7 @@
 #include "com/ComPtr.h"
 #include "com/Guid.h"
 
+#include <new>
 #include <string>
 
 KV_INTERFACE_ID(ISupportErrorInfo, IID_ISupportErrorInfo);
@@ -31,6 +32,18 @@ inline ErrorText& operator<<(ErrorText& text, const OLECHAR* wide) {
     return text;
 }
 
+// A status as a message shows it: 0x and eight hexadecimal digits.
+struct Hex {
+    HRESULT hr;
+};
+inline ErrorText& operator<<(ErrorText& text, Hex h) {
+    static const char digits[] = "0123456789ABCDEF";
+    text << "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        text.push_back(static_cast<OLECHAR>(digits[(static_cast<unsigned long>(h.hr) >> shift) & 0xF]));
+    return text;
+}
+
 // A path or name as a message shows it: a long one keeps its end, which
 // names the file, behind "...", so that a description stays readable.
 struct Clipped {
@@ -47,14 +60,30 @@ inline ErrorText& operator<<(ErrorText& text, Clipped c) {
 
 // Sets the thread's error information and returns `hr`, so a method can end
 // with it. Without memory for the error object the status still goes back.
-inline HRESULT reportError(HRESULT hr, const OLECHAR* source, REFIID iid, const ErrorText& description) noexcept {
+inline HRESULT reportError(HRESULT hr, const OLECHAR* source, REFIID iid, const OLECHAR* description) noexcept {
     ComPtr<ICreateErrorInfo> create;
     if (FAILED(CreateErrorInfo(create.put()))) return hr;
     create->SetGUID(iid);
     create->SetSource(const_cast<LPOLESTR>(source));
-    create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+    create->SetDescription(const_cast<LPOLESTR>(description));
     if (ComPtr<IErrorInfo> error = create.query<IErrorInfo>()) SetErrorInfo(0, error.get());
     return hr;
+}
+inline HRESULT reportError(HRESULT hr, const OLECHAR* source, REFIID iid, const ErrorText& description) noexcept {
+    return reportError(hr, source, iid, description.c_str());
+}
+
+// guarded() (com/Barrier.h) whose own failures are described too: what the
+// body fails with, it describes itself.
+template <class Body>
+HRESULT guardedDescribed(const OLECHAR* source, REFIID iid, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return reportError(E_OUTOFMEMORY, source, iid, KV_W("out of memory"));
+    } catch (...) {
+        return reportError(E_UNEXPECTED, source, iid, KV_W("an unexpected failure"));
+    }
 }
 
 // Answers S_OK for the listed interfaces, S_FALSE for any other.

@@ -33,6 +33,9 @@ bool isOnAudioData(ITypeInfo* info, DISPID id) {
 HRESULT EncoderDispatch::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     return com::guarded([&] {
+        const HRESULT control =
+            invokeControl(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+        if (control != S_FALSE) return control;
         ITypeInfo* info = nullptr;
         const HRESULT hr = typeInfo(lcid, &info);
         if (FAILED(hr)) return hr;

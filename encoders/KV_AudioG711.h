@@ -15,6 +15,7 @@ struct G711Blocks {
     // 20 blocks of code at most (3200 bytes) per delivery.
     static constexpr int kMaxPieceBytes = 6400;
     static constexpr bool kEmptyBlockIsNull = false;
+    static constexpr bool kPadLastBlock = false;
 };
 
 template <class Derived, class ClassInterface, void (*Law)(const std::int16_t*, std::int32_t, std::uint8_t*)>
@@ -22,6 +23,7 @@ class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G7
 public:
     // The codec is stateless: its law is all there is to call.
     void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count * G711Blocks::kOutBlock, code); }
+    void encodeSamples(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count, code); }
 
 protected:
     using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
@@ -35,6 +37,7 @@ class CKV_AudioG711A
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711A");
+    static constexpr const OLECHAR* kProgId = KV_W("KvAudioEncoder.KV_AudioG711A");
 
     CKV_AudioG711A();
 };
@@ -44,6 +47,7 @@ class CKV_AudioG711U
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG711U");
+    static constexpr const OLECHAR* kProgId = KV_W("KvAudioEncoder.KV_AudioG711U");
 
     CKV_AudioG711U();
 };

@@ -9,6 +9,8 @@ HRESULT CKV_AudioG7231::finalConstruct() {
     return S_OK;
 }
 
+void CKV_AudioG7231::resetCodec() { m_codec.initCodec(); }
+
 void CKV_AudioG7231::encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) {
     int written = 0;
     m_codec.encodeG7231(pcm, count * G7231Blocks::kInBlock, code, &written);

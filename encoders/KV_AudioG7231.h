@@ -16,15 +16,19 @@ struct G7231Blocks {
     // 2000 frames of code at most (48 000 bytes) per delivery.
     static constexpr int kMaxPieceBytes = kInBlock * 2000;
     static constexpr bool kEmptyBlockIsNull = false;
+    // The stream ends on a whole frame: the last one is made up with silence.
+    static constexpr bool kPadLastBlock = true;
 };
 
 class CKV_AudioG7231 : public CKvAudioEncoderCore<CKV_AudioG7231, IKV_AudioG7231, G7231Blocks> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG7231");
+    static constexpr const OLECHAR* kProgId = KV_W("KvAudioEncoder.KV_AudioG7231");
 
     CKV_AudioG7231();
     HRESULT finalConstruct();
+    void resetCodec();
 
     void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
 

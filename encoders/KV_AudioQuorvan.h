@@ -16,18 +16,22 @@ struct QuorvanBlocks {
     // With at most 479 bytes held, 10 blocks of code at most (2400 bytes).
     static constexpr int kMaxPieceBytes = 4321;
     static constexpr bool kEmptyBlockIsNull = true;
+    static constexpr bool kPadLastBlock = false;
 };
 
 class CKV_AudioQuorvan : public CKvAudioEncoderCore<CKV_AudioQuorvan, IKV_AudioQuorvan, QuorvanBlocks> {
 public:
     // The name the object takes out of the registry component at its end.
     static constexpr const OLECHAR* kRegistryName = KV_W("KvCom.KvAudio.KvAudioEncoder.KVG722");
+    static constexpr const OLECHAR* kProgId = KV_W("KvAudioEncoder.KV_AudioQuorvan");
 
     CKV_AudioQuorvan();
     // The class's own step of the final release.
     void releaseCodec();
+    void resetCodec();
 
     void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
+    void encodeSamples(const std::int16_t* pcm, int count, BYTE* code);
 
 private:
     codecs::CG722Codec m_codec;

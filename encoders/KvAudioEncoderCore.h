@@ -10,17 +10,24 @@
 //       static constexpr int kStagingBlocks = ...;  // blocks the staging holds (see Encode)
 //       static constexpr int kMaxPieceBytes = ...;  // the most one piece of a call may bring
 //       static constexpr bool kEmptyBlockIsNull = ...;  // no block coded: deliver null, not the output area
+//       static constexpr bool kPadLastBlock = ...;  // a flush codes a partial block padded with silence
 //   };
 //   class CKV_AudioX : public CKvAudioEncoderCore<CKV_AudioX, IKV_AudioX, XBlocks> {
+//       static constexpr const OLECHAR* kProgId = ...;  // the source of its error descriptions
 //       // count >= 1 whole blocks, one after another: count * kOutBlock bytes out
 //       void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
+//       // Without kPadLastBlock, a flush codes the samples short of a block with
+//       // this: one byte per sample.
+//       void encodeSamples(const std::int16_t* pcm, int count, BYTE* code);
 //   };
 //
-// A class may also hide releaseCodec (its own step of the final release).
+// A class may also hide releaseCodec (its own step of the final release) and
+// resetCodec (what makes its codec start a fresh stream).
 
 #include "codecs/PCMSampleConvert.h"
 #include "com/Barrier.h"
 #include "com/Bstr.h"
+#include "com/ErrorInfo.h"
 #include "com/Module.h"
 #include "com/Object.h"
 #include "encoders/EncoderDispatch.h"
@@ -37,10 +44,14 @@
 
 namespace kv::encoders {
 
+using com::operator<<;
+
 template <class Derived, class ClassInterface, class Blocks>
 class CKvAudioEncoderCore
     : public com::implements<Derived, com::DispatchImpl<ClassInterface, LIBID_KvAudioEncoderLib, 1, 0>, EncoderDispatch,
-                             com::alias<IDispatch, IKvAudioEncoder>> {
+                             com::alias<IDispatch, IKvAudioEncoder>,
+                             com::DispatchImpl<IKvAudioEncoderControl, LIBID_KvLib, 1, 0>,
+                             com::SupportsErrorInfo<IKvAudioEncoder, IKvAudioEncoderControl>> {
 public:
     using DefaultInterface = ClassInterface;
 
@@ -48,10 +59,18 @@ public:
     HRESULT STDMETHODCALLTYPE Reserved2(LONG, LONG) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE AddSink(IUnknown* sink) override {
-        return com::guarded([&] { return addSink(sink); });
+        return described([&] { return addSink(sink); });
     }
     HRESULT STDMETHODCALLTYPE RemoveSink(IUnknown* sink) override {
-        return com::guarded([&] { return removeSink(sink); });
+        return described([&] { return removeSink(sink); });
+    }
+    // From inside a delivery (a sink calling), each waits its turn behind
+    // the data pushed before it, as that data does.
+    HRESULT STDMETHODCALLTYPE Flush() override {
+        return described([&] { return control(Pending::Flush); });
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        return described([&] { return control(Pending::Reset); });
     }
     // The data path is the one entry point called at the capture rate: the
     // common call (see onLeanCall) is told apart here, before anything else,
@@ -122,11 +141,17 @@ protected:
         return S_OK;
     }
 
-    // Default of the class hook.
+    // Defaults of the class hooks.
     void releaseCodec() {}
+    void resetCodec() {}
 
 private:
     using SinkPtr = com::ComPtr<IKvAudioSink>;
+    // A call a sink made during a delivery, kept for after it.
+    struct Pending {
+        enum Kind { Data, Flush, Reset } kind;
+        std::vector<BYTE> bytes;
+    };
 
     static constexpr int kIn = Blocks::kInBlock;
     static constexpr int kStagingBytes = kIn * Blocks::kStagingBlocks;
@@ -135,6 +160,7 @@ private:
     // every pass after the first brings at most kIn new bytes.
     static constexpr int kOutBytes = (Blocks::kMaxPieceBytes + kIn - 1) / kIn * Blocks::kOutBlock;
     static_assert(kIn % 2 == 0 && Blocks::kStagingBlocks >= 1 && Blocks::kMaxPieceBytes >= kIn);
+    static_assert(kOutBytes >= Blocks::kStagingBlocks * Blocks::kOutBlock, "a flush codes all that is held at once");
 
     IUnknown* defaultInterface() { return static_cast<ClassInterface*>(this); }
 
@@ -166,13 +192,28 @@ private:
     }
     static_assert(Blocks::kStagingBlocks > 1 || wholeBlocksExact());
 
+    // A failure a client (a script, often) gets with words.
+    static HRESULT fail(HRESULT hr, const com::ErrorText& text) {
+        return com::reportError(hr, Derived::kProgId, IID_IKvAudioEncoder, text);
+    }
+    static HRESULT fail(HRESULT hr, const char* text) {
+        com::ErrorText t;
+        return fail(hr, t << text);
+    }
+    template <class Body>
+    static HRESULT described(Body&& body) noexcept {
+        return com::guardedDescribed(Derived::kProgId, IID_IKvAudioEncoder, body);
+    }
+
     HRESULT addSink(IUnknown* sink) {
         // Connecting comes first on every call, whatever the argument.
         const HRESULT connected = ConnectRecorder();
-        if (!sink) return E_POINTER;
+        if (!sink) return fail(E_POINTER, "cannot add the sink: it is null (Nothing)");
         SinkPtr usable;
-        if (FAILED(sink->QueryInterface(IID_IKvAudioSink, usable.put_void())) || !usable) return E_NOINTERFACE;
-        // Without a capture component the sink would never hear anything.
+        if (FAILED(sink->QueryInterface(IID_IKvAudioSink, usable.put_void())) || !usable)
+            return fail(E_NOINTERFACE, "cannot add the sink: the object is not a sink (it has no IKvAudioSink)");
+        // Without a capture component the sink would never hear anything;
+        // ConnectRecorder said why.
         if (FAILED(connected)) return connected;
         if (isRegistered(usable.get())) return S_FALSE;
         // Room for the delivery snapshot is made here, so that delivering
@@ -221,7 +262,18 @@ private:
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
         if (!data || length < 0) length = 0;  // no data
-        if (delivering()) return queue(data, length);
+        if (delivering()) return queue(Pending::Data, data, length);
+        return asDelivery([&] { take(data, length); });
+    }
+
+    HRESULT control(Pending::Kind kind) {
+        if (delivering()) return queue(kind, nullptr, 0);
+        return asDelivery([&] { apply(kind); });
+    }
+
+    // Runs `step` as one delivery, then what sinks asked for meanwhile.
+    template <class Step>
+    HRESULT asDelivery(Step&& step) {
         // A sink may release the encoder during delivery: the final release
         // then waits for endDelivery (see postponeFinalRelease).
         m_delivery = Delivery::Busy;
@@ -230,9 +282,43 @@ private:
             CKvAudioEncoderCore& core;
             ~Done() { core.endDelivery(); }
         } done{*this};
-        take(data, length);
+        step();
         if (!m_pending.empty()) takePending();
         return S_OK;
+    }
+
+    void apply(Pending::Kind kind) {
+        if (kind == Pending::Flush) flushHeld();
+        if (kind == Pending::Reset) {
+            m_first = m_held = 0;
+            static_cast<Derived*>(this)->resetCodec();
+        }
+    }
+
+    // Codes what is held, oldest first: the whole blocks, then the rest as
+    // the class takes a last partial block, and delivers it all as one block.
+    // Nothing held, nothing delivered.
+    void flushHeld() {
+        int produced = 0;
+        for (; m_held >= kIn; m_held -= kIn) {
+            code(m_staging + m_first, produced);
+            m_first = (m_first + kIn) % kStagingBytes;
+        }
+        // Blocks start at multiples of kIn, so the rest lies in one piece,
+        // with room behind it for a whole block.
+        BYTE* const rest = m_staging + m_first;
+        if constexpr (Blocks::kPadLastBlock) {
+            if (m_held > 0) {
+                std::memset(rest + m_held, 0, static_cast<std::size_t>(kIn - m_held));
+                code(rest, produced);
+            }
+        } else if (const int samples = m_held / 2; samples > 0) {  // half a sample is no sample
+            static_cast<Derived*>(this)->encodeSamples(reinterpret_cast<const std::int16_t*>(rest), samples,
+                                                       m_out + produced);
+            produced += samples;
+        }
+        m_first = m_held = 0;
+        if (produced > 0) deliver(m_out, produced);
     }
 
     // The last step of every delivery; the object may be gone after it.
@@ -246,16 +332,19 @@ private:
     // A sink pushes from inside a delivery: the block being delivered must
     // stay as it is, so this call waits its turn and keeps its own
     // deliveries, in arrival order.
-    [[gnu::noinline]] HRESULT queue(const BYTE* data, LONG length) {
+    [[gnu::noinline]] HRESULT queue(Pending::Kind kind, const BYTE* data, LONG length) {
         m_delivery = Delivery::Busy;
-        m_pending.emplace_back(data, data + length);
+        m_pending.push_back({kind, std::vector<BYTE>(data, data + length)});
         return S_OK;
     }
 
     [[gnu::noinline]] void takePending() {
         for (std::size_t i = 0; i < m_pending.size(); ++i) {
-            const std::vector<BYTE> call = std::move(m_pending[i]);
-            take(call.data(), static_cast<LONG>(call.size()));
+            const Pending call = std::move(m_pending[i]);
+            if (call.kind == Pending::Data)
+                take(call.bytes.data(), static_cast<LONG>(call.bytes.size()));
+            else
+                apply(call.kind);
         }
     }
 
@@ -432,26 +521,45 @@ private:
         m_delivery = lean ? Delivery::Ready : Delivery::Idle;
     }
 
+    // A failure is described here (the sink's own checks may then describe theirs).
     HRESULT ConnectRecorder() {
         // Borrowed: whether the registry added a reference is its own
         // business, so this pointer is never released here.
         IUnknown* running = nullptr;
         if (m_pRegistry) m_pRegistry->LookupObject(kRecorderName, &running);
-        HRESULT hr = S_OK;
-        if (!running) {
-            if (m_pRecorder) {
-                m_pRecorder->RemoveDataTarget(defaultInterface());
-                m_pRecorder.reset();
-            }
-            hr = CoCreateInstance(CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                  IID_IKvAudioRecorder, m_pRecorder.put_void());
-        } else if (!isHeld(running)) {
-            com::ComPtr<IKvAudioRecorder> found;  // our own reference, from the query
-            hr = running->QueryInterface(IID_IKvAudioRecorder, found.put_void());
-            m_pRecorder = std::move(found);
+        if (running && isHeld(running)) return connectHeld();
+        // A recorder keeps its targets as raw pointers: off the one we leave
+        // before it is let go, whatever comes next.
+        if (m_pRecorder) {
+            m_pRecorder->RemoveDataTarget(defaultInterface());
+            m_pRecorder.reset();
         }
-        if (!m_pRecorder) return FAILED(hr) ? hr : E_NOINTERFACE;
+        com::ErrorText why;
+        if (running) {
+            // Our own reference, from the query.
+            if (FAILED(running->QueryInterface(IID_IKvAudioRecorder, m_pRecorder.put_void())) || !m_pRecorder) {
+                m_pRecorder.reset();
+                return fail(E_NOINTERFACE, why << "cannot add the sink: the object entered as \"" << kRecorderName
+                                               << "\" in the registry is no capture component (it has no "
+                                                  "IKvAudioRecorder)");
+            }
+        } else {
+            const HRESULT hr = CoCreateInstance(CLSID_KvAudioRecorder, nullptr,
+                                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IKvAudioRecorder,
+                                                m_pRecorder.put_void());
+            if (FAILED(hr) || !m_pRecorder) {
+                m_pRecorder.reset();
+                return fail(FAILED(hr) ? hr : E_NOINTERFACE,
+                            why << "cannot add the sink: no capture component is entered as \"" << kRecorderName
+                                << "\", and KvAudioComponents.Recorder cannot be created (" << com::Hex{hr}
+                                << "; is KvAudioComponents.dll registered?)");
+            }
+        }
+        return connectHeld();
+    }
 
+    // The steps every connection ends with, to the recorder now held.
+    HRESULT connectHeld() {
         const WAVEFORMATEX capture = codecs::pcmWaveFormat(1, 16000, 16);
         // Equal formats: on success the converter passes the bytes through.
         m_passThrough = m_converter.initConvert(&capture, &capture) == 0;
@@ -593,7 +701,7 @@ private:
     Delivery m_delivery = Delivery::Idle;
     // The one sink, while a call may take the lean way; in a lean call, the sink it calls.
     IKvAudioSink* m_lean = nullptr;
-    std::vector<std::vector<BYTE>> m_pending;  // calls that came in during a delivery
+    std::vector<Pending> m_pending;  // calls that came in during a delivery, in arrival order
     void (*m_finish)(void*) = nullptr;         // the final release postponed to the end of the delivery
     void* m_finishOwner = nullptr;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com/ClassFactory.h"
+#include "tests/com/last_error.h"
 #include "com/Object.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"

@@ -80,7 +80,10 @@ TEST_F(EncoderCore, AddSinkConnectsEveryTimeAndKeepsOneEntry) {
     EXPECT_EQ(sink->blocks, (std::vector<LONG>{160})) << "one entry, one delivery";
 }
 
-TEST_F(EncoderCore, RunningRecorderIsKeptOrReplacedWithoutRemoval) {
+// A recorder keeps raw pointers to its targets: an encoder that moves on
+// takes itself off the recorder it leaves, also when the new entry is no
+// recorder at all, or it would be called after its end.
+TEST_F(EncoderCore, ARecorderIsLeftOnlyAfterTheEncoderTookItselfOff) {
     auto first = kv::com::make<kvtest::FakeRecorder>("first");
     registry->running = first.query<IUnknown>();
     auto e = create();
@@ -90,17 +93,30 @@ TEST_F(EncoderCore, RunningRecorderIsKeptOrReplacedWithoutRemoval) {
     EXPECT_EQ(first->lastTarget, static_cast<IUnknown*>(e.query<IKV_AudioG711A>().get()));
 
     auto second = kv::com::make<kvtest::FakeRecorder>("second");
-    registry->running = second.query<IUnknown>();
+    const struct {
+        ComPtr<IUnknown> entry;
+        HRESULT added;
+        std::vector<std::string> calls;
+    } moves[] = {
+        {second.query<IUnknown>(), S_FALSE,
+         {"registry.LookupObject KvCom.KvAudio.KvAudioRecorder", "first.RemoveDataTarget",
+          "second.SetProperty SamplesPerSec=16000", "second.SetProperty BitsPerSample=16", "second.AddDataTarget"}},
+        {sink.query<IUnknown>(), E_NOINTERFACE,
+         {"registry.LookupObject KvCom.KvAudio.KvAudioRecorder", "second.RemoveDataTarget"}},
+    };
+    for (const auto& m : moves) {
+        registry->running = m.entry;
+        callLog().clear();
+        EXPECT_EQ(add(e.get(), sink.get()), m.added);
+        EXPECT_EQ(callLog(), m.calls);
+        if (FAILED(m.added)) {
+            EXPECT_NE(kvtest::lastError().find("no capture component"), std::string::npos);
+        }
+    }
     callLog().clear();
-    auto other = kv::com::make<RecordingSink>("other");
-    ASSERT_EQ(add(e.get(), other.get()), S_OK);
-    EXPECT_EQ(callLog(), (std::vector<std::string>{
-                             "registry.LookupObject KvCom.KvAudio.KvAudioRecorder",
-                             "second.SetProperty SamplesPerSec=16000",
-                             "second.SetProperty BitsPerSample=16",
-                             "second.AddDataTarget",
-                         }))
-        << "the old recorder is replaced without RemoveDataTarget";
+    e.reset();
+    EXPECT_EQ(callLog(), (std::vector<std::string>{"registry.RemoveObject KvCom.KvAudio.KvAudioEncoder.KVG711A"}))
+        << "nothing more asked of a recorder it left";
 }
 
 TEST_F(EncoderCore, RemovingSinks) {
@@ -131,11 +147,15 @@ TEST_F(EncoderCore, RemovingSinks) {
     EXPECT_EQ(std::count(callLog().begin(), callLog().end(), "rec.destroyed"), 0);
 }
 
+// Each refusal leaves a description for the client, through ISupportErrorInfo.
 TEST_F(EncoderCore, UnusableSinksAreRefusedAndNeverCalled) {
     auto e = create();
     auto recorder = kv::com::make<kvtest::FakeRecorder>();
     EXPECT_EQ(e->AddSink(nullptr), E_POINTER);
+    EXPECT_NE(kvtest::lastError().find("null"), std::string::npos);
     EXPECT_EQ(e->AddSink(static_cast<IKvAudioRecorder*>(recorder.get())), E_NOINTERFACE);
+    EXPECT_NE(kvtest::lastError().find("not a sink"), std::string::npos);
+    EXPECT_EQ(e.query<ISupportErrorInfo>()->InterfaceSupportsErrorInfo(IID_IKvAudioEncoder), S_OK);
     push(e.get(), std::vector<BYTE>(640, 1));  // would crash on a null entry
     auto sink = kv::com::make<RecordingSink>();
     EXPECT_EQ(add(e.get(), sink.get()), S_OK) << "the refused arguments left no entry behind";
@@ -146,6 +166,7 @@ TEST_F(EncoderCore, NoCaptureComponentMeansNoSink) {
     auto e = create();
     auto sink = kv::com::make<RecordingSink>();
     EXPECT_EQ(add(e.get(), sink.get()), E_OUTOFMEMORY);
+    EXPECT_NE(kvtest::lastError().find("KvAudioComponents.Recorder cannot be created (0x8007000E"), std::string::npos);
     push(e.get(), std::vector<BYTE>(320, 0));
     EXPECT_TRUE(sink->blocks.empty()) << "the refused sink was not entered";
 

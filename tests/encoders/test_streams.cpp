@@ -184,6 +184,45 @@ TEST_F(Streams, QuorvanStagingAndBytes) {
     }
 }
 
+// Flush ends the stream as if the input had been padded with silence to a
+// whole block (cut back to the input's own samples where the format codes
+// sample by sample), whatever was held; Reset drops what is held and starts
+// a fresh object's stream. The oracle: the padded input in whole blocks,
+// which a fresh object codes as they come.
+TEST_F(Streams, FlushEndsTheStreamAndResetStartsANewOne) {
+    const EncoderClass classes[] = {kClasses[0], kClasses[1], kClasses[2],
+                                    {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
+    const auto pcm = speechLike(2 * 5557);  // a partial block for every class
+    for (const auto& c : classes) {
+        const bool frames = c.blockOut == 24;
+        const std::size_t block = frames ? 480 : 2 * static_cast<std::size_t>(c.blockOut);
+        std::vector<BYTE> padded = pcm;
+        padded.resize((pcm.size() + block - 1) / block * block, 0);
+        auto fresh = open(c);
+        feed(fresh.encoder.get(), padded, block);
+        std::vector<BYTE> expected = fresh.sink->bytes;
+        if (!frames) expected.resize(pcm.size() / 2);
+        // 4800: the G.723.1 object holds whole frames too.
+        for (std::size_t chunk : {7u, 640u, 4800u}) {
+            auto s = open(c);
+            auto control = s.encoder.query<IKvAudioEncoderControl>();
+            ASSERT_TRUE(control);
+            feed(s.encoder.get(), pcm, chunk);
+            EXPECT_EQ(control->Flush(), S_OK);
+            EXPECT_EQ(s.sink->bytes, expected) << c.name << " in chunks of " << chunk;
+            const std::size_t blocks = s.sink->blocks.size();
+            EXPECT_EQ(control->Flush(), S_OK);
+            EXPECT_EQ(s.sink->blocks.size(), blocks) << c.name << ": nothing held, nothing delivered";
+
+            feed(s.encoder.get(), pcm, chunk);
+            EXPECT_EQ(control->Reset(), S_OK);
+            s.sink->bytes.clear();
+            feed(s.encoder.get(), padded, block);
+            EXPECT_EQ(s.sink->bytes, fresh.sink->bytes) << c.name << " after Reset, chunks of " << chunk;
+        }
+    }
+}
+
 // Blocks are coded in place from the caller's buffer when they can be; an
 // odd-addressed buffer must be staged instead and code the same, delivery for
 // delivery (misaligned sample reads are what the sanitizer build catches).
