@@ -13,7 +13,8 @@ namespace kv::components {
 
 // Receives what the device recorded, on the thread that started it (the
 // creating apartment's thread: buffers come back through window messages, so
-// the host's message loop delivers them).
+// the host's message loop delivers them). A listener may stop the device, or
+// drop the last reference to it, from inside either call.
 class CaptureListener {
 public:
     virtual void onCapturedPcm(const BYTE* pcm, std::size_t bytes) = 0;
@@ -24,6 +25,8 @@ protected:
     ~CaptureListener() = default;
 };
 
+// Shared, so that a device can hold itself while it calls its listener, who
+// may let go of it meanwhile.
 class CaptureDevice {
 public:
     virtual ~CaptureDevice() = default;
@@ -39,6 +42,6 @@ public:
 };
 
 // The platform's default input device.
-std::unique_ptr<CaptureDevice> makeCaptureDevice();
+std::shared_ptr<CaptureDevice> makeCaptureDevice();
 
 }  // namespace kv::components

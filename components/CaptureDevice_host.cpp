@@ -16,6 +16,6 @@ public:
 
 }  // namespace
 
-std::unique_ptr<CaptureDevice> makeCaptureDevice() { return std::make_unique<NoDevice>(); }
+std::shared_ptr<CaptureDevice> makeCaptureDevice() { return std::make_shared<NoDevice>(); }
 
 }  // namespace kv::components

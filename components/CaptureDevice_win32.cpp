@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -37,7 +38,7 @@ HRESULT fromMmResult(MMRESULT r) {
     }
 }
 
-class WaveInDevice final : public CaptureDevice {
+class WaveInDevice final : public CaptureDevice, public std::enable_shared_from_this<WaveInDevice> {
 public:
     explicit WaveInDevice(const WaveInApi& api) : m_api(api) {}
     ~WaveInDevice() override { close(false); }
@@ -176,6 +177,9 @@ LRESULT CALLBACK WaveInDevice::windowProc(HWND window, UINT message, WPARAM wPar
     auto* self = reinterpret_cast<WaveInDevice*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self) return DefWindowProcW(window, message, wParam, lParam);
     if (message == MM_WIM_DATA) {
+        // The listener may drop the last reference to the device; it goes
+        // once this procedure is done with it.
+        const std::shared_ptr<WaveInDevice> keep = self->weak_from_this().lock();
         if (!self->m_closing) self->deliverReturned();
         return 0;
     }
@@ -190,8 +194,8 @@ const WaveInApi& systemWaveIn() {
     return api;
 }
 
-std::unique_ptr<CaptureDevice> makeWaveInDevice(const WaveInApi& api) { return std::make_unique<WaveInDevice>(api); }
+std::shared_ptr<CaptureDevice> makeWaveInDevice(const WaveInApi& api) { return std::make_shared<WaveInDevice>(api); }
 
-std::unique_ptr<CaptureDevice> makeCaptureDevice() { return makeWaveInDevice(systemWaveIn()); }
+std::shared_ptr<CaptureDevice> makeCaptureDevice() { return makeWaveInDevice(systemWaveIn()); }
 
 }  // namespace kv::components

@@ -28,6 +28,6 @@ const WaveInApi& systemWaveIn();
 // one that comes back to the listener, in the order they were queued.
 inline constexpr int kWaveInBuffers = 4;
 inline constexpr int kWaveInBufferMs = 40;
-std::unique_ptr<CaptureDevice> makeWaveInDevice(const WaveInApi& api);
+std::shared_ptr<CaptureDevice> makeWaveInDevice(const WaveInApi& api);
 
 }  // namespace kv::components

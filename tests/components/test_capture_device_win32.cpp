@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <thread>
+#include <utility>
 
 #include "components/Sinks.h"
 #include "components/WaveIn_win32.h"
@@ -207,6 +208,41 @@ TEST(WaveInDevice, DeliversInOrderOnTheStartingThreadAndLeavesNothingOpen) {
         }
         pump();  // what is still posted for a closed device reaches nobody
         EXPECT_EQ(listener.data.size(), SUCCEEDED(row.started) ? pcm.size() : 0u);
+    }
+}
+
+// A listener may stop the device, or drop the last reference to it (a sink
+// that lets go of the recorder), from inside its call: the device is closed
+// only as asked, and goes only once its window procedure is done with it.
+TEST(WaveInDevice, SurvivesWhatTheListenerDoesToIt) {
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped" : "dropped");
+        g = Script{};
+        struct Rough : Listener {
+            std::shared_ptr<kc::CaptureDevice> device;
+            bool stop = false, acted = false, openAfter = false;
+            void onCapturedPcm(const BYTE* pcm, std::size_t bytes) override {
+                Listener::onCapturedPcm(pcm, bytes);
+                if (std::exchange(acted, true)) return;
+                if (stop) {
+                    EXPECT_EQ(device->stop(), S_OK);
+                } else {
+                    device.reset();
+                }
+                openAfter = g.open;
+            }
+        } listener;
+        listener.stop = stop;
+        listener.device = kc::makeWaveInDevice(kScripted);
+        auto held = stop ? listener.device : nullptr;
+        ASSERT_EQ(listener.device->start(pcmFormat(8000), listener), S_OK);
+        ASSERT_EQ(recordOnAnotherThread(Bytes(1000, 1), 0), 1000u);
+        pump();
+        EXPECT_EQ(listener.openAfter, !stop);
+        // Stopped, the device hands over the partial second buffer; dropped, it is gone with it.
+        EXPECT_EQ(listener.data.size(), stop ? 1000u : 640u);
+        EXPECT_FALSE(g.open);
+        EXPECT_EQ(g.prepared, 0);
     }
 }
 
