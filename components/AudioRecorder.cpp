@@ -14,17 +14,23 @@ namespace kv::components {
 
 namespace {
 
+using kv::com::Clipped;
 using kv::com::ErrorText;
+using kv::com::Hex;
 using kv::com::operator<<;
 
-HRESULT report(HRESULT hr, const ErrorText& text) {
+template <class Text>
+HRESULT report(HRESULT hr, const Text& text) {
     return kv::com::reportError(hr, kRecorderProgId, IID_IKvRecorder, text);
 }
 
+// Why a capture failed, where the reader did not say it better.
 const char* captureProblem(HRESULT hr) {
     switch (hr) {
         case E_KV_FILE_NOT_FOUND:
             return "file not found";
+        case E_KV_PATH_NOT_FOUND:
+            return "the folder does not exist";
         case E_ACCESSDENIED:
             return "access denied";
         case E_KV_READ_FAULT:
@@ -39,6 +45,11 @@ const char* captureProblem(HRESULT hr) {
             return "cannot convert to the capture format";
         case E_KV_RECORDING:
             return "the recorder is recording from the device";
+        case E_KV_NO_TARGET:
+            return "nothing is connected to hear it: enter this recorder in the registry as \"KvCom.KvAudio."
+                   "KvAudioRecorder\" before the encoders' first AddSink";
+        case E_KV_INPUT_IN_USE:
+            return "an open FileSink writes this file and will replace it at its Close";
         case E_INVALIDARG:
             return "the chunk size must be 1 byte or more, and the path valid";
         case E_OUTOFMEMORY:
@@ -46,13 +57,6 @@ const char* captureProblem(HRESULT hr) {
         default:
             return "failed";
     }
-}
-
-std::string hex(HRESULT hr) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4) text += digits[(static_cast<std::uint32_t>(hr) >> shift) & 0xF];
-    return text;
 }
 
 bool equals(LPCOLESTR a, const char* b) {
@@ -76,29 +80,45 @@ std::optional<DWORD> decimal(LPCOLESTR text) {
 
 }  // namespace
 
+// ---- the capture format -----------------------------------------------------
+
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLESTR value) {
-    if (!name || !value) return E_POINTER;
-    if (recording()) return E_KV_RECORDING;  // the device was opened at the old format
+    return setProperty(name, value);
+}
+
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(BSTR name, BSTR value) {
+    return setProperty(name ? name : KV_W(""), value ? value : KV_W(""));
+}
+
+HRESULT CKvAudioRecorder::setProperty(LPCOLESTR name, LPCOLESTR value) {
+    if (!name || !value) return report(E_POINTER, KV_W("cannot set a property: no name or no value given"));
+    const auto refuse = [&](HRESULT hr, const char* why) {
+        ErrorText text;
+        return report(hr, text << "cannot set " << Clipped{name, 40} << " to '" << Clipped{value, 40} << "': " << why);
+    };
+    // The device was opened at the old format.
+    if (recording()) return refuse(E_KV_RECORDING, "not while recording");
     const std::optional<DWORD> v = decimal(value);
-    if (!v) return E_INVALIDARG;
-    if (equals(name, "SamplesPerSec")) {
-        if (*v < 8000 || *v > 192000) return E_INVALIDARG;
-        m_samplesPerSec = *v;
-    } else if (equals(name, "BitsPerSample")) {
-        if (*v != 8 && *v != 16) return E_INVALIDARG;
-        m_bitsPerSample = static_cast<WORD>(*v);
-    } else if (equals(name, "Channels")) {
-        if (*v != 1 && *v != 2) return E_INVALIDARG;
-        m_channels = static_cast<WORD>(*v);
-    } else {
-        return E_INVALIDARG;
-    }
+    const bool rate = equals(name, "SamplesPerSec"), bits = equals(name, "BitsPerSample");
+    const bool valid = v && ((rate && *v >= 8000 && *v <= 192000) || (bits && (*v == 8 || *v == 16)) ||
+                             (equals(name, "Channels") && *v == 1));
+    if (!valid)
+        return refuse(E_INVALIDARG,
+                      "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is "
+                      "mono; stereo sources are averaged)");
+    const DWORD current = rate ? m_samplesPerSec : (bits ? m_bitsPerSample : 1);
+    if (*v != current && !m_targets.empty())
+        return refuse(E_KV_FORMAT_FIXED, "the capture format is fixed while encoders are connected");
+    if (rate) m_samplesPerSec = *v;
+    if (bits) m_bitsPerSample = static_cast<WORD>(*v);
     return S_OK;
 }
 
 WAVEFORMATEX CKvAudioRecorder::captureFormat() const {
-    return codecs::pcmWaveFormat(m_channels, m_samplesPerSec, m_bitsPerSample);
+    return codecs::pcmWaveFormat(1, m_samplesPerSec, m_bitsPerSample);
 }
+
+// ---- data targets -------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::AddDataTarget(IUnknown* target) {
     if (!target) return E_POINTER;
@@ -126,88 +146,107 @@ bool CKvAudioRecorder::isRegistered(const Target& target) const {
                        [&](const Target& t) { return t.key == target.key && t.encoder == target.encoder; });
 }
 
+// ---- files --------------------------------------------------------------------
+
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chunkBytes) {
-    if (!path) return E_POINTER;
-    if (recording()) return E_KV_RECORDING;
-    std::filesystem::path file;
-    try {
-        std::u16string units;
-        for (LPCOLESTR p = path; *p; ++p) units.push_back(static_cast<char16_t>(*p));
-        file = std::filesystem::path(units);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_INVALIDARG;
-    }
-    return capture(file, chunkBytes);
+    return captureFile(path, chunkBytes);
 }
 
-HRESULT CKvAudioRecorder::capture(const std::filesystem::path& path, LONG chunkBytes) {
-    if (chunkBytes <= 0) return E_INVALIDARG;
-    PcmReader reader;
-    const HRESULT hr = reader.open(path, m_samplesPerSec);
-    if (FAILED(hr)) return hr;
-    return capture(reader, chunkBytes);
+HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(BSTR path, LONG chunkBytes) {
+    return captureFile(path ? path : KV_W(""), chunkBytes);
 }
 
-HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress) {
+HRESULT CKvAudioRecorder::captureFile(LPCOLESTR path, LONG chunkBytes) {
+    if (!path) return report(E_POINTER, KV_W("cannot capture: no path given"));
+    std::string problem;
+    const HRESULT hr = kv::com::guarded([&] {
+        if (recording()) return E_KV_RECORDING;
+        if (chunkBytes <= 0) return E_INVALIDARG;
+        if (m_targets.empty()) return E_KV_NO_TARGET;
+        std::filesystem::path file;
+        try {
+            const std::u16string units(path, path + std::char_traits<OLECHAR>::length(path));
+            file = std::filesystem::path(units);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception&) {
+            return E_INVALIDARG;
+        }
+        PcmReader reader;
+        HRESULT opened = reader.open(file, m_samplesPerSec);
+        problem = reader.layout().problem;
+        if (FAILED(opened)) return opened;
+        return capture(reader, chunkBytes);
+    });
+    if (SUCCEEDED(hr)) return hr;
+    ErrorText text;
+    text << "cannot capture '" << Clipped{path} << "': ";
+    for (char c : problem.empty() ? std::string(captureProblem(hr)) : problem) text.push_back(static_cast<OLECHAR>(c));
+    return report(hr, text);
+}
+
+HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress, bool flush) {
     if (chunkBytes <= 0) return E_INVALIDARG;
-    m_pushed = 0;
+    if (m_targets.empty()) return E_KV_NO_TARGET;
     // A target may drop the last reference to this object while it is called.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
+    const HRESULT hr = kv::com::guarded([&] { return pushAll(reader, static_cast<std::size_t>(chunkBytes), progress); });
+    if (flush) {
+        const HRESULT flushed = kv::com::guarded([&] {
+            flushTargets();
+            return S_OK;
+        });
+        if (FAILED(flushed) && SUCCEEDED(hr)) return flushed;
+    }
+    return hr;
+}
+
+HRESULT CKvAudioRecorder::pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress) {
     PcmConverter converter;
     if (!converter.init(reader.layout().format, captureFormat())) return E_KV_CONVERSION;
-    const bool listened = !m_targets.empty();
-    const std::size_t chunk = static_cast<std::size_t>(chunkBytes);
     // Input is read this much at a time: small enough to stay in cache, large
     // enough that a call per piece costs nothing.
     constexpr std::size_t kPiece = 64 * 1024;
-    try {
-        // `pending` holds the converted bytes not pushed yet, in [0, filled);
-        // in pass-through it only grows, so nothing is cleared or copied.
-        std::vector<BYTE> in, pending, copy;
-        std::vector<Target> snapshot;
-        // Room for a piece behind what a chunk leaves over, made once: growing
-        // it on the way would copy and clear the whole piece each time.
-        pending.reserve(kPiece + std::min(chunk, kPiece));
-        std::size_t filled = 0;
-        std::uint64_t read = 0;
-        for (bool ended = false; !ended;) {
-            std::size_t got = 0;
-            HRESULT hr = S_OK;
-            if (converter.passThrough()) {
-                if (pending.size() < filled + kPiece) pending.resize(filled + kPiece);
-                hr = reader.read(pending.data() + filled, kPiece, got);
-                filled += got;
-            } else {
-                in.resize(kPiece);
-                hr = reader.read(in.data(), kPiece, got);
-                pending.resize(filled);
-                converter.convert(in.data(), got, pending);
-                filled = pending.size();
-            }
-            if (FAILED(hr)) return hr;
-            ended = got == 0;
-            if (ended && !converter.passThrough()) {
-                converter.finish(pending);
-                filled = pending.size();
-            }
-            read += got;
-            std::size_t at = 0;
-            for (; at < filled && (filled - at >= chunk || ended); at += chunk) {
-                const std::size_t n = std::min(chunk, filled - at);
-                if (listened) push(pending.data() + at, n, true, copy, snapshot);
-            }
-            at = std::min(at, filled);
-            std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
-                      pending.begin() + static_cast<std::ptrdiff_t>(filled), pending.begin());
-            filled -= at;
-            if (progress) progress(read);
+    // `pending` holds the converted bytes not pushed yet, in [0, filled);
+    // in pass-through it only grows, so nothing is cleared or copied.
+    std::vector<BYTE> in, pending, copy;
+    std::vector<Target> snapshot;
+    // Room for a piece behind what a chunk leaves over, made once: growing
+    // it on the way would copy and clear the whole piece each time.
+    pending.reserve(kPiece + std::min(chunk, kPiece));
+    std::size_t filled = 0;
+    std::uint64_t read = 0;
+    for (bool ended = false; !ended;) {
+        std::size_t got = 0;
+        HRESULT hr = S_OK;
+        if (converter.passThrough()) {
+            if (pending.size() < filled + kPiece) pending.resize(filled + kPiece);
+            hr = reader.read(pending.data() + filled, kPiece, got);
+            filled += got;
+        } else {
+            in.resize(kPiece);
+            hr = reader.read(in.data(), kPiece, got);
+            pending.resize(filled);
+            converter.convert(in.data(), got, pending);
+            filled = pending.size();
         }
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        if (FAILED(hr)) return hr;
+        ended = got == 0;
+        if (ended && !converter.passThrough()) {
+            converter.finish(pending);
+            filled = pending.size();
+        }
+        read += got;
+        std::size_t at = 0;
+        for (; at < filled && (filled - at >= chunk || ended); at += chunk)
+            push(pending.data() + at, std::min(chunk, filled - at), true, copy, snapshot);
+        at = std::min(at, filled);
+        std::copy(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                  pending.begin() + static_cast<std::ptrdiff_t>(filled), pending.begin());
+        filled -= at;
+        if (progress) progress(read);
     }
-    return listened ? S_OK : S_FALSE;
+    return S_OK;
 }
 
 void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy,
@@ -218,7 +257,6 @@ void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool spare, std
         encoder->AddRef();
         encoder->OnAudioData(const_cast<BYTE*>(pcm), static_cast<LONG>(length));
         encoder->Release();
-        m_pushed += length;
         return;
     }
     copy.resize(length);
@@ -232,32 +270,28 @@ void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool spare, std
         t.encoder->OnAudioData(copy.data(), static_cast<LONG>(length));
     }
     for (const Target& t : snapshot) t.encoder->Release();
-    m_pushed += length;
 }
 
-// ---- scripts and the device ------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(BSTR path, LONG chunkBytes) {
-    const HRESULT hr = CaptureFile(static_cast<LPCOLESTR>(path ? path : KV_W("")), chunkBytes);
-    if (SUCCEEDED(hr)) return S_OK;
-    ErrorText text;
-    text << "cannot capture '" << path << "': " << captureProblem(hr);
-    return report(hr, text);
+void CKvAudioRecorder::flushTargets() {
+    const std::vector<Target> snapshot = m_targets;
+    for (const Target& t : snapshot) t.encoder->AddRef();
+    for (const Target& t : snapshot) {
+        kv::com::ComPtr<IKvAudioEncoderControl> control;
+        if (isRegistered(t) && SUCCEEDED(t.encoder->QueryInterface(IID_IKvAudioEncoderControl, control.put_void())) &&
+            control)
+            control->Flush();
+    }
+    for (const Target& t : snapshot) t.encoder->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(BSTR name, BSTR value) {
-    const LPCOLESTR n = name ? name : KV_W(""), v = value ? value : KV_W("");
-    const HRESULT hr = SetProperty(n, v);
-    if (SUCCEEDED(hr)) return S_OK;
-    ErrorText text;
-    text << "cannot set " << n << " to '" << v << "': ";
-    text << (hr == E_KV_RECORDING ? "not while recording"
-                                  : "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 or 2");
-    return report(hr, text);
-}
+// ---- the device ---------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
     if (recording()) return S_FALSE;
+    if (m_targets.empty()) {
+        ErrorText text;
+        return report(E_KV_NO_TARGET, text << "cannot start recording: " << captureProblem(E_KV_NO_TARGET));
+    }
     HRESULT hr = S_OK;
     if (!m_device) {
         hr = kv::com::guarded([&] {
@@ -271,7 +305,7 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
     text << "cannot start recording: ";
     text << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
                                                                   : "the audio input device failed");
-    text << " (" << hex(hr).c_str() << ")";
+    text << " (" << Hex{hr} << ")";
     return report(hr, text);
 }
 
@@ -281,9 +315,13 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Stop() {
     // target letting go of this object.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
     const HRESULT hr = m_device->stop();
+    kv::com::guarded([&] {
+        flushTargets();
+        return S_OK;
+    });
     if (SUCCEEDED(hr)) return S_OK;
     ErrorText text;
-    text << "stopping the audio input device failed (" << hex(hr).c_str() << ")";
+    text << "stopping the audio input device failed (" << Hex{hr} << ")";
     return report(hr, text);
 }
 
@@ -299,8 +337,16 @@ void CKvAudioRecorder::onCapturedPcm(const BYTE* pcm, std::size_t bytes) {
     }
 }
 
-// The device has closed itself; Start may open it again.
-void CKvAudioRecorder::onCaptureFailed(HRESULT) {}
+// The device has closed itself (Start may open it again): the capture has
+// ended, and what the targets hold comes out.
+void CKvAudioRecorder::onCaptureFailed(HRESULT) {
+    if (m_releasing) return;
+    kv::com::ComPtr<IKvAudioRecorder> self(this);
+    kv::com::guarded([&] {
+        flushTargets();
+        return S_OK;
+    });
+}
 
 void CKvAudioRecorder::finalRelease() {
     m_releasing = true;

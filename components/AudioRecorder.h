@@ -15,20 +15,28 @@
 
 namespace kv::components {
 
-// The capture component, fed from files instead of a device.
+// The capture component: it plays files, or records from the default audio
+// input device, into its data targets (the encoders connected to it).
 //
-// Properties "SamplesPerSec" (8000 to 192000), "BitsPerSample" (8 or 16) and
-// "Channels" (1 or 2) take wide decimal strings and set the capture format,
-// 16000 Hz, 16-bit mono until changed. Names are exact; an unknown name or a
-// value out of range is E_INVALIDARG and changes nothing.
+// The capture format is a contract with the targets: 16-bit or 8-bit mono
+// PCM at the set rate. Properties "SamplesPerSec" (8000 to 192000),
+// "BitsPerSample" (8 or 16) and "Channels" (1: targets always get mono, and
+// stereo files are averaged) take wide decimal strings; 16000 Hz, 16-bit
+// until changed. Names are exact; an unknown name or a value out of range is
+// E_INVALIDARG and changes nothing. While targets are connected the format is
+// theirs: a change of rate or width is E_KV_FORMAT_FIXED (setting the value
+// it has succeeds), so nothing changes the stream under an encoder.
 //
-// Data targets are registrations, not references: an encoder is held by its
-// client, and it takes itself off here in its final release. Holding it would
-// keep every connected encoder alive until its client removed the last sink,
-// whatever the client released. A target must answer IKvAudioEncoder
-// (E_NOINTERFACE otherwise); adding the same pointer again keeps one entry and
-// answers S_FALSE, as does removing a pointer that is not registered.
-// RemoveDataTarget never calls the object, which may be in its final release.
+// Data targets are registrations, not references: the recorder keeps raw
+// pointers, and a target's owner must take it off (RemoveDataTarget) before
+// it goes. An encoder does so when its last sink goes, when it moves to
+// another recorder and in its final release; a reference here would make a
+// cycle with the encoder's own reference to the recorder, and keep every
+// connected encoder alive whatever its client released. A target must answer
+// IKvAudioEncoder (E_NOINTERFACE otherwise); adding the same pointer again
+// keeps one entry and answers S_FALSE, as does removing a pointer that is not
+// registered. RemoveDataTarget never calls the object, which may be in its
+// final release.
 //
 // CaptureFile plays a file (see PcmReader; raw files are taken at the current
 // capture rate): it reads it in bounded pieces, converts each to the capture
@@ -38,30 +46,37 @@ namespace kv::components {
 // memory stays the same whatever the length of the file. Each piece goes to
 // the targets registered when it starts, in the order they were added, each
 // held for the call and each given its own copy, skipping any that a target
-// before it took off.
+// before it took off. At the end (also after a read failure half way) every
+// target that answers IKvAudioEncoderControl is flushed, so that what an
+// encoder still holds comes out and the next capture starts a stream of its
+// own.
 //
-// S_OK when the file went out; S_FALSE when no data target was registered at
-// the start (the file was still read and converted); else the failure of
-// PcmReader, E_POINTER, E_INVALIDARG (chunkBytes <= 0, or a path with broken
-// UTF-16) or E_KV_CONVERSION. A read failure half way leaves what was pushed.
+// CaptureFile refuses, before reading anything: no data target
+// (E_KV_NO_TARGET: nothing would hear it), a file that an open FileSink of
+// this process will replace at its Close (E_KV_INPUT_IN_USE), E_POINTER,
+// E_INVALIDARG (chunkBytes <= 0, or a path with broken UTF-16); then the
+// failures of PcmReader, or E_KV_CONVERSION. S_OK when the file went out.
 //
 // Start records from the audio input device (made on first use by
 // makeCaptureDevice, unless one was given at construction) at the current
 // capture format; every buffer it hands back goes to the data targets as one
-// piece, by the same rules as a file's. Stop ends it (S_FALSE when not
-// recording); so does the final release. While recording, SetProperty and
-// CaptureFile answer E_KV_RECORDING.
+// piece, by the same rules as a file's. Start without a data target is
+// E_KV_NO_TARGET. Stop ends it (S_FALSE when not recording) and flushes the
+// targets; so does the device stopping by itself. The final release stops it
+// too, and what the device hands back then goes nowhere. While recording,
+// SetProperty and CaptureFile answer E_KV_RECORDING.
 //
-// Scripts use IKvRecorder, the default interface: the same methods with BSTR
-// arguments, whose failures carry a description (with the path or property
-// in it) as IErrorInfo.
+// Every failure, through either interface, leaves a description (with the
+// path or property in it) as IErrorInfo; scripts use IKvRecorder, the
+// default interface, whose methods are the same with BSTR arguments.
 class CKvAudioRecorder
     : public kv::com::implements<CKvAudioRecorder, ComponentDispatch<IKvRecorder>, NoTypeInfo<IKvAudioRecorder>,
-                                 kv::com::alias<IDispatch, IKvRecorder>, kv::com::SupportsErrorInfo<IKvRecorder>>,
+                                 kv::com::alias<IDispatch, IKvRecorder>,
+                                 kv::com::SupportsErrorInfo<IKvRecorder, IKvAudioRecorder>>,
       private CaptureListener {
 public:
     CKvAudioRecorder() = default;
-    explicit CKvAudioRecorder(std::unique_ptr<CaptureDevice> device) : m_device(std::move(device)) {}
+    explicit CKvAudioRecorder(std::shared_ptr<CaptureDevice> device) : m_device(std::move(device)) {}
 
     HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR path, LONG chunkBytes) override;
     HRESULT STDMETHODCALLTYPE SetProperty(LPCOLESTR name, LPCOLESTR value) override;
@@ -75,14 +90,11 @@ public:
 
     void finalRelease();
 
-    // The same capture with a path of the platform's own kind.
-    HRESULT capture(const std::filesystem::path& path, LONG chunkBytes);
-    // The same from an open reader; `progress`, when given, hears the input
-    // bytes read so far after every piece.
+    // The same capture from an open reader, without a description; `progress`,
+    // when given, hears the input bytes read so far after every piece.
+    // Without `flush` the targets keep what they hold at the end.
     using Progress = std::function<void(std::uint64_t)>;
-    HRESULT capture(PcmReader& reader, LONG chunkBytes, const Progress& progress = {});
-    // The bytes the last capture pushed to its targets.
-    std::uint64_t pushedBytes() const { return m_pushed; }
+    HRESULT capture(PcmReader& reader, LONG chunkBytes, const Progress& progress = {}, bool flush = true);
     WAVEFORMATEX captureFormat() const;
     std::size_t dataTargetCount() const { return m_targets.size(); }
 
@@ -92,23 +104,27 @@ private:
         IKvAudioEncoder* encoder;  // where the data goes; not a reference
     };
 
+    HRESULT captureFile(LPCOLESTR path, LONG chunkBytes);
+    HRESULT setProperty(LPCOLESTR name, LPCOLESTR value);
+    HRESULT pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress);
+
     bool isRegistered(const Target& target) const;
     // `spare`: nothing reads the bytes after the push, so a target may be handed them as they are.
     void push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
+    // What the targets hold comes out: the end of a capture.
+    void flushTargets();
     bool recording() const { return m_device && m_device->recording(); }
 
     void onCapturedPcm(const BYTE* pcm, std::size_t bytes) override;
     void onCaptureFailed(HRESULT why) override;
 
-    std::unique_ptr<CaptureDevice> m_device;
+    std::shared_ptr<CaptureDevice> m_device;
     bool m_releasing = false;  // what the device still hands back then goes nowhere
     kv::com::ModuleLock m_moduleLock;
 
     std::vector<Target> m_targets;
     DWORD m_samplesPerSec = 16000;
     WORD m_bitsPerSample = 16;
-    WORD m_channels = 1;
-    std::uint64_t m_pushed = 0;
 };
 
 }  // namespace kv::components

@@ -5,6 +5,7 @@
 #include "components/AudioRecorder.h"
 #include "components/PcmFile.h"
 #include "components/Sinks.h"
+#include "tests/com/last_error.h"
 #include "tests/components/helpers.h"
 
 using kv::com::ComPtr;
@@ -145,8 +146,10 @@ TEST_F(Recorder, TakesRawFilesAsSixteenBitMonoAtTheCaptureRate) {
 
     // The capture format decides both how the raw file is read and what comes out.
     target->calls.clear();
+    ASSERT_EQ(recorder->RemoveDataTarget(target->identity()), S_OK);
     ASSERT_EQ(recorder->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
     ASSERT_EQ(recorder->SetProperty(KV_W("BitsPerSample"), KV_W("8")), S_OK);
+    ASSERT_EQ(recorder->AddDataTarget(target->identity()), S_OK);
     ASSERT_EQ(capture(dir.write("take.pcm", samples16(s))), S_OK);
     Bytes expected;
     for (int v : s) expected.push_back(static_cast<BYTE>((v >> 8) + 128));
@@ -260,6 +263,7 @@ TEST_F(Recorder, RefusesANullPath) {
 struct PropertyCase {
     const char16_t* name;
     const char16_t* value;
+    bool connected;  // with a data target
     HRESULT expected;
     DWORD rate;
     WORD bits;
@@ -272,11 +276,19 @@ struct PropertyCase {
 
 class Properties : public Recorder, public ::testing::WithParamInterface<PropertyCase> {};
 
+// Targets always hear mono, and while they are connected, the format they
+// were connected at.
 TEST_P(Properties, SetTheCaptureFormatOrChangeNothing) {
     const PropertyCase& c = GetParam();
+    if (!c.connected) {
+        ASSERT_EQ(recorder->RemoveDataTarget(target->identity()), S_OK);
+    }
     const kc::OleString name(c.name, c.name + std::char_traits<char16_t>::length(c.name));
     const kc::OleString value(c.value, c.value + std::char_traits<char16_t>::length(c.value));
     EXPECT_EQ(recorder->SetProperty(name.c_str(), value.c_str()), c.expected);
+    if (FAILED(c.expected)) {
+        EXPECT_NE(kvtest::lastError().find("cannot set"), std::string::npos);
+    }
     const WAVEFORMATEX f = recorder->captureFormat();
     EXPECT_EQ(f.nSamplesPerSec, c.rate);
     EXPECT_EQ(f.wBitsPerSample, c.bits);
@@ -286,21 +298,31 @@ TEST_P(Properties, SetTheCaptureFormatOrChangeNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, Properties,
-                         ::testing::Values(PropertyCase{u"SamplesPerSec", u"16000", S_OK, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"44100", S_OK, 44100, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"8000", S_OK, 8000, 16, 1},
-                                           PropertyCase{u"BitsPerSample", u"8", S_OK, 16000, 8, 1},
-                                           PropertyCase{u"Channels", u"2", S_OK, 16000, 16, 2},
-                                           PropertyCase{u"SamplesPerSec", u"7999", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"-16000", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u" 16000", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"16k", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"SamplesPerSec", u"4294983296", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"BitsPerSample", u"24", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"Channels", u"0", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"samplespersec", u"8000", E_INVALIDARG, 16000, 16, 1},
-                                           PropertyCase{u"Volume", u"1", E_INVALIDARG, 16000, 16, 1}));
+                         ::testing::Values(PropertyCase{u"SamplesPerSec", u"16000", true, S_OK, 16000, 16, 1},
+                                           PropertyCase{u"BitsPerSample", u"16", true, S_OK, 16000, 16, 1},
+                                           PropertyCase{u"Channels", u"1", true, S_OK, 16000, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"8000", true, kc::E_KV_FORMAT_FIXED, 16000,
+                                                        16, 1},
+                                           PropertyCase{u"BitsPerSample", u"8", true, kc::E_KV_FORMAT_FIXED, 16000,
+                                                        16, 1},
+                                           PropertyCase{u"Channels", u"2", true, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"Channels", u"2", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"44100", false, S_OK, 44100, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"8000", false, S_OK, 8000, 16, 1},
+                                           PropertyCase{u"BitsPerSample", u"8", false, S_OK, 16000, 8, 1},
+                                           PropertyCase{u"SamplesPerSec", u"7999", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"-16000", false, E_INVALIDARG, 16000, 16,
+                                                        1},
+                                           PropertyCase{u"SamplesPerSec", u" 16000", false, E_INVALIDARG, 16000, 16,
+                                                        1},
+                                           PropertyCase{u"SamplesPerSec", u"16k", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"SamplesPerSec", u"4294983296", false, E_INVALIDARG, 16000,
+                                                        16, 1},
+                                           PropertyCase{u"BitsPerSample", u"24", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"Channels", u"0", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"samplespersec", u"8000", false, E_INVALIDARG, 16000, 16, 1},
+                                           PropertyCase{u"Volume", u"1", false, E_INVALIDARG, 16000, 16, 1}));
 
 TEST_F(Recorder, RefusesNullProperties) {
     EXPECT_EQ(recorder->SetProperty(nullptr, KV_W("1")), E_POINTER);
@@ -320,7 +342,10 @@ TEST_F(Recorder, KeepsOneEntryPerTargetPointer) {
     EXPECT_EQ(recorder->RemoveDataTarget(target->identity()), S_FALSE);
     EXPECT_EQ(recorder->RemoveDataTarget(nullptr), S_FALSE);
     target->calls.clear();
-    EXPECT_EQ(capture(file), S_FALSE) << "no one was listening";
+    // Nothing would hear it: said, and the way out named.
+    EXPECT_EQ(capture(file), kc::E_KV_NO_TARGET);
+    EXPECT_NE(kvtest::lastError().find("\"KvCom.KvAudio.KvAudioRecorder\""), std::string::npos);
+    EXPECT_EQ(recorder->Start(), kc::E_KV_NO_TARGET);
     EXPECT_TRUE(target->calls.empty());
 }
 
@@ -450,9 +475,9 @@ TEST_F(Recorder, RecordsFromTheDeviceIntoEveryTargetUntilStoppedOrReleased) {
     DeviceLog log;
     auto live = kv::com::make<kc::CKvAudioRecorder>(std::make_unique<FakeDevice>(log));
     auto other = kv::com::make<RecordingTarget>();
+    ASSERT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
     ASSERT_EQ(live->AddDataTarget(target->identity()), S_OK);
     ASSERT_EQ(live->AddDataTarget(other->identity()), S_OK);
-    ASSERT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
 
     ASSERT_EQ(live->Start(), S_OK);
     EXPECT_EQ(live->Start(), S_FALSE) << "already recording";
@@ -486,6 +511,7 @@ TEST_F(Recorder, StartWithoutADeviceIsAnErrorWithADescription) {
     DeviceLog log;
     log.startResult = kc::makeError(0x8007048F);
     auto live = kv::com::make<kc::CKvAudioRecorder>(std::make_unique<FakeDevice>(log));
+    ASSERT_EQ(live->AddDataTarget(target->identity()), S_OK);
     EXPECT_EQ(live->Start(), log.startResult);
     ComPtr<IErrorInfo> error;
     ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
@@ -493,7 +519,7 @@ TEST_F(Recorder, StartWithoutADeviceIsAnErrorWithADescription) {
     ASSERT_EQ(error->GetDescription(&text), S_OK);
     EXPECT_NE(kc::OleString(text).find(KV_W("no audio input device")), kc::OleString::npos);
     SysFreeString(text);
-    EXPECT_EQ(live->SetProperty(KV_W("Channels"), KV_W("2")), S_OK) << "nothing is left recording";
+    EXPECT_EQ(live->SetProperty(KV_W("Channels"), KV_W("1")), S_OK) << "nothing is left recording";
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ TEST_F(Registry, ComponentsAnswerScriptsFromKvLibWithErrorInfo) {
     // A failure leaves its description, source and interface on the thread.
     const kc::OleString path = KV_W("no such folder/missing.wav");
     BSTR bpath = SysAllocString(path.c_str());
-    EXPECT_EQ(recorder->CaptureFile(bpath, 480), kc::E_KV_FILE_NOT_FOUND);
+    EXPECT_EQ(recorder->CaptureFile(bpath, 480), kc::E_KV_NO_TARGET);
     SysFreeString(bpath);
     ComPtr<IErrorInfo> error;
     ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);

@@ -105,7 +105,7 @@ TEST_F(WithEncoders, ReleasingAnEncoderTakesItOffTheRecorder) {
     // With its sink still attached: the recorder's registration must not keep it.
     e.reset();
     EXPECT_EQ(recorder->dataTargetCount(), 0u);
-    EXPECT_EQ(recorder->CaptureFile(ole(dir.write("in.raw", Bytes(640, 0))).c_str(), 640), S_FALSE);
+    EXPECT_EQ(recorder->CaptureFile(ole(dir.write("in.raw", Bytes(640, 0))).c_str(), 640), kc::E_KV_NO_TARGET);
     EXPECT_TRUE(sink->bytes().empty());
 }
 

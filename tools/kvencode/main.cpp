@@ -44,12 +44,12 @@ const char kUsage[] =
     "  -o, --output OUTPUT  the encoded stream, no header; - is standard output\n"
     "  --chunk BYTES        bytes of PCM per capture call: default 640 (20 ms),\n"
     "                       480 (one frame) for g7231\n"
-    "  --no-flush           the bare object stream: a last partial block is not\n"
-    "                       padded, and frames the G.723.1 encoder still holds at\n"
-    "                       the end stay there (with a larger chunk its output is\n"
-    "                       then a prefix of the same stream). By default the last\n"
-    "                       block is padded with silence and everything held is\n"
-    "                       coded\n"
+    "  --no-flush           the bare object stream: what the encoder still holds at\n"
+    "                       the end stays there (a partial block, and G.723.1\n"
+    "                       frames with a larger chunk; the output is then a\n"
+    "                       prefix of the same stream). By default the encoder is\n"
+    "                       flushed: G.711 and Quorvan end with the input's last\n"
+    "                       sample, G.723.1 with its last frame padded with silence\n"
     "  --raw                standard input is 16-bit little-endian mono samples at\n"
     "                       16 kHz, not a WAV stream\n"
     "  -h, --help           this text\n"
@@ -61,15 +61,13 @@ struct Format {
     const char* name;
     const CLSID* clsid;
     LONG defaultChunk;
-    LONG inBlock;   // PCM bytes the encoder codes at once
-    LONG outBlock;  // the code it gives for them
 };
 
 const Format kFormats[] = {
-    {"g711a", &CLSID_KV_AudioG711A, 640, 320, 160},
-    {"g711u", &CLSID_KV_AudioG711U, 640, 320, 160},
-    {"quorvan", &CLSID_KV_AudioQuorvan, 640, 480, 240},
-    {"g7231", &CLSID_KV_AudioG7231, 480, 480, 24},
+    {"g711a", &CLSID_KV_AudioG711A, 640},
+    {"g711u", &CLSID_KV_AudioG711U, 640},
+    {"quorvan", &CLSID_KV_AudioQuorvan, 640},
+    {"g7231", &CLSID_KV_AudioG7231, 480},
 };
 
 // The capture format the encoders ask for: raw input is taken at it.
@@ -176,7 +174,7 @@ std::string captureMessage(HRESULT hr, const std::string& name) {
     if (hr == kc::E_KV_UNSUPPORTED) return input + ": a layout or a size this tool does not take";
     if (hr == kc::E_KV_CONVERSION) return input + ": cannot convert its format to 16 kHz mono 16-bit";
     if (hr == E_OUTOFMEMORY) return input + " is too large to encode here";
-    if (hr == S_FALSE) return "the encoder did not connect to the capture component";
+    if (hr == kc::E_KV_NO_TARGET) return "the encoder did not connect to the capture component";
     return "capturing " + input + " failed (" + hex(hr) + ")";
 }
 
@@ -301,21 +299,6 @@ private:
     std::uint64_t m_shown = ~std::uint64_t{0};
 };
 
-// What the capture left short of a whole block is padded with silence. The
-// G.723.1 encoder codes one frame per piece of input it takes and may still
-// hold whole frames then; a call without data codes nothing, so each held
-// frame is drawn out by a call with one silent sample, which codes the
-// oldest frame and can never complete another (nine frames at most are
-// held, nine samples added). It goes on until all that went in has come out.
-void flush(const Format& format, IKvAudioEncoder& encoder, std::uint64_t pushed, const OutputSink& sink) {
-    const LONG pad = static_cast<LONG>((format.inBlock - pushed % format.inBlock) % format.inBlock);
-    std::vector<BYTE> silence(static_cast<std::size_t>(std::max<LONG>(pad, 2)), 0);
-    if (pad) encoder.OnAudioData(silence.data(), pad);
-    const std::uint64_t expected = (pushed + static_cast<std::uint64_t>(pad)) / format.inBlock * format.outBlock;
-    // The bound only guards against an object that does not behave so.
-    for (int call = 0; sink.written() < expected && call < 64; ++call) encoder.OnAudioData(silence.data(), 2);
-}
-
 // The encoder's side of things: COM, the server, the objects. The input is
 // open in `reader` and the output in `sink`. The encoder is released before
 // the server goes, and everything before the caller uninitialises COM.
@@ -351,10 +334,11 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
     }
     if (!failure) {
         ProgressLine progress(reader, kv::tools::stderrIsTerminal());
-        hr = recorder->capture(reader, o.chunk, [&](std::uint64_t done) { progress.update(done); });
+        // The recorder flushes the encoder at the end: what it holds comes out.
+        hr = recorder->capture(
+            reader, o.chunk, [&](std::uint64_t done) { progress.update(done); }, o.flush);
         progress.clear();
         if (hr != S_OK) failure = Failure{captureMessage(hr, o.input), kRunError};
-        if (!failure && o.flush) flush(*o.format, *encoder, recorder->pushedBytes(), *sink);
         encoder->RemoveSink(static_cast<IKvAudioSink*>(sink.get()));
     }
     encoder.reset();
