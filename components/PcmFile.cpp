@@ -110,7 +110,7 @@ private:
 // stops; what follows it does not matter.
 HRESULT walkWave(FileBytes& file, PcmLayout& layout) {
     const std::uint64_t size = file.size();
-    if (size == 0) return refuse(layout, E_KV_NOT_WAVE, "empty file");
+    if (size == 0) return refuse(layout, E_KV_NOT_WAVE, "the file is empty");
     BYTE riff[12];
     const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof riff));
     if (!file.read(0, riff, head)) return E_KV_READ_FAULT;
@@ -168,7 +168,10 @@ bool isRawName(const std::filesystem::path& path) {
 HRESULT openFile(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& size) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (status.type() == std::filesystem::file_type::not_found) return E_KV_FILE_NOT_FOUND;
+    if (status.type() == std::filesystem::file_type::not_found) {
+        const std::filesystem::path folder = path.parent_path();
+        return folder.empty() || std::filesystem::is_directory(folder, ec) ? E_KV_FILE_NOT_FOUND : E_KV_PATH_NOT_FOUND;
+    }
     if (std::filesystem::is_directory(status)) return E_ACCESSDENIED;
     in.open(path, std::ios::binary);
     if (!in) return E_ACCESSDENIED;

@@ -38,10 +38,11 @@ struct PcmLayout {
 // dropped. A chunk before the data that runs past the end of the file breaks
 // it.
 //
-// Results: S_OK, E_KV_FILE_NOT_FOUND, E_ACCESSDENIED, E_KV_READ_FAULT,
+// Results: S_OK, E_KV_FILE_NOT_FOUND (E_KV_PATH_NOT_FOUND when the folder is
+// missing too), E_ACCESSDENIED, E_KV_READ_FAULT,
 // E_KV_NOT_WAVE (not a WAVE file, or a broken one), E_KV_NOT_PCM,
 // E_KV_UNSUPPORTED (a layout we do not take); on any failure but the first
-// three, `layout.problem` says what is wrong.
+// four, `layout.problem` says what is wrong.
 HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout);
 
 // Plays the samples of a file, or of a stream read front to back, in pieces

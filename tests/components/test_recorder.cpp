@@ -181,6 +181,7 @@ struct Refusal {
     Bytes bytes;
     LONG chunk;
     HRESULT expected;
+    const char* words = "";  // what the description says, beyond the path
     friend void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 };
 
@@ -189,8 +190,9 @@ std::vector<Refusal> refusals() {
     const Bytes good = pcmWave(1, 16000, 16, data);
     return {
         {"missingFile", "", {}, 640, kc::E_KV_FILE_NOT_FOUND},
+        {"missingFolder", "no/", {}, 640, kc::E_KV_PATH_NOT_FOUND, "the folder does not exist"},
         {"folder", "dir/", {}, 640, E_ACCESSDENIED},
-        {"chunkZero", "in.wav", good, 0, E_INVALIDARG},
+        {"chunkZero", "in.wav", good, 0, E_INVALIDARG, "the chunk size"},
         {"chunkNegative", "in.wav", good, -640, E_INVALIDARG},
         {"floatWave", "in.wav", riff({chunk("fmt ", fmtBody(3, 1, 16000, 32)), chunk("data", data)}), 640,
          kc::E_KV_NOT_PCM},
@@ -199,10 +201,10 @@ std::vector<Refusal> refusals() {
         {"extensibleFloat", "in.wav", riff({chunk("fmt ", extensibleBody(1, 16000, 32, 3)), chunk("data", data)}), 640,
          kc::E_KV_NOT_PCM},
         {"twentyFourBit", "in.wav", pcmWave(1, 16000, 24, Bytes(300, 0)), 640, kc::E_KV_UNSUPPORTED},
-        {"threeChannels", "in.wav", pcmWave(3, 16000, 16, Bytes(600, 0)), 640, kc::E_KV_UNSUPPORTED},
+        {"threeChannels", "in.wav", pcmWave(3, 16000, 16, Bytes(600, 0)), 640, kc::E_KV_UNSUPPORTED, "3 channels"},
         {"zeroRate", "in.wav", pcmWave(1, 0, 16, data), 640, kc::E_KV_UNSUPPORTED},
         {"text", "in.wav", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 640, kc::E_KV_NOT_WAVE},
-        {"emptyFile", "in.wav", {}, 640, kc::E_KV_NOT_WAVE},
+        {"emptyFile", "in.wav", {}, 640, kc::E_KV_NOT_WAVE, "the file is empty"},
         {"rawWithoutRawName", "in.dat", data, 640, kc::E_KV_NOT_WAVE},
         {"bigEndianRiff", "in.wav",
          [&] {
@@ -244,10 +246,14 @@ TEST_P(Refusals, FailClearlyAndPushNothing) {
     if (std::string(r.file) == "dir/") {
         path = dir.path() / "folder.wav";
         std::filesystem::create_directory(path);
+    } else if (std::string(r.file) == "no/") {
+        path = dir.path() / "no" / "in.wav";
     } else if (*r.file) {
         path = dir.write(r.file, r.bytes);
     }
     EXPECT_EQ(capture(path, r.chunk), r.expected);
+    const std::string said = kvtest::lastError();
+    EXPECT_NE(said.find(path.filename().string() + "': " + r.words), std::string::npos) << said;
     EXPECT_TRUE(target->calls.empty());
 }
 

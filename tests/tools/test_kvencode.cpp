@@ -675,7 +675,7 @@ std::vector<Hostile> hostileFiles() {
          s},
         {"oddRawFile", data + Bytes{0x55}, nullptr, {"the last 1 byte(s) are not a whole sample"}, s, "in.pcm"},
         // Refused.
-        {"emptyFile", {}, "empty file", {}, {}},
+        {"emptyFile", {}, "the file is empty", {}, {}},
         {"riffHeaderCut", text("RIFF\x24"), "RIFF header cut short", {}, {}},
         {"notRiff", text("just some text, no wave"), "no RIFF header", {}, {}},
         {"otherForm", otherForm, "RIFF form 'AVI '", {}, {}},

@@ -167,6 +167,7 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
 std::string captureMessage(HRESULT hr, const std::string& name) {
     const std::string input = shown(name);
     if (hr == kc::E_KV_FILE_NOT_FOUND) return "cannot read " + input + ": no such file";
+    if (hr == kc::E_KV_PATH_NOT_FOUND) return "cannot read " + input + ": no such folder";
     if (hr == E_ACCESSDENIED) return "cannot read " + input + ": cannot open it";
     if (hr == kc::E_KV_READ_FAULT) return "cannot read " + input + ": read error";
     if (hr == kc::E_KV_NOT_WAVE) return input + " is not a WAV file (raw 16-bit input must be named .pcm or .raw)";
