@@ -19,8 +19,9 @@ namespace kv::components {
 
 //
 // Scripts use IKvMemorySink / IKvFileSink, the default interfaces; a file
-// sink's failures there carry a description (with the path in it) as
-// IErrorInfo, and closing one that has no file open is E_KV_NOT_OPEN.
+// sink's failures there carry a description (with the path in it, its end
+// kept when long) as IErrorInfo, and closing one that has no file open is
+// E_KV_NOT_OPEN.
 
 class CKvMemorySink
     : public kv::com::implements<CKvMemorySink, ComponentDispatch<IKvMemorySink>, NoTypeInfo<IKvAudioSink>,
@@ -54,22 +55,30 @@ private:
     kv::com::ModuleLock m_moduleLock;
 };
 
-// Writes every block to a file as it comes. A failed write is sticky: the
-// file is then incomplete, which status() tells, since an encoder ignores
-// what its sinks return.
+// Writes every block as it comes into a new file beside its target, and puts
+// that file in the target's place at close (also when released while open):
+// until then, and when anything fails, the target stays as it was. A failed
+// write is sticky: the new file is then dropped at close, which status()
+// tells, since an encoder ignores what its sinks return.
 class CKvFileSink
     : public kv::com::implements<CKvFileSink, ComponentDispatch<IKvFileSink>, NoTypeInfo<IKvAudioSink>,
                                  kv::com::alias<IDispatch, IKvFileSink>, kv::com::SupportsErrorInfo<IKvFileSink>> {
 public:
     ~CKvFileSink() override;
 
-    // Creates or truncates the file. E_ACCESSDENIED when it cannot be opened
-    // for writing; E_UNEXPECTED when a file is open already.
+    // Starts a new file for `path`, which it follows through symbolic links.
+    // E_KV_PATH_NOT_FOUND when the folder does not exist; E_ACCESSDENIED for
+    // a folder or anything else that is not a plain file, for a file that
+    // cannot be written or replaced, and for a folder that cannot be written;
+    // E_UNEXPECTED when a file is open already.
     HRESULT open(const std::filesystem::path& path);
-    // Flushes and closes; the first failure of any write or of the close, else
-    // S_OK. Closing a sink that is not open is S_FALSE.
+    // Flushes, closes and puts the file in place; the first failure of any
+    // write, of the close or of putting it in place, else S_OK. After a
+    // failure the new file is gone and the target is as it was. Closing a
+    // sink that is not open is S_FALSE.
     HRESULT close();
-    // S_OK while every write has succeeded, else the failure (STG_E_WRITEFAULT).
+    // S_OK while every write (and the last close) has succeeded, else the
+    // failure (E_KV_WRITE_FAULT for a write).
     HRESULT status() const { return m_status; }
 
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
@@ -80,12 +89,26 @@ public:
     HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* count) override { return GetBytesReceived(count); }
 
 private:
+    HRESULT failed(HRESULT hr, const char* why) {
+        m_why = why;
+        return hr;
+    }
+
     std::ofstream m_file;
     HRESULT m_status = S_OK;
     long long m_received = 0;
-    std::basic_string<OLECHAR> m_path;  // for messages
+    std::filesystem::path m_target;  // what the file replaces at close
+    std::filesystem::path m_temp;    // the file being written
+    OleString m_path;                // as the caller gave it, for messages
+    const char* m_why = "";          // the last failure of open or close, for messages
     kv::com::ModuleLock m_moduleLock;
 };
+
+// Whether an open file sink of this process will replace `input` at its
+// close: by the file's identity, so another spelling, a hard link or a
+// symbolic link to a target counts. A file that does not exist is replaced
+// by nothing. Any thread may ask.
+bool replacedByOpenFileSink(const std::filesystem::path& input);
 
 inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT
 
