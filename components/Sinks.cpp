@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "com/Barrier.h"
+#include "components/ByteArray.h"
 #include "components/FileIdentity.h"
 #include "components/FileReplace.h"
 
@@ -47,6 +48,8 @@ HRESULT checkBlock(const BYTE* data, LONG length) {
     if (!data && length > 0) return E_POINTER;
     return S_OK;
 }
+
+kv::com::ErrorText& operator<<(kv::com::ErrorText& text, long long n) { return text << std::to_string(n).c_str(); }
 
 // The code of a failure that has no words of its own.
 std::string withCode(HRESULT hr) {
@@ -136,13 +139,40 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::GetBytesReceived(LONG* count) {
 HRESULT STDMETHODCALLTYPE CKvMemorySink::OnEncodedData(BYTE* data, LONG length) {
     const HRESULT hr = checkBlock(data, length);
     if (FAILED(hr)) return hr;
+    if (FAILED(m_failure)) return m_failure;
+    const std::size_t size = m_bytes.size();
+    const std::size_t limit = static_cast<std::size_t>(m_limit);
+    const std::size_t needed = size + static_cast<std::size_t>(length);
+    if (length > 0 && needed > limit) return fail(E_KV_SINK_FULL, length);
     try {
+        if (needed > m_bytes.capacity()) {
+            const std::size_t doubled = std::max<std::size_t>(m_bytes.capacity(), 2048) * 2;
+            m_bytes.reserve(std::max(needed, std::min(doubled, limit)));
+        }
         m_blocks.push_back(length);
-        if (length > 0) m_bytes.insert(m_bytes.end(), data, data + length);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return fail(E_OUTOFMEMORY, length);
     }
+    // The room is there: nothing below allocates.
+    if (length > 0) m_bytes.insert(m_bytes.end(), data, data + length);
     return S_OK;
+}
+
+HRESULT CKvMemorySink::fail(HRESULT hr, LONG length) {
+    m_failure = hr;
+    try {
+        kv::com::ErrorText reason;
+        reason << "a block of " << static_cast<long long>(length) << " bytes was refused: ";
+        if (hr == E_KV_SINK_FULL)
+            reason << "the limit is " << static_cast<long long>(m_limit) << " bytes and "
+                   << static_cast<long long>(m_bytes.size()) << " are kept";
+        else
+            reason << "out of memory with " << static_cast<long long>(m_bytes.size()) << " bytes kept";
+        m_failureReason = std::move(reason);
+    } catch (const std::bad_alloc&) {
+        m_failureReason.clear();  // Failed still tells; the reason is then empty
+    }
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CKvMemorySink::get_BlockCount(LONG* count) {
@@ -151,9 +181,50 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::get_BlockCount(LONG* count) {
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE CKvMemorySink::get_Data(VARIANT* bytes) {
+    return makeByteArray(m_bytes.data(), m_bytes.size(), bytes);
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::get_Limit(LONG* bytes) {
+    if (!bytes) return E_POINTER;
+    *bytes = m_limit;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::put_Limit(LONG bytes) {
+    if (bytes >= 0) {
+        m_limit = bytes;
+        return S_OK;
+    }
+    return report(E_INVALIDARG, kMemorySinkProgId, IID_IKvMemorySink, [&](kv::com::ErrorText& text) {
+        text << "cannot set the limit to " << static_cast<long long>(bytes) << " bytes: it cannot be negative";
+    });
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::get_Failed(VARIANT_BOOL* failed) {
+    if (!failed) return E_POINTER;
+    *failed = FAILED(m_failure) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::get_FailureReason(BSTR* reason) {
+    if (!reason) return E_POINTER;
+    *reason = SysAllocStringLen(m_failureReason.data(), static_cast<UINT>(m_failureReason.size()));
+    return *reason ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE CKvMemorySink::GetBuffer(const BYTE** data, LONG* length) {
+    if (!data || !length) return E_POINTER;
+    *data = m_bytes.data();
+    *length = static_cast<LONG>(m_bytes.size());  // never more than a LONG limit
+    return S_OK;
+}
+
 void CKvMemorySink::clear() {
-    m_bytes.clear();
-    m_blocks.clear();
+    std::vector<BYTE>().swap(m_bytes);
+    std::vector<LONG>().swap(m_blocks);
+    m_failure = S_OK;
+    m_failureReason.clear();
 }
 
 // ---- CKvFileSink ------------------------------------------------------------------

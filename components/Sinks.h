@@ -1,10 +1,11 @@
 #pragma once
 
 // Sinks that keep what an encoder delivers: in memory, for tests and callers
-// in C++, or in a file. Both count every byte they are handed; a block is
-// valid only during OnEncodedData, so both copy it. A null block of length 0
-// is an empty block; null with a length, or a negative length, is E_POINTER /
-// E_INVALIDARG and is not counted.
+// in C++, or in a file. The file sink counts every byte it is handed, the
+// memory sink what it keeps; a block is valid only during OnEncodedData, so
+// both copy it. A null block of length 0 is an empty block; null with a
+// length, or a negative length, is E_POINTER / E_INVALIDARG and is not
+// counted.
 
 #include <filesystem>
 #include <fstream>
@@ -23,10 +24,25 @@ namespace kv::components {
 // kept when long) as IErrorInfo, and closing one that has no file open is
 // E_KV_NOT_OPEN.
 
+// Keeps every block in memory, in order, up to a limit (Limit, 256 MiB unless
+// set). A block that would pass the limit, or that no memory can be had for,
+// is refused whole (E_KV_SINK_FULL, E_OUTOFMEMORY) and the sink fails: it
+// refuses every later block too, since what it holds would have a hole, until
+// Clear. BytesReceived and BlockCount count only what it keeps.
+//
+// Growth: the buffer's capacity doubles, starting at 4 KiB, but never past
+// the limit (nor below what the block needs), so the largest allocation is
+// the limit itself; while it grows, the old buffer and the new are both held.
+//
+// Scripts read the bytes as Data (a copy, in a byte array); C++ callers in the
+// process ask for IKvMemorySinkBuffer and read them where they are.
 class CKvMemorySink
     : public kv::com::implements<CKvMemorySink, ComponentDispatch<IKvMemorySink>, NoTypeInfo<IKvAudioSink>,
-                                 kv::com::alias<IDispatch, IKvMemorySink>, kv::com::SupportsErrorInfo<IKvMemorySink>> {
+                                 IKvMemorySinkBuffer, kv::com::alias<IDispatch, IKvMemorySink>,
+                                 kv::com::SupportsErrorInfo<IKvMemorySink>> {
 public:
+    static constexpr LONG kDefaultLimit = 256 * 1024 * 1024;
+
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
 
@@ -36,22 +52,32 @@ public:
         clear();
         return S_OK;
     }
-    // Not there yet: the byte array, the limit and the failure state.
-    HRESULT STDMETHODCALLTYPE get_Data(VARIANT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Limit(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Limit(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Failed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_FailureReason(BSTR*) override { return E_NOTIMPL; }
+    // E_NOTIMPL on the host, which has no byte arrays.
+    HRESULT STDMETHODCALLTYPE get_Data(VARIANT* bytes) override;
+    HRESULT STDMETHODCALLTYPE get_Limit(LONG* bytes) override;
+    // A negative limit is E_INVALIDARG. A limit below what is kept already
+    // keeps it, and refuses the next block that is not empty.
+    HRESULT STDMETHODCALLTYPE put_Limit(LONG bytes) override;
+    HRESULT STDMETHODCALLTYPE get_Failed(VARIANT_BOOL* failed) override;
+    HRESULT STDMETHODCALLTYPE get_FailureReason(BSTR* reason) override;
 
-    // Everything received, in order, and the length of each block (empty
-    // blocks included), so callers can see where the blocks began.
+    HRESULT STDMETHODCALLTYPE GetBuffer(const BYTE** data, LONG* length) override;
+
+    // Everything kept, in order, and the length of each block (empty blocks
+    // included), so callers can see where the blocks began.
     const std::vector<BYTE>& bytes() const { return m_bytes; }
     const std::vector<LONG>& blocks() const { return m_blocks; }
+    // Forgets the bytes, the blocks and a failure, and gives the memory back.
     void clear();
 
 private:
+    HRESULT fail(HRESULT hr, LONG length);
+
     std::vector<BYTE> m_bytes;
     std::vector<LONG> m_blocks;
+    LONG m_limit = kDefaultLimit;
+    HRESULT m_failure = S_OK;
+    OleString m_failureReason;
     kv::com::ModuleLock m_moduleLock;
 };
 

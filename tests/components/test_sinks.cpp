@@ -47,6 +47,66 @@ TEST(MemorySink, KeepsTheBytesAndWhereEachBlockBegan) {
     EXPECT_EQ(received(*sink), 0);
 }
 
+// A block that would pass the limit is refused whole, and so is every block
+// after it until Clear; nothing refused is counted.
+TEST(MemorySink, RefusesWhatPassesItsLimitUntilCleared) {
+    const struct {
+        LONG limit;
+        std::vector<LONG> blocks;
+        std::vector<HRESULT> results;
+        LONG kept, count;
+    } cases[] = {
+        {10, {4, 6, 0, 1, 0}, {S_OK, S_OK, S_OK, kc::E_KV_SINK_FULL, kc::E_KV_SINK_FULL}, 10, 3},
+        {10, {4, 7, 1, 0}, {S_OK, kc::E_KV_SINK_FULL, kc::E_KV_SINK_FULL, kc::E_KV_SINK_FULL}, 4, 1},
+        {0, {0, 1}, {S_OK, kc::E_KV_SINK_FULL}, 0, 1},
+        {5000, {3000, 2000}, {S_OK, S_OK}, 5000, 2},  // grown past a doubling, to the limit exactly
+    };
+    const Bytes source(5000, 0x5A);
+    for (const auto& c : cases) {
+        auto sink = kv::com::make<kc::CKvMemorySink>();
+        LONG limit = 0;
+        EXPECT_EQ(sink->get_Limit(&limit), S_OK);
+        EXPECT_EQ(limit, 268435456);
+        EXPECT_EQ(sink->put_Limit(-1), E_INVALIDARG);
+        ASSERT_EQ(sink->put_Limit(c.limit), S_OK);
+        for (std::size_t i = 0; i < c.blocks.size(); ++i)
+            EXPECT_EQ(sink->OnEncodedData(const_cast<BYTE*>(source.data()), c.blocks[i]), c.results[i])
+                << "limit " << c.limit << ", block " << i;
+        LONG count = -1;
+        EXPECT_EQ(sink->get_BlockCount(&count), S_OK);
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(received(*sink), c.kept);
+        EXPECT_EQ(sink->bytes(), Bytes(source.begin(), source.begin() + c.kept));
+
+        const bool failed = c.results.back() != S_OK;
+        VARIANT_BOOL flag = 1;
+        EXPECT_EQ(sink->get_Failed(&flag), S_OK);
+        EXPECT_EQ(flag, failed ? VARIANT_TRUE : VARIANT_FALSE);
+        BSTR reason = nullptr;
+        ASSERT_EQ(sink->get_FailureReason(&reason), S_OK);
+        const kc::OleString why(reason);
+        SysFreeString(reason);
+        EXPECT_EQ(why.find(kc::OleString(KV_W("limit is 10 bytes"))) != kc::OleString::npos, failed && c.limit == 10);
+
+        EXPECT_EQ(sink->Clear(), S_OK);
+        EXPECT_EQ(sink->get_Failed(&flag), S_OK);
+        EXPECT_EQ(flag, VARIANT_FALSE);
+        EXPECT_EQ(sink->OnEncodedData(const_cast<BYTE*>(source.data()), 0), S_OK) << "taken again after Clear";
+    }
+}
+
+// C++ callers read the bytes where they are, through the sink's QueryInterface.
+TEST(MemorySink, LendsItsBytes) {
+    auto sink = kv::com::make<kc::CKvMemorySink>();
+    deliver(*sink);
+    auto buffer = sink.query<IKvMemorySinkBuffer>();
+    ASSERT_TRUE(buffer);
+    const BYTE* data = nullptr;
+    LONG length = -1;
+    ASSERT_EQ(buffer->GetBuffer(&data, &length), S_OK);
+    EXPECT_EQ(Bytes(data, data + length), allBytes());
+}
+
 TEST(MemorySink, RefusesBlocksItCannotRead) {
     auto sink = kv::com::make<kc::CKvMemorySink>();
     BYTE b = 1;
