@@ -1,10 +1,11 @@
 #pragma once
 
 // Sinks that keep what an encoder delivers: in memory, for tests and callers
-// in C++, or in a file. Both count every byte they are handed; a block is
-// valid only during OnEncodedData, so both copy it. A null block of length 0
-// is an empty block; null with a length, or a negative length, is E_POINTER /
-// E_INVALIDARG and is not counted.
+// in C++, or in a file. The file sink counts every byte it is handed, the
+// memory sink what it keeps; a block is valid only during OnEncodedData, so
+// both copy it. A null block of length 0 is an empty block; null with a
+// length, or a negative length, is E_POINTER / E_INVALIDARG and is not
+// counted.
 
 #include <filesystem>
 #include <fstream>
@@ -19,13 +20,29 @@ namespace kv::components {
 
 //
 // Scripts use IKvMemorySink / IKvFileSink, the default interfaces; a file
-// sink's failures there carry a description (with the path in it) as
-// IErrorInfo, and closing one that has no file open is E_KV_NOT_OPEN.
+// sink's failures there carry a description (with the path in it, its end
+// kept when long) as IErrorInfo, and closing one that has no file open is
+// E_KV_NOT_OPEN.
 
+// Keeps every block in memory, in order, up to a limit (Limit, 256 MiB unless
+// set). A block that would pass the limit, or that no memory can be had for,
+// is refused whole (E_KV_SINK_FULL, E_OUTOFMEMORY) and the sink fails: it
+// refuses every later block too, since what it holds would have a hole, until
+// Clear. BytesReceived and BlockCount count only what it keeps.
+//
+// Growth: the buffer's capacity doubles, starting at 4 KiB, but never past
+// the limit (nor below what the block needs), so the largest allocation is
+// the limit itself; while it grows, the old buffer and the new are both held.
+//
+// Scripts read the bytes as Data (a copy, in a byte array); C++ callers in the
+// process ask for IKvMemorySinkBuffer and read them where they are.
 class CKvMemorySink
     : public kv::com::implements<CKvMemorySink, ComponentDispatch<IKvMemorySink>, NoTypeInfo<IKvAudioSink>,
-                                 kv::com::alias<IDispatch, IKvMemorySink>, kv::com::SupportsErrorInfo<IKvMemorySink>> {
+                                 IKvMemorySinkBuffer, kv::com::alias<IDispatch, IKvMemorySink>,
+                                 kv::com::SupportsErrorInfo<IKvMemorySink>> {
 public:
+    static constexpr LONG kDefaultLimit = 256 * 1024 * 1024;
+
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
 
@@ -35,41 +52,59 @@ public:
         clear();
         return S_OK;
     }
-    // Not there yet: the byte array, the limit and the failure state.
-    HRESULT STDMETHODCALLTYPE get_Data(VARIANT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Limit(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Limit(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Failed(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_FailureReason(BSTR*) override { return E_NOTIMPL; }
+    // E_NOTIMPL on the host, which has no byte arrays.
+    HRESULT STDMETHODCALLTYPE get_Data(VARIANT* bytes) override;
+    HRESULT STDMETHODCALLTYPE get_Limit(LONG* bytes) override;
+    // A negative limit is E_INVALIDARG. A limit below what is kept already
+    // keeps it, and refuses the next block that is not empty.
+    HRESULT STDMETHODCALLTYPE put_Limit(LONG bytes) override;
+    HRESULT STDMETHODCALLTYPE get_Failed(VARIANT_BOOL* failed) override;
+    HRESULT STDMETHODCALLTYPE get_FailureReason(BSTR* reason) override;
 
-    // Everything received, in order, and the length of each block (empty
-    // blocks included), so callers can see where the blocks began.
+    HRESULT STDMETHODCALLTYPE GetBuffer(const BYTE** data, LONG* length) override;
+
+    // Everything kept, in order, and the length of each block (empty blocks
+    // included), so callers can see where the blocks began.
     const std::vector<BYTE>& bytes() const { return m_bytes; }
     const std::vector<LONG>& blocks() const { return m_blocks; }
+    // Forgets the bytes, the blocks and a failure, and gives the memory back.
     void clear();
 
 private:
+    HRESULT fail(HRESULT hr, LONG length);
+
     std::vector<BYTE> m_bytes;
     std::vector<LONG> m_blocks;
+    LONG m_limit = kDefaultLimit;
+    HRESULT m_failure = S_OK;
+    OleString m_failureReason;
     kv::com::ModuleLock m_moduleLock;
 };
 
-// Writes every block to a file as it comes. A failed write is sticky: the
-// file is then incomplete, which status() tells, since an encoder ignores
-// what its sinks return.
+// Writes every block as it comes into a new file beside its target, and puts
+// that file in the target's place at close (also when released while open):
+// until then, and when anything fails, the target stays as it was. A failed
+// write is sticky: the new file is then dropped at close, which status()
+// tells, since an encoder ignores what its sinks return.
 class CKvFileSink
     : public kv::com::implements<CKvFileSink, ComponentDispatch<IKvFileSink>, NoTypeInfo<IKvAudioSink>,
                                  kv::com::alias<IDispatch, IKvFileSink>, kv::com::SupportsErrorInfo<IKvFileSink>> {
 public:
     ~CKvFileSink() override;
 
-    // Creates or truncates the file. E_ACCESSDENIED when it cannot be opened
-    // for writing; E_UNEXPECTED when a file is open already.
+    // Starts a new file for `path`, which it follows through symbolic links.
+    // E_KV_PATH_NOT_FOUND when the folder does not exist; E_ACCESSDENIED for
+    // a folder or anything else that is not a plain file, for a file that
+    // cannot be written or replaced, and for a folder that cannot be written;
+    // E_UNEXPECTED when a file is open already.
     HRESULT open(const std::filesystem::path& path);
-    // Flushes and closes; the first failure of any write or of the close, else
-    // S_OK. Closing a sink that is not open is S_FALSE.
+    // Flushes, closes and puts the file in place; the first failure of any
+    // write, of the close or of putting it in place, else S_OK. After a
+    // failure the new file is gone and the target is as it was. Closing a
+    // sink that is not open is S_FALSE.
     HRESULT close();
-    // S_OK while every write has succeeded, else the failure (STG_E_WRITEFAULT).
+    // S_OK while every write (and the last close) has succeeded, else the
+    // failure (E_KV_WRITE_FAULT for a write).
     HRESULT status() const { return m_status; }
 
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
@@ -80,12 +115,26 @@ public:
     HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* count) override { return GetBytesReceived(count); }
 
 private:
+    HRESULT failed(HRESULT hr, const char* why) {
+        m_why = why;
+        return hr;
+    }
+
     std::ofstream m_file;
     HRESULT m_status = S_OK;
     long long m_received = 0;
-    std::basic_string<OLECHAR> m_path;  // for messages
+    std::filesystem::path m_target;  // what the file replaces at close
+    std::filesystem::path m_temp;    // the file being written
+    OleString m_path;                // as the caller gave it, for messages
+    const char* m_why = "";          // the last failure of open or close, for messages
     kv::com::ModuleLock m_moduleLock;
 };
+
+// Whether an open file sink of this process will replace `input` at its
+// close: by the file's identity, so another spelling, a hard link or a
+// symbolic link to a target counts. A file that does not exist is replaced
+// by nothing. Any thread may ask.
+bool replacedByOpenFileSink(const std::filesystem::path& input);
 
 inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT
 

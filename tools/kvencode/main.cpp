@@ -12,11 +12,11 @@
 
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
+#include "components/FileIdentity.h"
 #include "components/PcmFile.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
 #include "tools/kvencode/Console.h"
-#include "tools/kvencode/SameFile.h"
 #include "tools/kvencode/Server.h"
 
 namespace {
@@ -364,7 +364,7 @@ int main(int argc, char** argv) {
     // would be gone before it was read. Identity, not spelling, decides.
     const bool toStdout = isStandard(options.output);
     const std::filesystem::path output = kv::tools::pathOf(options.output);
-    if (!isStandard(options.input) && !toStdout && kv::tools::sameFile(kv::tools::pathOf(options.input), output))
+    if (!isStandard(options.input) && !toStdout && kc::sameFile(kv::tools::pathOf(options.input), output))
         return fail(
             {options.input + " and " + options.output + " are the same file; the output would destroy the input",
              kUsageError});
