@@ -9,6 +9,7 @@
 #include "codecs/PCMSampleConvert.h"
 #include "components/PcmConverter.h"
 #include "components/PcmFile.h"
+#include "components/Sinks.h"
 
 namespace kv::components {
 
@@ -172,6 +173,9 @@ HRESULT CKvAudioRecorder::captureFile(LPCOLESTR path, LONG chunkBytes) {
         } catch (const std::exception&) {
             return E_INVALIDARG;
         }
+        // An open file sink will put its output in this file's place at its
+        // Close: the input would be lost to its own encoding.
+        if (replacedByOpenFileSink(file)) return E_KV_INPUT_IN_USE;
         PcmReader reader;
         HRESULT opened = reader.open(file, m_samplesPerSec);
         problem = reader.layout().problem;

@@ -191,6 +191,7 @@ std::vector<Refusal> refusals() {
     return {
         {"missingFile", "", {}, 640, kc::E_KV_FILE_NOT_FOUND},
         {"missingFolder", "no/", {}, 640, kc::E_KV_PATH_NOT_FOUND, "the folder does not exist"},
+        {"whatAnOpenSinkReplaces", "sink/", good, 640, kc::E_KV_INPUT_IN_USE, "an open FileSink writes this file"},
         {"folder", "dir/", {}, 640, E_ACCESSDENIED},
         {"chunkZero", "in.wav", good, 0, E_INVALIDARG, "the chunk size"},
         {"chunkNegative", "in.wav", good, -640, E_INVALIDARG},
@@ -242,12 +243,17 @@ class Refusals : public Recorder, public ::testing::WithParamInterface<Refusal> 
 
 TEST_P(Refusals, FailClearlyAndPushNothing) {
     const Refusal& r = GetParam();
+    ComPtr<kc::CKvFileSink> writer;
     std::filesystem::path path = dir.path() / "absent.wav";
     if (std::string(r.file) == "dir/") {
         path = dir.path() / "folder.wav";
         std::filesystem::create_directory(path);
     } else if (std::string(r.file) == "no/") {
         path = dir.path() / "no" / "in.wav";
+    } else if (std::string(r.file) == "sink/") {
+        path = dir.write("in.wav", r.bytes);
+        writer = kv::com::make<kc::CKvFileSink>();
+        ASSERT_EQ(writer->open(dir.path() / "." / "in.wav"), S_OK);  // another spelling of the same file
     } else if (*r.file) {
         path = dir.write(r.file, r.bytes);
     }
@@ -255,6 +261,9 @@ TEST_P(Refusals, FailClearlyAndPushNothing) {
     const std::string said = kvtest::lastError();
     EXPECT_NE(said.find(path.filename().string() + "': " + r.words), std::string::npos) << said;
     EXPECT_TRUE(target->calls.empty());
+    if (writer) {
+        EXPECT_EQ(readFile(path), r.bytes) << "the input is intact";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Refusals, ::testing::ValuesIn(refusals()),
