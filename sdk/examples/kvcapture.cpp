@@ -84,8 +84,6 @@ int run(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring encoderProgId = std::wstring(L"KvAudioEncoder.KV_Audio") + argv[1];
-    // G.723.1 codes one frame per piece it is given: hand it one frame each time.
-    const LONG chunk = _wcsicmp(argv[1], L"G7231") == 0 ? 480 : 640;
 
     Ref<IKvRegistry> registry;
     Ref<IKvRecorder> recorder;
@@ -109,7 +107,7 @@ int run(int argc, wchar_t** argv) {
         if (FAILED(hr = recorder->Start())) return fail(L"starting the capture device", hr);
         pumpMessagesFor(static_cast<DWORD>(_wtoi(argv[4])) * 1000);
         if (FAILED(hr = recorder->Stop())) return fail(L"stopping the capture device", hr);
-    } else if (FAILED(hr = recorder->CaptureFile(Bstr(argv[3]).s, chunk))) {
+    } else if (FAILED(hr = recorder->CaptureFile(Bstr(argv[3]).s, 640))) {  // 20 ms a piece; flushed at the end
         return fail(L"capturing the file", hr);
     }
 

@@ -78,14 +78,15 @@ const ComponentClass kComponents[] = {
 };
 const std::wstring kLibIdText = L"{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}";
 
-// The four formats: kvencode's name, the class, the piece size.
+// The four formats: kvencode's name, the class, the piece size (for G.723.1
+// above a frame, so that whole frames are held until the recorder's flush).
 struct Format {
     const char* name;
     const EncoderClass* cls;
     LONG chunk;
 };
 const Format kFormats[] = {
-    {"g711a", &kG711A, 640}, {"g711u", &kG711U, 640}, {"g7231", &kG7231, 480}, {"quorvan", &kQuorvan, 640}};
+    {"g711a", &kG711A, 640}, {"g711u", &kG711U, 640}, {"g7231", &kG7231, 960}, {"quorvan", &kQuorvan, 640}};
 
 std::wstring wide(const char* s) { return std::wstring(s, s + std::strlen(s)); }
 std::wstring expectedFile(const Format& f) { return g_options.expected + L"\\" + wide(f.name); }
@@ -246,7 +247,8 @@ TEST_P(EachFormat, ACppClientWritesWhatKvencodeWrites) {
     EXPECT_EQ(fileBytes, static_cast<LONG>(expected.size()));
     EXPECT_EQ(memoryBytes, static_cast<LONG>(expected.size()));
     const std::size_t input = readFile(g_options.input).size() - 44;  // a plain 44-byte header
-    EXPECT_EQ(blocks, static_cast<LONG>((input + f.chunk - 1) / f.chunk)) << "one block per piece, empty ones too";
+    // The input ends inside a block of every format: the flush delivers one more.
+    EXPECT_EQ(blocks, static_cast<LONG>((input + f.chunk - 1) / f.chunk + 1)) << "one block per piece, empty ones too";
 
     BSTR name = SysAllocString(L"KvCom.KvAudio.KvAudioRecorder");
     EXPECT_EQ(registry->RemoveObject(name), S_OK);
@@ -291,44 +293,100 @@ TEST_P(EachFormat, TheVbscriptWritesWhatKvencodeWrites) {
 std::string formatName(const testing::TestParamInfo<Format>& param) { return param.param.name; }
 INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, testing::ValuesIn(kFormats), formatName);
 
-// What a script sees of failures and of the registry's lookups.
-TEST(Components, AScriptGetsDescribedErrorsAndLookups) {
-    const std::string missing = ascii(scratch(L"no such folder\\missing.wav"));
+// What a script meets at the edges, in one run: each failure with its
+// number and its words (a long path clipped to its end), the format fixed
+// while an encoder listens, an input that an open file sink would replace
+// refused, an encoder that moves to another recorder heard once and by that
+// one only, also after its release, the bytes a memory sink holds, and the
+// registry's lookups.
+TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
+    const std::string input = ascii(g_options.input);
+    const std::wstring copy = scratch(L"edges.wav");
+    ASSERT_TRUE(CopyFileW(g_options.input.c_str(), copy.c_str(), FALSE));
+    const std::string longName = std::string(150, 'x') + ".wav";  // clipped, yet short of MAX_PATH
     const std::string script =
+        "Sub Show\r\n"
+        "  WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
+        "  Err.Clear\r\n"
+        "End Sub\r\n"
+        "Const name = \"KvCom.KvAudio.KvAudioRecorder\"\r\n"
         "Set reg = CreateObject(\"KvAudioComponents.Registry\")\r\n"
         "Set rec = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
+        "Set enc = CreateObject(\"KvAudioEncoder.KV_AudioG711A\")\r\n"
+        "Set sink = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
         "On Error Resume Next\r\n"
-        "rec.CaptureFile \"" +
-        missing +
-        "\", 480\r\n"
-        "WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
-        "Err.Clear\r\n"
-        "rec.SetProperty \"SamplesPerSec\", 8000\r\n"
-        "WScript.Echo Hex(Err.Number)\r\n"
-        "rec.SetProperty \"SamplesPerSec\", \"lots\"\r\n"
-        "WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
-        "Err.Clear\r\n"
-        "Set sink = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
-        "sink.Close\r\n"
-        "WScript.Echo Hex(Err.Number)\r\n"
-        "Err.Clear\r\n"
-        "On Error Goto 0\r\n"
-        "If reg.Lookup(\"KvCom.KvAudio.KvAudioRecorder\") Is Nothing Then WScript.Echo \"absent\"\r\n"
-        "reg.Add \"KvCom.KvAudio.KvAudioRecorder\", rec\r\n"
-        "If reg.Lookup(\"KvCom.KvAudio.KvAudioRecorder\") Is rec Then WScript.Echo \"found\"\r\n"
-        "reg.Remove \"KvCom.KvAudio.KvAudioRecorder\"\r\n";
+        "rec.CaptureFile \"" + input + "\", 640 : Show\r\n"
+        "enc.AddSink Nothing : Show\r\n"
+        "enc.AddSink rec : Show\r\n"
+        "rec.SetProperty \"SamplesPerSec\", 8000 : Show\r\n"
+        "rec.SetProperty \"SamplesPerSec\", \"lots\" : Show\r\n"
+        "If reg.Lookup(name) Is Nothing Then WScript.Echo \"absent\"\r\n"
+        "reg.Add name, rec\r\n"
+        "If reg.Lookup(name) Is rec Then WScript.Echo \"found\"\r\n"
+        "enc.AddSink sink : Show\r\n"
+        "rec.SetProperty \"Channels\", \"2\" : Show\r\n"
+        "rec.SetProperty \"BitsPerSample\", \"8\" : Show\r\n"
+        "rec.SetProperty \"SamplesPerSec\", \"16000\" : Show\r\n"
+        "rec.CaptureFile \"C:\\no such folder\\" + longName + "\", 640 : Show\r\n"
+        "Set fs = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
+        "fs.Close : Show\r\n"
+        "fs.Open \"" + ascii(copy) + "\" : Show\r\n"
+        "rec.CaptureFile \"" + ascii(copy) + "\", 640 : Show\r\n"
+        "Set other = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
+        "Set sink2 = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
+        "reg.Add name, other\r\n"
+        "enc.AddSink sink2 : Show\r\n"
+        "rec.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "other.CaptureFile \"" + input + "\", 640 : Show\r\n"
+        "WScript.Echo sink.BytesReceived & \" \" & sink2.BytesReceived\r\n"
+        "WScript.Echo VarType(sink2.Data)\r\n"
+        "Set enc = Nothing\r\n"
+        "rec.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "other.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "reg.Remove name\r\n"
+        "If reg.Lookup(name) Is Nothing Then WScript.Echo \"removed\"\r\n";
+    const std::string noTarget =
+        "80040206|cannot capture '" + input +
+        "': nothing is connected to hear it: enter this recorder in the registry as \"KvCom.KvAudio.KvAudioRecorder\" "
+        "before the encoders' first AddSink\r\n";
+    const std::string takes =
+        "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is mono; stereo sources "
+        "are averaged)\r\n";
+    const std::vector<std::uint8_t> stream = readFile(expectedFile(kFormats[0]));
     DWORD status = 99;
-    const std::string echoed = cscript(script, L"errors", &status);
+    const std::string echoed = cscript(script, L"edges", &status);
     EXPECT_EQ(status, 0u) << echoed;
-    EXPECT_EQ(echoed,
-              "80070002|cannot capture '" + missing +
-                  "': file not found\r\n"
-                  "0\r\n"
-                  "80070057|cannot set SamplesPerSec to 'lots': SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or "
-                  "16, Channels 1 or 2\r\n"
-                  "80040205\r\n"
-                  "absent\r\n"
-                  "found\r\n");
+    EXPECT_EQ(echoed, noTarget +
+                          "80004003|cannot add the sink: it is null (Nothing)\r\n"
+                          "80004002|cannot add the sink: the object is not a sink (it has no IKvAudioSink)\r\n"
+                          "0|\r\n"
+                          "80070057|cannot set SamplesPerSec to 'lots': " +
+                          takes +
+                          "absent\r\n"
+                          "found\r\n"
+                          "0|\r\n"
+                          "80070057|cannot set Channels to '2': " +
+                          takes +
+                          "80040207|cannot set BitsPerSample to '8': the capture format is fixed while encoders are "
+                          "connected\r\n"
+                          "0|\r\n"
+                          "80070003|cannot capture '..." +
+                          longName.substr(longName.size() - 100) +
+                          "': the folder does not exist\r\n"
+                          "80040205|cannot close: no file is open\r\n"
+                          "0|\r\n"
+                          "80040208|cannot capture '" +
+                          ascii(copy) +
+                          "': an open FileSink writes this file and will replace it at its Close\r\n"
+                          "0|\r\n"
+                          "80040206\r\n"
+                          "0|\r\n" +
+                          std::to_string(stream.size()) + " " + std::to_string(stream.size()) + "\r\n" +
+                          "8209\r\n"  // vbArray + vbByte: Wine's script engine has no UBound or LenB for it
+                          "80040206\r\n"
+                          "80040206\r\n"
+                          "removed\r\n");
+    DeleteFileW(copy.c_str());
 }
 
 bool takeOption(const std::wstring& arg, const wchar_t* name, std::wstring& into) {
