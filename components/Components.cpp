@@ -10,30 +10,25 @@ namespace kv::components {
 
 namespace {
 
-// The registry's class object: it keeps the process's one registry alive
-// from its first creation until the class object goes, so that what one
-// party enters the others find even when nobody holds it in between.
-class SharedRegistryFactory
-    : public kv::com::implements<SharedRegistryFactory, IClassFactory, kv::com::interlocked_count> {
+// The registry's class object: each creation gets the caller's apartment's
+// registry.
+class RegistryClass : public kv::com::implements<RegistryClass, IClassFactory, kv::com::interlocked_count> {
 public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        const HRESULT hr = createSharedRegistry(outer, riid, ppv);
-        if (FAILED(hr)) return hr;
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_instance) createSharedRegistry(nullptr, IID_IUnknown, m_instance.put_void());
-        return hr;
+        return createSharedRegistry(outer, riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-private:
-    std::mutex m_lock;
-    kv::com::ComPtr<IUnknown> m_instance;
 };
 
 std::mutex g_lock;
 int g_registrations = 0;
 DWORD g_registryCookie = 0;
 DWORD g_recorderCookie = 0;
+// The registering apartment's registry, kept for the registration so that
+// what one party enters there the others find even when nobody holds it in
+// between. It is that apartment's object: only a thread of it releases it.
+Apartment g_home{};
+kv::com::ComPtr<IUnknown> g_kept;
 
 HRESULT registerClass(REFCLSID clsid, IClassFactory* factory, DWORD& cookie) {
     if (!factory) return E_OUTOFMEMORY;
@@ -49,7 +44,7 @@ HRESULT RegisterComponents() {
         return S_FALSE;
     }
     // The runtime takes references of its own; ours go at the end of the scope.
-    auto registry = kv::com::make<SharedRegistryFactory>();
+    auto registry = kv::com::make<RegistryClass>();
     auto recorder = kv::com::make<kv::com::ClassFactory<CKvAudioRecorder>>();
     HRESULT hr = registerClass(CLSID_KvObjectRegistry, registry.get(), g_registryCookie);
     if (FAILED(hr)) return hr;
@@ -59,14 +54,24 @@ HRESULT RegisterComponents() {
         return hr;
     }
     g_registrations = 1;
+    g_home = currentApartment();
+    // Without memory for it, the registry is made on demand, as elsewhere.
+    createSharedRegistry(nullptr, IID_IUnknown, g_kept.put_void());
     return S_OK;
 }
 
 void RevokeComponents() {
+    kv::com::ComPtr<IUnknown> kept;  // released after the lock: its entries may go with it
     std::lock_guard<std::mutex> guard(g_lock);
     if (g_registrations == 0 || --g_registrations > 0) return;
     CoRevokeClassObject(g_recorderCookie);
     CoRevokeClassObject(g_registryCookie);
+    // Revoked from another apartment, it is abandoned rather than released
+    // on a thread not its own.
+    if (currentApartment() == g_home)
+        kept = std::move(g_kept);
+    else
+        static_cast<void>(g_kept.detach());
 }
 
 }  // namespace kv::components

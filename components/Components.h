@@ -59,9 +59,11 @@ inline constexpr HRESULT E_KV_PATH_NOT_FOUND = makeError(0x80070003);  // as Win
 // are counted: S_FALSE when already registered, and only the last
 // RevokeComponents takes the class objects away.
 //
-// The registry is one per registration: every CoCreateInstance hands out the
-// same object, so what one party enters the others find. It lives until the
-// class objects are revoked and its last user lets go.
+// The registry is one per apartment: every CoCreateInstance in an apartment
+// hands out the same object, so what one party enters the others there
+// find. The registering apartment's lives until the class objects are
+// revoked and its last user lets go; call RevokeComponents there, as
+// CoRevokeClassObject wants.
 HRESULT RegisterComponents();
 void RevokeComponents();
 

@@ -8,11 +8,11 @@ namespace kv::components {
 
 namespace {
 
-// The process's registry, if one is alive. Not a reference: the registry
-// clears it in its last release, under this lock, so a creator never finds
-// an object that is on its way out.
+// Each apartment's registry, while one is alive. Not references: a registry
+// takes itself off in its last release, under this lock, so a creator never
+// finds an object that is on its way out.
 std::mutex g_sharedLock;
-CKvObjectRegistry* g_shared = nullptr;
+std::map<Apartment, CKvObjectRegistry*> g_shared;
 
 using kv::com::operator<<;
 
@@ -28,6 +28,14 @@ HRESULT failed(HRESULT hr, const char* what, BSTR name) {
 
 }  // namespace
 
+Apartment currentApartment() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&type, &qualifier))) type = APTTYPE_MTA;  // no COM: an implicit member
+    if (type == APTTYPE_MAINSTA) type = APTTYPE_STA;
+    return {type, type == APTTYPE_STA ? std::this_thread::get_id() : std::thread::id()};
+}
+
 HRESULT createSharedRegistry(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -36,15 +44,20 @@ HRESULT createSharedRegistry(IUnknown* outer, REFIID riid, void** ppv) {
     return kv::com::guarded([&] {
         // Its reference goes after the lock: the object's Release takes it.
         kv::com::ComPtr<CKvObjectRegistry> created;
+        const Apartment here = currentApartment();
         std::lock_guard<std::mutex> guard(g_sharedLock);
-        if (!g_shared) {
-            created = kv::com::make<CKvObjectRegistry>();
-            if (!created) return E_OUTOFMEMORY;
-            g_shared = created.get();
+        CKvObjectRegistry*& shared = g_shared[here];
+        if (!shared) {
+            created = kv::com::make<CKvObjectRegistry>(here);
+            if (!created) {
+                g_shared.erase(here);
+                return E_OUTOFMEMORY;
+            }
+            shared = created.get();
         }
-        const HRESULT hr = g_shared->internalQueryInterface(riid, ppv);
+        const HRESULT hr = shared->internalQueryInterface(riid, ppv);
         // A new object that nobody took is released right after, unseen.
-        if (FAILED(hr) && created) g_shared = nullptr;
+        if (FAILED(hr) && created) g_shared.erase(here);
         return hr;
     });
 }
@@ -54,7 +67,8 @@ ULONG STDMETHODCALLTYPE CKvObjectRegistry::Release() {
     {
         std::lock_guard<std::mutex> guard(g_sharedLock);
         count = internalRelease();
-        if (count == 0 && g_shared == this) g_shared = nullptr;
+        const auto it = count == 0 ? g_shared.find(m_apartment) : g_shared.end();
+        if (it != g_shared.end() && it->second == this) g_shared.erase(it);
     }
     // Outside the lock: the entries' releases may create a registry again.
     if (count == 0) destroy(this);

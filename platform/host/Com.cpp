@@ -3,6 +3,7 @@
 #include "platform/win32.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@ namespace {
 
 thread_local int t_initCount = 0;
 thread_local DWORD t_model = 0;
+// Whether this thread is the main STA, which the process has while one lives.
+thread_local bool t_mainSta = false;
+std::atomic<bool> g_mainStaTaken{false};
 
 struct Registration {
     DWORD cookie;
@@ -28,13 +32,26 @@ DWORD g_nextCookie = 1;
 HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
     if (t_initCount > 0 && t_model != coInit) return RPC_E_CHANGED_MODE;
     t_model = coInit;
-    return t_initCount++ == 0 ? S_OK : S_FALSE;
+    if (t_initCount++ > 0) return S_FALSE;
+    if (coInit & COINIT_APARTMENTTHREADED) t_mainSta = !g_mainStaTaken.exchange(true);
+    return S_OK;
 }
 
 HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
 
 void CoUninitialize() {
-    if (t_initCount > 0) --t_initCount;
+    if (t_initCount == 0 || --t_initCount > 0 || !t_mainSta) return;
+    t_mainSta = false;
+    g_mainStaTaken = false;
+}
+
+HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier) {
+    if (!type || !qualifier) return E_INVALIDARG;
+    *type = APTTYPE_CURRENT;
+    *qualifier = APTTYPEQUALIFIER_NONE;
+    if (t_initCount == 0) return CO_E_NOTINITIALIZED;
+    *type = !(t_model & COINIT_APARTMENTTHREADED) ? APTTYPE_MTA : t_mainSta ? APTTYPE_MAINSTA : APTTYPE_STA;
+    return S_OK;
 }
 
 HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD, DWORD* lpdwRegister) {

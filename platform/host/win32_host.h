@@ -175,6 +175,13 @@ extern const IID IID_IClassFactory;
 HRESULT CoInitialize(LPVOID reserved);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 void CoUninitialize();
+// The calling thread's apartment. The process's first STA, until it ends, is
+// the main STA. A thread without COM gets CO_E_NOTINITIALIZED (the real
+// runtime says APTTYPE_MTA, qualified as implicit, while another thread holds
+// the MTA; the host's callers count both as the MTA).
+enum APTTYPE { APTTYPE_CURRENT = -1, APTTYPE_STA = 0, APTTYPE_MTA = 1, APTTYPE_NA = 2, APTTYPE_MAINSTA = 3 };
+enum APTTYPEQUALIFIER { APTTYPEQUALIFIER_NONE = 0, APTTYPEQUALIFIER_IMPLICIT_MTA = 1 };
+HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);
 // Class objects registered in this process; the real runtime also finds
 // registered in-process servers, which the host build links in instead.
 HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags, DWORD* lpdwRegister);

@@ -1,5 +1,7 @@
-// The shared-object registry: its map, and that the whole process meets one
+// The shared-object registry: its map, and that each apartment meets one
 // instance of it through CoCreateInstance.
+#include <thread>
+
 #include "components/ObjectRegistry.h"
 #include "components/Sinks.h"
 #include "tests/components/helpers.h"
@@ -100,7 +102,7 @@ TEST_F(Registry, RefusesMissingArgumentsWithoutChange) {
     EXPECT_FALSE(lookup(registry.get(), KV_W("a"), S_FALSE));
 }
 
-TEST_F(Registry, EveryCreationInTheProcessMeetsTheSameRegistry) {
+TEST_F(Registry, EveryCreationInTheApartmentMeetsTheSameRegistry) {
     auto one = create();
     auto two = create();
     ASSERT_TRUE(one && two);
@@ -132,6 +134,39 @@ TEST_F(Registry, EveryCreationInTheProcessMeetsTheSameRegistry) {
     EXPECT_EQ(
         CoCreateInstance(kc::CLSID_KvObjectRegistry, outer.get(), CLSCTX_INPROC_SERVER, IID_IUnknown, inner.put_void()),
         CLASS_E_NOAGGREGATION);
+}
+
+// Another STA has a registry of its own; threads of the MTA, and threads
+// without COM, share the MTA's. Each finds and removes only its apartment's
+// entries.
+TEST_F(Registry, EachApartmentMeetsARegistryOfItsOwn) {
+    auto sta = create();
+    auto ours = kv::com::make<RecordingTarget>(), theirs = kv::com::make<RecordingTarget>();
+    ASSERT_EQ(sta->AddObject(kc::kRecorderName, unknown(ours.get())), S_OK);
+    // What a new thread does with the registry it meets in COM's `model` (-1: no COM).
+    const auto onThread = [](int model, auto use) {
+        std::thread([&] {
+            if (model >= 0) CoInitializeEx(nullptr, static_cast<DWORD>(model));
+            ComPtr<IKvObjectRegistry> r;
+            EXPECT_EQ(kc::createSharedRegistry(nullptr, IID_IKvObjectRegistry, r.put_void()), S_OK);
+            if (r) use(r.get());
+            r.reset();
+            if (model >= 0) CoUninitialize();
+        }).join();
+    };
+    BSTR name = SysAllocString(kc::kRecorderName);
+    for (int model : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
+        onThread(model, [&](IKvObjectRegistry* other) {
+            EXPECT_FALSE(lookup(other, kc::kRecorderName, S_FALSE)) << model;
+            EXPECT_EQ(other->RemoveObject(name), S_FALSE) << model;
+            ASSERT_EQ(other->AddObject(kc::kRecorderName, unknown(theirs.get())), S_OK);
+            if (model != COINIT_MULTITHREADED) return;
+            for (int same : {static_cast<int>(COINIT_MULTITHREADED), -1})
+                onThread(same, [&](IKvObjectRegistry* r) { EXPECT_EQ(r, other) << same; });
+        });
+    }
+    SysFreeString(name);
+    EXPECT_EQ(lookup(sta.get(), kc::kRecorderName, S_OK).get(), unknown(ours.get()));
 }
 
 TEST_F(Registry, LivesAsLongAsItsRegistrationOrItsLastUser) {

@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <shellapi.h>
+#include <thread>
 
 namespace client {
 
@@ -292,6 +294,120 @@ TEST_P(EachFormat, TheVbscriptWritesWhatKvencodeWrites) {
 
 std::string formatName(const testing::TestParamInfo<Format>& param) { return param.param.name; }
 INSTANTIATE_TEST_SUITE_P(Formats, EachFormat, testing::ValuesIn(kFormats), formatName);
+
+// ---- apartments -----------------------------------------------------------------
+
+constexpr int kRounds = 3;
+using Streams = std::vector<std::vector<std::uint8_t>>;  // round by round, the formats in turn
+
+template <class T>
+bool create(const CLSID& clsid, const IID& iid, Ptr<T>& into) {
+    const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, into.putVoid());
+    EXPECT_EQ(hr, S_OK);
+    return hr == S_OK;
+}
+
+// Waits, with a gate, for the three threads to meet there.
+void meet(std::atomic<int>* gate) {
+    if (!gate) return;
+    ++*gate;
+    while (*gate < 3) Sleep(0);
+}
+
+// One STA with a registry and recorder of its own plays the input to the four
+// encoders kRounds times: what each one's file sink got every round.
+Streams captureInOwnApartment(std::atomic<int>* gate) {
+    Streams streams;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        Ptr<IKvObjectRegistry> registry;
+        Ptr<IKvAudioRecorder> recorder;
+        Ptr<IKvAudioEncoder> encoders[std::size(kFormats)];
+        Ptr<IKvFileSink> sinks[std::size(kFormats)];
+        std::wstring paths[std::size(kFormats)];
+        bool ready = create(CLSID_KvObjectRegistry, IID_IKvObjectRegistry, registry) &&
+                     create(CLSID_KvAudioRecorder, IID_IKvAudioRecorder, recorder) &&
+                     registry->AddObject(L"KvCom.KvAudio.KvAudioRecorder", recorder.get()) == S_OK;
+        for (std::size_t i = 0; ready && i < std::size(kFormats); ++i) {
+            paths[i] = scratch(L"sta" + std::to_wstring(GetCurrentThreadId()) + L"." + wide(kFormats[i].name));
+            ready = create(kFormats[i].cls->clsid, IID_IKvAudioEncoder, encoders[i]) &&
+                    create(CLSID_FileSink, IID_IKvFileSink, sinks[i]) && encoders[i]->AddSink(sinks[i].get()) == S_OK;
+        }
+        meet(gate);
+        for (int round = 0; ready && round < kRounds; ++round) {
+            for (std::size_t i = 0; i < std::size(kFormats); ++i) {
+                BSTR path = SysAllocString(paths[i].c_str());
+                EXPECT_EQ(sinks[i]->Open(path), S_OK);
+                SysFreeString(path);
+            }
+            EXPECT_EQ(recorder->CaptureFile(g_options.input.c_str(), 640), S_OK);
+            for (std::size_t i = 0; i < std::size(kFormats); ++i) {
+                EXPECT_EQ(sinks[i]->Close(), S_OK);
+                streams.push_back(readFile(paths[i]));
+                DeleteFileW(paths[i].c_str());
+            }
+        }
+    }
+    CoUninitialize();
+    return streams;
+}
+
+// An STA with nothing entered in its registry creates encoders of every
+// class, each with the same memory sink and replaced by the next of its class,
+// until told to stop: the blocks that sink got.
+LONG createAndRelease(std::atomic<int>* gate, const std::atomic<bool>& stop, int& created) {
+    LONG blocks = -1;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        Ptr<IKvMemorySink> sink;
+        Ptr<IKvAudioEncoder> encoders[std::size(kFormats)];
+        const bool ready = create(CLSID_MemorySink, IID_IKvMemorySink, sink);
+        meet(gate);
+        for (bool ok = ready; ok && (!stop || created == 0);) {
+            for (std::size_t i = 0; ok && i < std::size(kFormats); ++i, ++created)
+                ok = create(kFormats[i].cls->clsid, IID_IKvAudioEncoder, encoders[i]) &&
+                     encoders[i]->AddSink(sink.get()) == S_OK;
+        }
+        if (ready) sink->get_BlockCount(&blocks);
+    }
+    CoUninitialize();
+    return blocks;
+}
+
+// Two STAs capture at once, each through its own registry, recorder and
+// encoders, while a third creates and releases encoders in its own: every
+// sink gets, each round, what the same objects give one thread alone, and the
+// third's encoders hear nothing. No thread calls another's objects, so none
+// pumps messages.
+TEST(Components, EachApartmentKeepsItsRegistryRecorderAndEncoders) {
+    const Streams alone = captureInOwnApartment(nullptr);
+    ASSERT_EQ(alone.size(), kRounds * std::size(kFormats));
+    for (const auto& stream : alone) ASSERT_GT(stream.size(), 1000u) << "a real encoding to compare with";
+
+    std::atomic<int> gate{0};
+    std::atomic<bool> stop{false};
+    Streams streams[2];
+    LONG heard = -1;
+    int created = 0;
+    std::thread first([&] { streams[0] = captureInOwnApartment(&gate); });
+    std::thread second([&] { streams[1] = captureInOwnApartment(&gate); });
+    std::thread third([&] { heard = createAndRelease(&gate, stop, created); });
+    first.join();
+    second.join();
+    stop = true;
+    third.join();
+
+    for (const Streams& seen : streams) {
+        ASSERT_EQ(seen.size(), alone.size());
+        for (std::size_t i = 0; i < alone.size(); ++i)
+            EXPECT_TRUE(seen[i] == alone[i])
+                << kFormats[i % std::size(kFormats)].name << ", round " << i / std::size(kFormats) << ": "
+                << seen[i].size() << " bytes, alone " << alone[i].size();
+    }
+    EXPECT_EQ(heard, 0) << "blocks heard by " << created << " encoders with no recorder entered";
+    std::printf("2 STAs x %d rounds, bytes a sink in round 1: %zu %zu %zu %zu; %d encoders made meanwhile\n", kRounds,
+                alone[0].size(), alone[1].size(), alone[2].size(), alone[3].size(), created);
+}
 
 // What a script meets at the edges, in one run: each failure with its
 // number and its words (a long path clipped to its end), the format fixed

@@ -160,4 +160,34 @@ TEST(ErrorInfo, IsHandedOverOnceWithItsFields) {
     EXPECT_EQ(got, nullptr);
 }
 
+// A thread's apartment as it initialises COM: none; the process's first STA
+// is its main one, another thread's meanwhile a plain one; once the main one
+// ends, the next STA is main; the MTA.
+TEST(Com, ApartmentTypeFollowsTheThreadsInitialisation) {
+    std::vector<std::pair<HRESULT, int>> seen;  // the type, with the qualifier at 100
+    const auto look = [&seen] {
+        APTTYPE type{};
+        APTTYPEQUALIFIER qualifier{};
+        const HRESULT hr = CoGetApartmentType(&type, &qualifier);
+        seen.emplace_back(hr, type + 100 * qualifier);
+    };
+    const auto in = [&look](DWORD model, auto meanwhile) {
+        CoInitializeEx(nullptr, model);
+        look();
+        meanwhile();
+        CoUninitialize();
+        look();
+    };
+    std::thread([&] {
+        look();
+        in(COINIT_APARTMENTTHREADED, [&] { std::thread([&] { in(COINIT_APARTMENTTHREADED, [] {}); }).join(); });
+        in(COINIT_APARTMENTTHREADED, [] {});
+        in(COINIT_MULTITHREADED, [] {});
+    }).join();
+    const std::pair<HRESULT, int> none{CO_E_NOTINITIALIZED, APTTYPE_CURRENT}, main{S_OK, APTTYPE_MAINSTA};
+    EXPECT_EQ(seen, (std::vector<std::pair<HRESULT, int>>{
+                        none, main, {S_OK, APTTYPE_STA}, none, none, main, none, {S_OK, APTTYPE_MTA}, none}));
+    EXPECT_EQ(CoGetApartmentType(nullptr, nullptr), E_INVALIDARG);
+}
+
 }  // namespace
