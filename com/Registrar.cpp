@@ -4,6 +4,7 @@
 #include "com/ComPtr.h"
 #include "com/Module.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -262,10 +263,32 @@ bool belongsTo(HKEY interfaces, const OLECHAR* name, const OLECHAR* libid) {
            type == REG_SZ && sameText(text, libid);
 }
 
-// The machine's Interface keys of one library, in one registry view.
+String guidText(const GUID& g) {
+    OLECHAR text[39] = {};
+    StringFromGUID2(g, text, 39);
+    return text;
+}
+
+// The Interface keys of the interfaces a library describes. One that another
+// library describes too has a key that may name either.
+std::vector<String> interfaceKeys(ITypeLib* library) {
+    std::vector<String> keys;
+    for (UINT i = 0, n = library->GetTypeInfoCount(); i < n; ++i) {
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(library->GetTypeInfo(i, info.put())) || FAILED(info->GetTypeAttr(&attr))) continue;
+        if (attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH) keys.push_back(guidText(attr->guid));
+        info->ReleaseTypeAttr(attr);
+    }
+    return keys;
+}
+
+// The machine's Interface keys of one library, in one registry view: those
+// that name it, and those of the interfaces it describes.
 class MachineInterfaces {
 public:
-    MachineInterfaces(REGSAM view, const OLECHAR* libid) : m_view(view), m_libid(libid) {
+    MachineInterfaces(REGSAM view, const OLECHAR* libid, const std::vector<String>& interfaces)
+        : m_view(view), m_libid(libid), m_interfaces(interfaces) {
         RegKey root = open(KEY_READ);
         if (!root.get()) return;
         for (const String& name : names(root.get())) {
@@ -277,20 +300,14 @@ public:
         }
     }
 
-    // Takes away what appeared since and writes back what went.
+    // Takes away what appeared since and writes back what was, as it was.
     void putBack() const {
         RegKey root = open(KEY_READ | KEY_WRITE);
         if (!root.get()) return;
-        const std::vector<String> now = names(root.get());
-        for (const String& name : now) {
-            bool before = false;
-            for (const SavedKey& saved : m_saved) before = before || sameText(saved.name.c_str(), name.c_str());
-            if (!before) RegDeleteTreeW(root.get(), name.c_str());
-        }
+        for (const String& name : names(root.get())) RegDeleteTreeW(root.get(), name.c_str());
         for (const SavedKey& saved : m_saved) {
-            bool still = false;
-            for (const String& name : now) still = still || sameText(saved.name.c_str(), name.c_str());
-            if (!still) restore(root.get(), saved);
+            RegDeleteTreeW(root.get(), saved.name.c_str());
+            restore(root.get(), saved);
         }
     }
 
@@ -307,13 +324,16 @@ private:
         for (DWORD i = 0;; ++i) {
             DWORD n = 256;
             if (RegEnumKeyExW(root, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            if (belongsTo(root, name, m_libid)) result.emplace_back(name, n);
+            const bool described = std::any_of(m_interfaces.begin(), m_interfaces.end(),
+                                               [&](const String& iid) { return sameText(iid.c_str(), name); });
+            if (described || belongsTo(root, name, m_libid)) result.emplace_back(name, n);
         }
         return result;
     }
 
     REGSAM m_view;
     const OLECHAR* m_libid;
+    const std::vector<String>& m_interfaces;
     std::vector<SavedKey> m_saved;
 };
 
@@ -325,8 +345,10 @@ private:
 // back. Where the per-user calls are whole, neither happens.
 class MachineInterfacesKept {
 public:
-    explicit MachineInterfacesKept(const GUID& libid)
-        : m_text(guidText(libid)), m_views{{KEY_WOW64_32KEY, m_text.c_str()}, {KEY_WOW64_64KEY, m_text.c_str()}} {}
+    MachineInterfacesKept(ITypeLib* library, const GUID& libid)
+        : m_text(guidText(libid)),
+          m_interfaces(interfaceKeys(library)),
+          m_views{{KEY_WOW64_32KEY, m_text.c_str(), m_interfaces}, {KEY_WOW64_64KEY, m_text.c_str(), m_interfaces}} {}
     ~MachineInterfacesKept() {
         for (const MachineInterfaces& v : m_views) v.putBack();
     }
@@ -334,19 +356,15 @@ public:
     MachineInterfacesKept& operator=(const MachineInterfacesKept&) = delete;
 
 private:
-    static String guidText(const GUID& g) {
-        OLECHAR text[39] = {};
-        StringFromGUID2(g, text, 39);
-        return text;
-    }
     String m_text;
+    std::vector<String> m_interfaces;
     MachineInterfaces m_views[2];
 };
 
 // The per-user call, with both workarounds around it.
 template <class Call>
-HRESULT forUser(const GUID& libid, Call&& call) {
-    MachineInterfacesKept machine(libid);
+HRESULT forUser(ITypeLib* library, const GUID& libid, Call&& call) {
+    MachineInterfacesKept machine(library, libid);
     UserClassesOverride user;
     if (user.error() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(user.error());
     return call();
@@ -364,7 +382,7 @@ HRESULT registerTypeLib(const OLECHAR* modulePath, Scope scope) {
     if (const HRESULT got = library->GetLibAttr(&attr); FAILED(got)) return got;
     const GUID libid = attr->guid;
     library->ReleaseTLibAttr(attr);
-    return forUser(libid, [&] { return RegisterTypeLibForUser(library.get(), path, nullptr); });
+    return forUser(library.get(), libid, [&] { return RegisterTypeLibForUser(library.get(), path, nullptr); });
 }
 
 // The library in the module file says which registration is its own.
@@ -378,7 +396,7 @@ HRESULT unregisterTypeLib(const OLECHAR* modulePath, Scope scope) {
     if (scope == Scope::Machine) {
         hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     } else {
-        hr = forUser(attr->guid, [&] {
+        hr = forUser(library.get(), attr->guid, [&] {
             return UnRegisterTypeLibForUser(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
                                             attr->syskind);
         });

@@ -66,6 +66,12 @@ public:
         return n;
     }
 
+    UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return 0; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, ITypeInfo** ppTInfo) override {
+        if (!ppTInfo) return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID, ITypeInfo** ppTinfo) override {
         if (!ppTinfo) return E_INVALIDARG;
         *ppTinfo = nullptr;

@@ -221,7 +221,15 @@ struct TLIBATTR {
 };
 using LPTLIBATTR = TLIBATTR*;
 
+enum TYPEKIND { TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH, TKIND_COCLASS };
+// The part of the real record anything here reads.
+struct TYPEATTR {
+    GUID guid;
+    TYPEKIND typekind;
+};
 struct ITypeInfo : IUnknown {
+    STDMETHOD(GetTypeAttr)(TYPEATTR** ppTypeAttr) = 0;
+    STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) = 0;
     STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0;
     STDMETHOD(Invoke)
     (void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
@@ -229,6 +237,8 @@ struct ITypeInfo : IUnknown {
 };
 // In the order of the real method table, as far as anything here calls it.
 struct ITypeLib : IUnknown {
+    STDMETHOD_(UINT, GetTypeInfoCount)() = 0;
+    STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) = 0;
     STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) = 0;
     STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) = 0;
     STDMETHOD(GetDocumentation)

@@ -414,7 +414,7 @@ TEST(Components, EachApartmentKeepsItsRegistryRecorderAndEncoders) {
 // while an encoder listens, an input that an open file sink would replace
 // refused, an encoder that moves to another recorder heard once and by that
 // one only, also after its release, the bytes a memory sink holds, and the
-// registry's lookups.
+// registry's lookups; Flush by name through the encoder's IDispatch.
 TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
     const std::string input = ascii(g_options.input);
     const std::wstring copy = scratch(L"edges.wav");
@@ -434,6 +434,7 @@ TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
         "rec.CaptureFile \"" + input + "\", 640 : Show\r\n"
         "enc.AddSink Nothing : Show\r\n"
         "enc.AddSink rec : Show\r\n"
+        "enc.Flush : Show\r\n"
         "rec.SetProperty \"SamplesPerSec\", 8000 : Show\r\n"
         "rec.SetProperty \"SamplesPerSec\", \"lots\" : Show\r\n"
         "If reg.Lookup(name) Is Nothing Then WScript.Echo \"absent\"\r\n"
@@ -475,6 +476,7 @@ TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
     EXPECT_EQ(echoed, noTarget +
                           "80004003|cannot add the sink: it is null (Nothing)\r\n"
                           "80004002|cannot add the sink: the object is not a sink (it has no IKvAudioSink)\r\n"
+                          "0|\r\n"
                           "0|\r\n"
                           "80070057|cannot set SamplesPerSec to 'lots': " +
                           takes +

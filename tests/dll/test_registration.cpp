@@ -206,8 +206,9 @@ TEST_F(Registration, UnregisteringRemovesOnlyThisModulesEntries) {
     EXPECT_EQ(readString(keyPath({kForeignClassKey, L"InprocServer32"})), std::wstring(L"other.dll"));
 }
 
-// The library in the registry is the one described: its identity, and the
-// four classes each with its member-less dual class interface as default.
+// The library in the registry is the one described: its identity, the four
+// classes each with its member-less dual class interface as default, and the
+// control interface they all answer.
 TEST_F(Registration, TheRegisteredTypeLibraryDescribesTheFourClasses) {
     Ptr<ITypeLib> library;
     ASSERT_EQ(LoadRegTypeLib(kLibIdEncoderLib, 1, 0, 0x0409, library.put()), S_OK);
@@ -224,8 +225,9 @@ TEST_F(Registration, TheRegisteredTypeLibraryDescribesTheFourClasses) {
     SysFreeString(name);
     SysFreeString(help);
 
-    const char* const order[] = {"KV_AudioQuorvan", "IKV_AudioQuorvan", "KV_AudioG711U", "IKV_AudioG711U",
-                                 "KV_AudioG711A",   "IKV_AudioG711A",   "KV_AudioG7231", "IKV_AudioG7231"};
+    const char* const order[] = {"KV_AudioQuorvan", "IKV_AudioQuorvan", "KV_AudioG711U",
+                                 "IKV_AudioG711U",  "KV_AudioG711A",    "IKV_AudioG711A",
+                                 "KV_AudioG7231",   "IKV_AudioG7231",   "IKvAudioEncoderControl"};
     ASSERT_EQ(library->GetTypeInfoCount(), std::size(order));
     for (UINT i = 0; i < std::size(order); ++i) {
         ASSERT_EQ(library->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr), S_OK);

@@ -69,4 +69,16 @@ TEST(HostRegistry, KeepsTheMachineTreeApart) {
     EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, KV_W("Software")), ERROR_SUCCESS);
 }
 
+// The stand-in's libraries describe no types: there is nothing to walk.
+TEST(HostTypeLib, DescribesNoTypes) {
+    kv::host::setModuleTypeLib(KV_W("/lib.tlb"), TLIBATTR{}, KV_W("Lib"), KV_W("A library"));
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(KV_W("/lib.tlb"), REGKIND_NONE, &library), S_OK);
+    EXPECT_EQ(library->GetTypeInfoCount(), 0u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(0x1);
+    EXPECT_EQ(library->GetTypeInfo(0, &info), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(info, nullptr);
+    library->Release();
+}
+
 }  // namespace
