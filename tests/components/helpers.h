@@ -127,10 +127,12 @@ inline kv::components::OleString ole(const std::filesystem::path& p) {
     return kv::components::OleString(u.begin(), u.end());
 }
 
-// A data target standing in for an encoder: keeps every OnAudioData call.
-// `onData` runs inside the call, for targets that act on the recorder then.
-class RecordingTarget : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
-                                                   kv::com::alias<IDispatch, IKvAudioEncoder>> {
+// A data target standing in for an encoder: keeps every OnAudioData call,
+// and counts the flushes. `onData` runs inside the call, for targets that act
+// on the recorder then.
+class RecordingTarget
+    : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
+                                 kv::com::alias<IDispatch, IKvAudioEncoder>, kv::com::NoTypeInfo<IKvAudioEncoderControl>> {
 public:
     explicit RecordingTarget(bool* destroyed = nullptr) : m_destroyed(destroyed) {}
     ~RecordingTarget() override {
@@ -141,6 +143,11 @@ public:
     HRESULT STDMETHODCALLTYPE Reserved2(LONG, LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE AddSink(IUnknown*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RemoveSink(IUnknown*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Flush() override {
+        ++flushes;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnAudioData(BYTE* data, LONG length) override {
         calls.emplace_back(data, data + length);
         if (scribble) std::fill(data, data + length, BYTE{0xEE});
@@ -155,6 +162,7 @@ public:
     }
 
     std::vector<Bytes> calls;
+    int flushes = 0;
     std::function<void(RecordingTarget&)> onData;
     bool scribble = false;  // overwrite the caller's buffer after reading it
 

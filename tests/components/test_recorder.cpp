@@ -164,6 +164,7 @@ TEST_P(Chunking, CutsTheStreamIntoChunksAndKeepsEveryByte) {
     const LONG chunk = GetParam();
     const Bytes data = samples16(noise(1000, 11));  // 2000 bytes
     ASSERT_EQ(capture(dir.write("in.wav", pcmWave(1, 16000, 16, data)), chunk), S_OK);
+    EXPECT_EQ(target->flushes, 1) << "what the target holds comes out at the end";
     const std::size_t n = data.size();
     ASSERT_EQ(target->calls.size(), (n + chunk - 1) / chunk);
     for (std::size_t i = 0; i + 1 < target->calls.size(); ++i) ASSERT_EQ(target->calls[i].size(), std::size_t(chunk));
@@ -511,8 +512,10 @@ TEST_F(Recorder, RecordsFromTheDeviceIntoEveryTargetUntilStoppedOrReleased) {
     log.tail = samples16(noise(10, 9));
     EXPECT_EQ(live->Stop(), S_OK);
     EXPECT_EQ(live->Stop(), S_FALSE);
-    for (RecordingTarget* t : {target.get(), other.get()})
+    for (RecordingTarget* t : {target.get(), other.get()}) {
         EXPECT_EQ(t->calls, (std::vector<Bytes>{buffer, log.tail})) << "the buffer, then what Stop handed back";
+        EXPECT_EQ(t->flushes, 1) << "and then what the target held";
+    }
 
     // The final release stops the device; what it hands back then goes nowhere.
     ASSERT_EQ(live->Start(), S_OK);
