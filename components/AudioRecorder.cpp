@@ -194,7 +194,8 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
     if (m_targets.empty()) return E_KV_NO_TARGET;
     // A target may drop the last reference to this object while it is called.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
-    const HRESULT hr = kv::com::guarded([&] { return pushAll(reader, static_cast<std::size_t>(chunkBytes), progress); });
+    const HRESULT hr =
+        kv::com::guarded([&] { return pushAll(reader, static_cast<std::size_t>(chunkBytes), progress); });
     if (flush) {
         const HRESULT flushed = kv::com::guarded([&] {
             flushTargets();

@@ -49,8 +49,8 @@ inline constexpr HRESULT E_KV_CONVERSION = makeError(0x80040203);      // the co
 inline constexpr HRESULT E_KV_RECORDING = makeError(0x80040204);       // not while the device records
 inline constexpr HRESULT E_KV_NOT_OPEN = makeError(0x80040205);        // a file sink with no file
 inline constexpr HRESULT E_KV_NO_TARGET = makeError(0x80040206);       // nothing is connected to hear a capture
-inline constexpr HRESULT E_KV_FORMAT_FIXED = makeError(0x80040207);    // the capture format, while encoders are connected
-inline constexpr HRESULT E_KV_INPUT_IN_USE = makeError(0x80040208);    // the input is what an open file sink replaces
+inline constexpr HRESULT E_KV_FORMAT_FIXED = makeError(0x80040207);    // fixed while encoders are connected
+inline constexpr HRESULT E_KV_INPUT_IN_USE = makeError(0x80040208);    // an open file sink replaces the input
 inline constexpr HRESULT E_KV_SINK_FULL = makeError(0x80040209);       // a memory sink reached its limit
 inline constexpr HRESULT E_KV_PATH_NOT_FOUND = makeError(0x80070003);  // as Win32 ERROR_PATH_NOT_FOUND: no such folder
 

@@ -544,9 +544,9 @@ private:
                                                   "IKvAudioRecorder)");
             }
         } else {
-            const HRESULT hr = CoCreateInstance(CLSID_KvAudioRecorder, nullptr,
-                                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IKvAudioRecorder,
-                                                m_pRecorder.put_void());
+            const HRESULT hr =
+                CoCreateInstance(CLSID_KvAudioRecorder, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                 IID_IKvAudioRecorder, m_pRecorder.put_void());
             if (FAILED(hr) || !m_pRecorder) {
                 m_pRecorder.reset();
                 return fail(FAILED(hr) ? hr : E_NOINTERFACE,
@@ -701,8 +701,8 @@ private:
     Delivery m_delivery = Delivery::Idle;
     // The one sink, while a call may take the lean way; in a lean call, the sink it calls.
     IKvAudioSink* m_lean = nullptr;
-    std::vector<Pending> m_pending;  // calls that came in during a delivery, in arrival order
-    void (*m_finish)(void*) = nullptr;         // the final release postponed to the end of the delivery
+    std::vector<Pending> m_pending;     // calls that came in during a delivery, in arrival order
+    void (*m_finish)(void*) = nullptr;  // the final release postponed to the end of the delivery
     void* m_finishOwner = nullptr;
 
     alignas(std::int16_t) BYTE m_staging[kStagingBytes] = {};

@@ -130,9 +130,9 @@ inline kv::components::OleString ole(const std::filesystem::path& p) {
 // A data target standing in for an encoder: keeps every OnAudioData call,
 // and counts the flushes. `onData` runs inside the call, for targets that act
 // on the recorder then.
-class RecordingTarget
-    : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
-                                 kv::com::alias<IDispatch, IKvAudioEncoder>, kv::com::NoTypeInfo<IKvAudioEncoderControl>> {
+class RecordingTarget : public kv::com::implements<RecordingTarget, kv::com::NoTypeInfo<IKvAudioEncoder>,
+                                                   kv::com::alias<IDispatch, IKvAudioEncoder>,
+                                                   kv::com::NoTypeInfo<IKvAudioEncoderControl>> {
 public:
     explicit RecordingTarget(bool* destroyed = nullptr) : m_destroyed(destroyed) {}
     ~RecordingTarget() override {

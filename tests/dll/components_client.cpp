@@ -431,7 +431,9 @@ TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
         "Set enc = CreateObject(\"KvAudioEncoder.KV_AudioG711A\")\r\n"
         "Set sink = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
         "On Error Resume Next\r\n"
-        "rec.CaptureFile \"" + input + "\", 640 : Show\r\n"
+        "rec.CaptureFile \"" +
+        input +
+        "\", 640 : Show\r\n"
         "enc.AddSink Nothing : Show\r\n"
         "enc.AddSink rec : Show\r\n"
         "enc.Flush : Show\r\n"
@@ -444,22 +446,36 @@ TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
         "rec.SetProperty \"Channels\", \"2\" : Show\r\n"
         "rec.SetProperty \"BitsPerSample\", \"8\" : Show\r\n"
         "rec.SetProperty \"SamplesPerSec\", \"16000\" : Show\r\n"
-        "rec.CaptureFile \"C:\\no such folder\\" + longName + "\", 640 : Show\r\n"
+        "rec.CaptureFile \"C:\\no such folder\\" +
+        longName +
+        "\", 640 : Show\r\n"
         "Set fs = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
         "fs.Close : Show\r\n"
-        "fs.Open \"" + ascii(copy) + "\" : Show\r\n"
-        "rec.CaptureFile \"" + ascii(copy) + "\", 640 : Show\r\n"
+        "fs.Open \"" +
+        ascii(copy) +
+        "\" : Show\r\n"
+        "rec.CaptureFile \"" +
+        ascii(copy) +
+        "\", 640 : Show\r\n"
         "Set other = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
         "Set sink2 = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
         "reg.Add name, other\r\n"
         "enc.AddSink sink2 : Show\r\n"
-        "rec.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
-        "other.CaptureFile \"" + input + "\", 640 : Show\r\n"
+        "rec.CaptureFile \"" +
+        input +
+        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "other.CaptureFile \"" +
+        input +
+        "\", 640 : Show\r\n"
         "WScript.Echo sink.BytesReceived & \" \" & sink2.BytesReceived\r\n"
         "WScript.Echo VarType(sink2.Data)\r\n"
         "Set enc = Nothing\r\n"
-        "rec.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
-        "other.CaptureFile \"" + input + "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "rec.CaptureFile \"" +
+        input +
+        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
+        "other.CaptureFile \"" +
+        input +
+        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
         "reg.Remove name\r\n"
         "If reg.Lookup(name) Is Nothing Then WScript.Echo \"removed\"\r\n";
     const std::string noTarget =

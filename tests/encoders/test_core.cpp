@@ -98,10 +98,12 @@ TEST_F(EncoderCore, ARecorderIsLeftOnlyAfterTheEncoderTookItselfOff) {
         HRESULT added;
         std::vector<std::string> calls;
     } moves[] = {
-        {second.query<IUnknown>(), S_FALSE,
+        {second.query<IUnknown>(),
+         S_FALSE,
          {"registry.LookupObject KvCom.KvAudio.KvAudioRecorder", "first.RemoveDataTarget",
           "second.SetProperty SamplesPerSec=16000", "second.SetProperty BitsPerSample=16", "second.AddDataTarget"}},
-        {sink.query<IUnknown>(), E_NOINTERFACE,
+        {sink.query<IUnknown>(),
+         E_NOINTERFACE,
          {"registry.LookupObject KvCom.KvAudio.KvAudioRecorder", "second.RemoveDataTarget"}},
     };
     for (const auto& m : moves) {

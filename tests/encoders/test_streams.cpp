@@ -190,7 +190,9 @@ TEST_F(Streams, QuorvanStagingAndBytes) {
 // a fresh object's stream. The oracle: the padded input in whole blocks,
 // which a fresh object codes as they come.
 TEST_F(Streams, FlushEndsTheStreamAndResetStartsANewOne) {
-    const EncoderClass classes[] = {kClasses[0], kClasses[1], kClasses[2],
+    const EncoderClass classes[] = {kClasses[0],
+                                    kClasses[1],
+                                    kClasses[2],
                                     {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
     const auto pcm = speechLike(2 * 5557);  // a partial block for every class
     for (const auto& c : classes) {
