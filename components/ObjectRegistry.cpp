@@ -18,7 +18,7 @@ using kv::com::operator<<;
 
 HRESULT failed(HRESULT hr, const char* what, BSTR name) {
     kv::com::ErrorText text;
-    text << what << " '" << name << "'";
+    text << what << " '" << kv::com::Clipped{name} << "'";
     if (hr == E_OUTOFMEMORY) text << ": out of memory";
     if (hr == E_INVALIDARG) text << ": the name is empty";
     if (hr == E_POINTER) text << ": no object given";
