@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -416,110 +417,93 @@ TEST(Components, EachApartmentKeepsItsRegistryRecorderAndEncoders) {
 // one only, also after its release, the bytes a memory sink holds, and the
 // registry's lookups; Flush by name through the encoder's IDispatch.
 TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
-    const std::string input = ascii(g_options.input);
     const std::wstring copy = scratch(L"edges.wav");
     ASSERT_TRUE(CopyFileW(g_options.input.c_str(), copy.c_str(), FALSE));
-    const std::string longName = std::string(150, 'x') + ".wav";  // clipped, yet short of MAX_PATH
-    const std::string script =
-        "Sub Show\r\n"
-        "  WScript.Echo Hex(Err.Number) & \"|\" & Err.Description\r\n"
-        "  Err.Clear\r\n"
-        "End Sub\r\n"
-        "Const name = \"KvCom.KvAudio.KvAudioRecorder\"\r\n"
-        "Set reg = CreateObject(\"KvAudioComponents.Registry\")\r\n"
-        "Set rec = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
-        "Set enc = CreateObject(\"KvAudioEncoder.KV_AudioG711A\")\r\n"
-        "Set sink = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
-        "On Error Resume Next\r\n"
-        "rec.CaptureFile \"" +
-        input +
-        "\", 640 : Show\r\n"
-        "enc.AddSink Nothing : Show\r\n"
-        "enc.AddSink rec : Show\r\n"
-        "enc.Flush : Show\r\n"
-        "rec.SetProperty \"SamplesPerSec\", 8000 : Show\r\n"
-        "rec.SetProperty \"SamplesPerSec\", \"lots\" : Show\r\n"
-        "If reg.Lookup(name) Is Nothing Then WScript.Echo \"absent\"\r\n"
-        "reg.Add name, rec\r\n"
-        "If reg.Lookup(name) Is rec Then WScript.Echo \"found\"\r\n"
-        "enc.AddSink sink : Show\r\n"
-        "rec.SetProperty \"Channels\", \"2\" : Show\r\n"
-        "rec.SetProperty \"BitsPerSample\", \"8\" : Show\r\n"
-        "rec.SetProperty \"SamplesPerSec\", \"16000\" : Show\r\n"
-        "rec.CaptureFile \"C:\\no such folder\\" +
-        longName +
-        "\", 640 : Show\r\n"
-        "Set fs = CreateObject(\"KvAudioComponents.FileSink\")\r\n"
-        "fs.Close : Show\r\n"
-        "fs.Open \"" +
-        ascii(copy) +
-        "\" : Show\r\n"
-        "rec.CaptureFile \"" +
-        ascii(copy) +
-        "\", 640 : Show\r\n"
-        "Set other = CreateObject(\"KvAudioComponents.Recorder\")\r\n"
-        "Set sink2 = CreateObject(\"KvAudioComponents.MemorySink\")\r\n"
-        "reg.Add name, other\r\n"
-        "enc.AddSink sink2 : Show\r\n"
-        "rec.CaptureFile \"" +
-        input +
-        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
-        "other.CaptureFile \"" +
-        input +
-        "\", 640 : Show\r\n"
-        "WScript.Echo sink.BytesReceived & \" \" & sink2.BytesReceived\r\n"
-        "WScript.Echo VarType(sink2.Data)\r\n"
-        "Set enc = Nothing\r\n"
-        "rec.CaptureFile \"" +
-        input +
-        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
-        "other.CaptureFile \"" +
-        input +
-        "\", 640 : WScript.Echo Hex(Err.Number) : Err.Clear\r\n"
-        "reg.Remove name\r\n"
-        "If reg.Lookup(name) Is Nothing Then WScript.Echo \"removed\"\r\n";
-    const std::string noTarget =
-        "80040206|cannot capture '" + input +
-        "': nothing is connected to hear it: enter this recorder in the registry as \"KvCom.KvAudio.KvAudioRecorder\" "
-        "before the encoders' first AddSink\r\n";
-    const std::string takes =
-        "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is mono; stereo sources "
-        "are averaged)\r\n";
-    const std::vector<std::uint8_t> stream = readFile(expectedFile(kFormats[0]));
+    const std::string script = R"(Sub Show
+  WScript.Echo Hex(Err.Number) & "|" & Err.Description
+  Err.Clear
+End Sub
+Const name = "KvCom.KvAudio.KvAudioRecorder", inp = "%IN%", copy = "%COPY%"
+Set reg = CreateObject("KvAudioComponents.Registry")
+Set rec = CreateObject("KvAudioComponents.Recorder")
+Set enc = CreateObject("KvAudioEncoder.KV_AudioG711A")
+Set sink = CreateObject("KvAudioComponents.MemorySink")
+On Error Resume Next
+rec.CaptureFile inp, 640 : Show
+enc.AddSink Nothing : Show
+enc.AddSink rec : Show
+enc.Flush : Show
+rec.SetProperty "SamplesPerSec", 8000 : Show
+rec.SetProperty "SamplesPerSec", "lots" : Show
+If reg.Lookup(name) Is Nothing Then WScript.Echo "absent"
+reg.Add name, rec
+If reg.Lookup(name) Is rec Then WScript.Echo "found"
+enc.AddSink sink : Show
+rec.SetProperty "Channels", "2" : Show
+rec.SetProperty "BitsPerSample", "8" : Show
+rec.SetProperty "SamplesPerSec", "16000" : Show
+rec.CaptureFile "C:\no such folder\" & String(150, "x") & ".wav", 640 : Show
+Set fs = CreateObject("KvAudioComponents.FileSink")
+fs.Close : Show
+fs.Open copy : Show
+rec.CaptureFile copy, 640 : Show
+Set other = CreateObject("KvAudioComponents.Recorder")
+Set sink2 = CreateObject("KvAudioComponents.MemorySink")
+reg.Add name, other
+enc.AddSink sink2 : Show
+rec.CaptureFile inp, 640 : WScript.Echo Hex(Err.Number) : Err.Clear
+other.CaptureFile inp, 640 : Show
+WScript.Echo sink.BytesReceived & " " & sink2.BytesReceived & " " & VarType(sink2.Data)
+Set enc = Nothing
+rec.CaptureFile inp, 640 : WScript.Echo Hex(Err.Number) : Err.Clear
+other.CaptureFile inp, 640 : WScript.Echo Hex(Err.Number) : Err.Clear
+reg.Remove name
+If reg.Lookup(name) Is Nothing Then WScript.Echo "removed"
+)";
+    // 8209 is vbArray + vbByte: Wine's script engine has no UBound or LenB for a byte array.
+    const std::string expected =
+        R"(80040206|cannot capture '%IN%': nothing is connected to hear it: enter this recorder in the registry as "KvCom.KvAudio.KvAudioRecorder" before the encoders' first AddSink
+80004003|cannot add the sink: it is null (Nothing)
+80004002|cannot add the sink: the object is not a sink (it has no IKvAudioSink)
+0|
+0|
+80070057|cannot set SamplesPerSec to 'lots': %TAKES%
+absent
+found
+0|
+80070057|cannot set Channels to '2': %TAKES%
+80040207|cannot set BitsPerSample to '8': the capture format is fixed while encoders are connected
+0|
+80070003|cannot capture '...%X%.wav': the folder does not exist
+80040205|cannot close: no file is open
+0|
+80040208|cannot capture '%COPY%': an open FileSink writes this file and will replace it at its Close
+0|
+80040206
+0|
+%N% %N% 8209
+80040206
+80040206
+removed
+)";
+    const auto fill = [&](std::string text) {
+        const std::pair<std::string, std::string> values[] = {
+            {"%IN%", ascii(g_options.input)},
+            {"%COPY%", ascii(copy)},
+            {"%X%", std::string(96, 'x')},
+            {"%N%", std::to_string(readFile(expectedFile(kFormats[0])).size())},
+            {"%TAKES%",
+             "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is mono; "
+             "stereo sources are averaged)"}};
+        for (const auto& [key, value] : values)
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+        return text;
+    };
     DWORD status = 99;
-    const std::string echoed = cscript(script, L"edges", &status);
+    std::string echoed = cscript(fill(script), L"edges", &status);
+    echoed.erase(std::remove(echoed.begin(), echoed.end(), '\r'), echoed.end());
     EXPECT_EQ(status, 0u) << echoed;
-    EXPECT_EQ(echoed, noTarget +
-                          "80004003|cannot add the sink: it is null (Nothing)\r\n"
-                          "80004002|cannot add the sink: the object is not a sink (it has no IKvAudioSink)\r\n"
-                          "0|\r\n"
-                          "0|\r\n"
-                          "80070057|cannot set SamplesPerSec to 'lots': " +
-                          takes +
-                          "absent\r\n"
-                          "found\r\n"
-                          "0|\r\n"
-                          "80070057|cannot set Channels to '2': " +
-                          takes +
-                          "80040207|cannot set BitsPerSample to '8': the capture format is fixed while encoders are "
-                          "connected\r\n"
-                          "0|\r\n"
-                          "80070003|cannot capture '..." +
-                          longName.substr(longName.size() - 100) +
-                          "': the folder does not exist\r\n"
-                          "80040205|cannot close: no file is open\r\n"
-                          "0|\r\n"
-                          "80040208|cannot capture '" +
-                          ascii(copy) +
-                          "': an open FileSink writes this file and will replace it at its Close\r\n"
-                          "0|\r\n"
-                          "80040206\r\n"
-                          "0|\r\n" +
-                          std::to_string(stream.size()) + " " + std::to_string(stream.size()) + "\r\n" +
-                          "8209\r\n"  // vbArray + vbByte: Wine's script engine has no UBound or LenB for it
-                          "80040206\r\n"
-                          "80040206\r\n"
-                          "removed\r\n");
+    EXPECT_EQ(echoed, fill(expected));
     DeleteFileW(copy.c_str());
 }
 
