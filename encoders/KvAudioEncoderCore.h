@@ -67,10 +67,10 @@ public:
     // From inside a delivery (a sink calling), each waits its turn behind
     // the data pushed before it, as that data does.
     HRESULT STDMETHODCALLTYPE Flush() override {
-        return described([&] { return control(Pending::Flush); });
+        return described([&] { return control(Call::Flush); });
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
-        return described([&] { return control(Pending::Reset); });
+        return described([&] { return control(Call::Reset); });
     }
     // The data path is the one entry point called at the capture rate: the
     // common call (see onLeanCall) is told apart here, before anything else,
@@ -148,8 +148,9 @@ protected:
 private:
     using SinkPtr = com::ComPtr<IKvAudioSink>;
     // A call a sink made during a delivery, kept for after it.
+    enum class Call { Data, Flush, Reset };
     struct Pending {
-        enum Kind { Data, Flush, Reset } kind;
+        Call kind;
         std::vector<BYTE> bytes;
     };
 
@@ -262,11 +263,11 @@ private:
 
     HRESULT onAudioData(const BYTE* data, LONG length) {
         if (!data || length < 0) length = 0;  // no data
-        if (delivering()) return queue(Pending::Data, data, length);
+        if (delivering()) return queue(Call::Data, data, length);
         return asDelivery([&] { take(data, length); });
     }
 
-    HRESULT control(Pending::Kind kind) {
+    HRESULT control(Call kind) {
         if (delivering()) return queue(kind, nullptr, 0);
         return asDelivery([&] { apply(kind); });
     }
@@ -287,9 +288,9 @@ private:
         return S_OK;
     }
 
-    void apply(Pending::Kind kind) {
-        if (kind == Pending::Flush) flushHeld();
-        if (kind == Pending::Reset) {
+    void apply(Call kind) {
+        if (kind == Call::Flush) flushHeld();
+        if (kind == Call::Reset) {
             m_first = m_held = 0;
             static_cast<Derived*>(this)->resetCodec();
         }
@@ -332,7 +333,7 @@ private:
     // A sink pushes from inside a delivery: the block being delivered must
     // stay as it is, so this call waits its turn and keeps its own
     // deliveries, in arrival order.
-    [[gnu::noinline]] HRESULT queue(Pending::Kind kind, const BYTE* data, LONG length) {
+    [[gnu::noinline]] HRESULT queue(Call kind, const BYTE* data, LONG length) {
         m_delivery = Delivery::Busy;
         m_pending.push_back({kind, std::vector<BYTE>(data, data + length)});
         return S_OK;
@@ -341,7 +342,7 @@ private:
     [[gnu::noinline]] void takePending() {
         for (std::size_t i = 0; i < m_pending.size(); ++i) {
             const Pending call = std::move(m_pending[i]);
-            if (call.kind == Pending::Data)
+            if (call.kind == Call::Data)
                 take(call.bytes.data(), static_cast<LONG>(call.bytes.size()));
             else
                 apply(call.kind);
