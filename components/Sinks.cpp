@@ -52,13 +52,11 @@ HRESULT checkBlock(const BYTE* data, LONG length) {
 kv::com::ErrorText& operator<<(kv::com::ErrorText& text, long long n) { return text << std::to_string(n).c_str(); }
 
 // The code of a failure that has no words of its own.
-std::string withCode(HRESULT hr) {
+kv::com::ErrorText& withCode(kv::com::ErrorText& text, HRESULT hr) {
     if (hr == E_ACCESSDENIED || hr == E_KV_PATH_NOT_FOUND || hr == E_KV_WRITE_FAULT || hr == E_OUTOFMEMORY ||
         hr == E_INVALIDARG)
-        return {};
-    char code[16];
-    std::snprintf(code, sizeof code, " (0x%08lX)", static_cast<unsigned long>(static_cast<std::uint32_t>(hr)));
-    return code;
+        return text;
+    return text << " (" << kv::com::Hex{hr} << ")";
 }
 
 // The targets of the file sinks that are open, one entry per sink. Never
@@ -338,7 +336,7 @@ HRESULT STDMETHODCALLTYPE CKvFileSink::Open(BSTR path) {
         if (hr == E_UNEXPECTED && m_file.is_open())
             text << "'" << Clipped{m_path.c_str()} << "' is open already";
         else
-            text << m_why << withCode(hr).c_str();
+            withCode(text << m_why, hr);
     });
 }
 
@@ -349,8 +347,8 @@ HRESULT STDMETHODCALLTYPE CKvFileSink::Close() {
         return report(E_KV_NOT_OPEN, [](kv::com::ErrorText& text) { text << "cannot close: no file is open"; });
     if (SUCCEEDED(hr)) return S_OK;
     return report(hr, [&](kv::com::ErrorText& text) {
-        text << "cannot write '" << Clipped{m_path.c_str()} << "': " << m_why << withCode(hr).c_str()
-             << ", so the file was left as it was";
+        withCode(text << "cannot write '" << Clipped{m_path.c_str()} << "': " << m_why, hr)
+            << ", so the file was left as it was";
     });
 }
 
