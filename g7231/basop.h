@@ -3,12 +3,12 @@
 // Every operator reproduces the saturating 16/32-bit arithmetic of the
 // standard's definitions exactly; the coder is bit-exact only as long as these
 // do. Keep them plain: no reordering, no "equivalent" shortcuts that change a
-// saturation value or the Overflow rule.
+// saturation value. The definitions' Overflow flag is left out: nothing in the
+// coder reads it.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 namespace kv::g7231 {
 
@@ -21,44 +21,18 @@ inline constexpr Word16 MIN_16 = -0x8000;
 inline constexpr Word32 MAX_32 = 0x7fffffff;
 inline constexpr Word32 MIN_32 = -0x7fffffff - 1;
 
-// Set by the saturating operators. Per thread, so encoders running on
-// different threads never see each other's flag; nothing in the coder reads it.
-inline thread_local Flag Overflow = 0;
-
 namespace detail {
-// The clipping step of add, sub, mult and mult_r: the only operators that also
-// clear Overflow.
+// The clipping step of add, sub, mult and mult_r.
 inline Word16 sature(Word32 v) {
-    if (v > MAX_16) {
-        Overflow = 1;
-        return MAX_16;
-    }
-    if (v < MIN_16) {
-        Overflow = 1;
-        return MIN_16;
-    }
-    Overflow = 0;
+    if (v > MAX_16) return MAX_16;
+    if (v < MIN_16) return MIN_16;
     return static_cast<Word16>(v);
 }
 
 inline Word32 sat32(int64_t v) {
-    if (v > MAX_32) {
-        Overflow = 1;
-        return MAX_32;
-    }
-    if (v < MIN_32) {
-        Overflow = 1;
-        return MIN_32;
-    }
+    if (v > MAX_32) return MAX_32;
+    if (v < MIN_32) return MIN_32;
     return static_cast<Word32>(v);
-}
-
-// Fatal precondition failure of the divisions. The message is part of the
-// observable behaviour; the status is a failure so a caller can tell.
-[[noreturn]] inline void fatal(const char* msg) {
-    std::printf("%s", msg);
-    std::fflush(stdout);
-    std::exit(1);
 }
 }  // namespace detail
 
@@ -86,14 +60,10 @@ inline Word16 shl(Word16 a, Word16 b) {
     }
     if (b > 15) {
         if (a == 0) return 0;
-        Overflow = 1;
         return a > 0 ? MAX_16 : MIN_16;
     }
     const Word32 r = static_cast<Word32>(a) * (static_cast<Word32>(1) << b);
-    if (r != static_cast<Word16>(r)) {
-        Overflow = 1;
-        return a > 0 ? MAX_16 : MIN_16;
-    }
+    if (r != static_cast<Word16>(r)) return a > 0 ? MAX_16 : MIN_16;
     return static_cast<Word16>(r);
 }
 
@@ -109,10 +79,7 @@ inline Word16 mult_r(Word16 a, Word16 b) { return detail::sature((static_cast<Wo
 
 inline Word32 L_mult(Word16 a, Word16 b) {
     const Word32 p = static_cast<Word32>(a) * b;
-    if (p == 0x40000000) {
-        Overflow = 1;
-        return MAX_32;
-    }
+    if (p == 0x40000000) return MAX_32;
     return p * 2;
 }
 
@@ -136,14 +103,8 @@ inline Word32 L_shr(Word32 a, Word16 b);
 inline Word32 L_shl(Word32 a, Word16 b) {
     if (b <= 0) return L_shr(a, static_cast<Word16>(b < -32 ? 32 : -b));
     for (; b > 0; b--) {
-        if (a > 0x3fffffff) {
-            Overflow = 1;
-            return MAX_32;
-        }
-        if (a < -0x40000000) {
-            Overflow = 1;
-            return MIN_32;
-        }
+        if (a > 0x3fffffff) return MAX_32;
+        if (a < -0x40000000) return MIN_32;
         a *= 2;
     }
     return a;
@@ -183,11 +144,16 @@ inline Word16 norm_l(Word32 a) {
     return n;
 }
 
+// The divisions' domains (div_s: 0 <= a <= b, b > 0; div_l: num >= 0,
+// den > 0) hold at every call in the coder; a debug build asserts them.
+// Outside them a release build does not end the host's process but clamps
+// the quotient to the range [0, MAX_16] it has inside: a dividend of zero or
+// less gives 0, a positive one at or above the divisor (so any divisor of
+// zero or less) gives MAX_16, as a == b does.
 inline Word16 div_s(Word16 a, Word16 b) {
-    if (a > b || a < 0 || b < 0) detail::fatal("Division Error\n");
-    if (b == 0) detail::fatal("Division by 0, Fatal error \n");
-    if (a == 0) return 0;
-    if (a == b) return MAX_16;
+    assert(a >= 0 && a <= b && b > 0);
+    if (a <= 0) return 0;
+    if (a >= b) return MAX_16;
     Word16 out = 0;
     Word32 num = a;
     const Word32 den = b;
@@ -203,8 +169,8 @@ inline Word16 div_s(Word16 a, Word16 b) {
 }
 
 inline Word16 div_l(Word32 num, Word16 den) {
-    if (den == 0) detail::fatal("Division by 0 in div_l, Fatal error \n");
-    if (num < 0 || den < 0) detail::fatal("Division Error in div_l, Fatal error \n");
+    assert(num >= 0 && den > 0);
+    if (num <= 0) return 0;
     Word32 lden = L_deposit_h(den);
     if (num >= lden) return MAX_16;
     num = L_shr(num, 1);
