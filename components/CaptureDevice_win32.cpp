@@ -5,9 +5,9 @@
 #include <array>
 #include <deque>
 #include <memory>
-#include <new>
 #include <vector>
 
+#include "com/Barrier.h"
 #include "components/WaveIn_win32.h"
 
 namespace kv::components {
@@ -73,11 +73,11 @@ HRESULT WaveInDevice::start(const WAVEFORMATEX& format, CaptureListener& listene
 
     const DWORD align = format.nBlockAlign;
     const DWORD bufferBytes = std::max<DWORD>(align, format.nAvgBytesPerSec / (1000 / kWaveInBufferMs) / align * align);
-    try {
+    const HRESULT allocated = kv::com::guarded([&] {
         m_memory.assign(static_cast<std::size_t>(bufferBytes) * kWaveInBuffers, 0);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+        return S_OK;
+    });
+    if (FAILED(allocated)) return allocated;
 
     // A message-only window of a system class, its procedure replaced: a
     // class of our own would outlive this module if it were unloaded.
@@ -180,7 +180,14 @@ LRESULT CALLBACK WaveInDevice::windowProc(HWND window, UINT message, WPARAM wPar
         // The listener may drop the last reference to the device; it goes
         // once this procedure is done with it.
         const std::shared_ptr<WaveInDevice> keep = self->weak_from_this().lock();
-        if (!self->m_closing) self->deliverReturned();
+        // Nothing may leave a window procedure. A buffer that could not be
+        // queued again is lost, as an overrun would lose it.
+        if (!self->m_closing) {
+            kv::com::guarded([&] {
+                self->deliverReturned();
+                return S_OK;
+            });
+        }
         return 0;
     }
     return CallWindowProcW(self->m_staticProc, window, message, wParam, lParam);

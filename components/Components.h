@@ -1,13 +1,16 @@
 #pragma once
 
 // Our own stand-ins for the components outside the encoder module: the
-// shared-object registry, a capture component fed from files, and sinks.
-// Tests, the command-line tool and the demo use them; the module does not.
+// shared-object registry, a capture component (from the audio input device or
+// from a file), and sinks. Tests, the command-line tool and the demo use
+// them; the module does not.
 
 #include <cstdint>
 #include <string>
 
+#include "com/Barrier.h"
 #include "com/Dispatch.h"
+#include "com/ErrorInfo.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
 #include "platform/win32.h"
@@ -20,6 +23,19 @@ using kv::CLSID_KvAudioRecorder;
 using kv::CLSID_KvObjectRegistry;
 using kv::kRecorderName;
 using kv::com::NoTypeInfo;
+
+// Leaves `hr` described for scripts in the words `describe` appends to the
+// text it is handed, and returns it; without memory for the words, `hr` goes
+// back undescribed rather than the barrier's out-of-memory status.
+template <class Describe>
+HRESULT describedFailure(HRESULT hr, const OLECHAR* source, REFIID iid, Describe&& describe) noexcept {
+    kv::com::guarded([&] {
+        kv::com::ErrorText text;
+        describe(text);
+        return kv::com::reportError(hr, source, iid, text);
+    });
+    return hr;
+}
 
 // The classes' scripting side: each answers IDispatch with its dual default
 // interface, described by KvLib (registered by KvAudioComponents.dll).

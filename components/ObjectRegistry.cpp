@@ -1,7 +1,5 @@
 #include "components/ObjectRegistry.h"
 
-#include <new>
-
 #include "com/Barrier.h"
 
 namespace kv::components {
@@ -17,13 +15,13 @@ std::map<Apartment, CKvObjectRegistry*> g_shared;
 using kv::com::operator<<;
 
 HRESULT failed(HRESULT hr, const char* what, BSTR name) {
-    kv::com::ErrorText text;
-    text << what << " '" << kv::com::Clipped{name} << "'";
-    if (hr == E_OUTOFMEMORY) text << ": out of memory";
-    if (hr == E_INVALIDARG) text << ": the name is empty";
-    if (hr == E_POINTER) text << ": no object given";
-    if (hr == E_NOINTERFACE) text << ": the object has no IDispatch for scripts";
-    return kv::com::reportError(hr, kRegistryProgId, IID_IKvRegistry, text);
+    return describedFailure(hr, kRegistryProgId, IID_IKvRegistry, [&](kv::com::ErrorText& text) {
+        text << what << " '" << kv::com::Clipped{name} << "'";
+        if (hr == E_OUTOFMEMORY) text << ": out of memory";
+        if (hr == E_INVALIDARG) text << ": the name is empty";
+        if (hr == E_POINTER) text << ": no object given";
+        if (hr == E_NOINTERFACE) text << ": the object has no IDispatch for scripts";
+    });
 }
 
 }  // namespace
@@ -92,13 +90,11 @@ HRESULT STDMETHODCALLTYPE CKvObjectRegistry::Lookup(BSTR name, IDispatch** objec
     {
         IUnknown* lent = nullptr;
         std::lock_guard<std::mutex> guard(m_lock);
-        HRESULT hr = S_OK;
-        try {
+        const HRESULT hr = kv::com::guarded([&] {
             auto it = m_objects.find(OleString(name ? name : KV_W("")));
             if (it != m_objects.end()) lent = it->second.get();
-        } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
-        }
+            return S_OK;
+        });
         if (FAILED(hr)) return failed(hr, "cannot look up", name);
         // Held past the lock: another thread may remove the entry meanwhile.
         entry = kv::com::ComPtr<IUnknown>(lent);
@@ -111,22 +107,20 @@ HRESULT STDMETHODCALLTYPE CKvObjectRegistry::Lookup(BSTR name, IDispatch** objec
 HRESULT STDMETHODCALLTYPE CKvObjectRegistry::AddObject(LPCOLESTR name, IUnknown* object) {
     if (!name || !object) return E_POINTER;
     if (!*name) return E_INVALIDARG;
+    // Ends holding what the name had before, released after the lock.
     kv::com::ComPtr<IUnknown> entry(object);
-    try {
+    return kv::com::guarded([&] {
         OleString key(name);
         std::lock_guard<std::mutex> guard(m_lock);
         entry.swap(m_objects[std::move(key)]);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    // `entry` now holds what the name had before, released after the lock.
-    return S_OK;
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CKvObjectRegistry::RemoveObject(BSTR name) {
     if (!name) return S_FALSE;
-    kv::com::ComPtr<IUnknown> removed;
-    try {
+    kv::com::ComPtr<IUnknown> removed;  // released after the lock
+    return kv::com::guarded([&] {
         // Up to the terminator, not by the BSTR's length prefix: callers that
         // pass a plain wide string still find their entry.
         const OleString key(name);
@@ -135,26 +129,22 @@ HRESULT STDMETHODCALLTYPE CKvObjectRegistry::RemoveObject(BSTR name) {
         if (it == m_objects.end()) return S_FALSE;
         removed = std::move(it->second);
         m_objects.erase(it);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CKvObjectRegistry::LookupObject(LPCOLESTR name, IUnknown** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (!name) return E_POINTER;
-    try {
+    return kv::com::guarded([&] {
         const OleString key(name);
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_objects.find(key);
         if (it == m_objects.end()) return S_FALSE;
         *object = it->second.get();  // borrowed: the entry keeps the reference
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 std::size_t CKvObjectRegistry::size() const {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <random>
 #include <string>
 #include <system_error>
@@ -27,20 +26,9 @@ LONG saturated(long long n) {
 using kv::com::Clipped;
 using kv::com::operator<<;
 
-// Leaves `hr` described for scripts; without memory for the words, `hr` alone.
-template <class Describe>
-HRESULT report(HRESULT hr, const OLECHAR* source, REFIID iid, Describe describe) noexcept {
-    try {
-        kv::com::ErrorText text;
-        describe(text);
-        return kv::com::reportError(hr, source, iid, text);
-    } catch (...) {
-        return hr;
-    }
-}
 template <class Describe>
 HRESULT report(HRESULT hr, Describe describe) noexcept {
-    return report(hr, kFileSinkProgId, IID_IKvFileSink, describe);
+    return describedFailure(hr, kFileSinkProgId, IID_IKvFileSink, describe);
 }
 
 HRESULT checkBlock(const BYTE* data, LONG length) {
@@ -142,15 +130,15 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::OnEncodedData(BYTE* data, LONG length) 
     const std::size_t limit = static_cast<std::size_t>(m_limit);
     const std::size_t needed = size + static_cast<std::size_t>(length);
     if (length > 0 && needed > limit) return fail(E_KV_SINK_FULL, length);
-    try {
+    const HRESULT room = kv::com::guarded([&] {
         if (needed > m_bytes.capacity()) {
             const std::size_t doubled = std::max<std::size_t>(m_bytes.capacity(), 2048) * 2;
             m_bytes.reserve(std::max(needed, std::min(doubled, limit)));
         }
         m_blocks.push_back(length);
-    } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY, length);
-    }
+        return S_OK;
+    });
+    if (FAILED(room)) return fail(room, length);  // memory: all that reserving and adding can lack
     // The room is there: nothing below allocates.
     if (length > 0) m_bytes.insert(m_bytes.end(), data, data + length);
     return S_OK;
@@ -158,7 +146,7 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::OnEncodedData(BYTE* data, LONG length) 
 
 HRESULT CKvMemorySink::fail(HRESULT hr, LONG length) {
     m_failure = hr;
-    try {
+    const HRESULT worded = kv::com::guarded([&] {
         kv::com::ErrorText reason;
         reason << "a block of " << static_cast<long long>(length) << " bytes was refused: ";
         if (hr == E_KV_SINK_FULL)
@@ -167,9 +155,9 @@ HRESULT CKvMemorySink::fail(HRESULT hr, LONG length) {
         else
             reason << "out of memory with " << static_cast<long long>(m_bytes.size()) << " bytes kept";
         m_failureReason = std::move(reason);
-    } catch (const std::bad_alloc&) {
-        m_failureReason.clear();  // Failed still tells; the reason is then empty
-    }
+        return S_OK;
+    });
+    if (FAILED(worded)) m_failureReason.clear();  // Failed still tells; the reason is then empty
     return hr;
 }
 
@@ -194,7 +182,7 @@ HRESULT STDMETHODCALLTYPE CKvMemorySink::put_Limit(LONG bytes) {
         m_limit = bytes;
         return S_OK;
     }
-    return report(E_INVALIDARG, kMemorySinkProgId, IID_IKvMemorySink, [&](kv::com::ErrorText& text) {
+    return describedFailure(E_INVALIDARG, kMemorySinkProgId, IID_IKvMemorySink, [&](kv::com::ErrorText& text) {
         text << "cannot set the limit to " << static_cast<long long>(bytes) << " bytes: it cannot be negative";
     });
 }
@@ -261,6 +249,8 @@ HRESULT CKvFileSink::open(const std::filesystem::path& path) {
             }
         }
     } catch (...) {
+        // Not a barrier: nothing of the failed open may stay behind, and the
+        // caller's barrier makes the exception its status.
         if (hr == S_OK) std::filesystem::remove(temp, ec);
         forgetTarget(target);
         throw;
