@@ -20,9 +20,9 @@ using kv::com::ErrorText;
 using kv::com::Hex;
 using kv::com::operator<<;
 
-template <class Text>
-HRESULT report(HRESULT hr, const Text& text) {
-    return kv::com::reportError(hr, kRecorderProgId, IID_IKvRecorder, text);
+template <class Describe>
+HRESULT report(HRESULT hr, Describe&& describe) noexcept {
+    return describedFailure(hr, kRecorderProgId, IID_IKvRecorder, describe);
 }
 
 // Why a capture failed, where the reader did not say it better.
@@ -84,18 +84,20 @@ std::optional<DWORD> decimal(LPCOLESTR text) {
 // ---- the capture format -----------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(LPCOLESTR name, LPCOLESTR value) {
-    return setProperty(name, value);
+    return setFormatProperty(name, value);
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::SetProperty(BSTR name, BSTR value) {
-    return setProperty(name ? name : KV_W(""), value ? value : KV_W(""));
+    return setFormatProperty(name ? name : KV_W(""), value ? value : KV_W(""));
 }
 
-HRESULT CKvAudioRecorder::setProperty(LPCOLESTR name, LPCOLESTR value) {
-    if (!name || !value) return report(E_POINTER, KV_W("cannot set a property: no name or no value given"));
+HRESULT CKvAudioRecorder::setFormatProperty(LPCOLESTR name, LPCOLESTR value) {
+    if (!name || !value)
+        return report(E_POINTER, [](ErrorText& text) { text << "cannot set a property: no name or no value given"; });
     const auto refuse = [&](HRESULT hr, const char* why) {
-        ErrorText text;
-        return report(hr, text << "cannot set " << Clipped{name, 40} << " to '" << Clipped{value, 40} << "': " << why);
+        return report(hr, [&](ErrorText& text) {
+            text << "cannot set " << Clipped{name, 40} << " to '" << Clipped{value, 40} << "': " << why;
+        });
     };
     // The device was opened at the old format.
     if (recording()) return refuse(E_KV_RECORDING, "not while recording");
@@ -127,12 +129,10 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::AddDataTarget(IUnknown* target) {
         return S_FALSE;
     kv::com::ComPtr<IKvAudioEncoder> encoder;
     if (FAILED(target->QueryInterface(IID_IKvAudioEncoder, encoder.put_void())) || !encoder) return E_NOINTERFACE;
-    try {
+    return kv::com::guarded([&] {
         m_targets.push_back({target, encoder.get()});
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::RemoveDataTarget(IUnknown* target) {
@@ -150,15 +150,15 @@ bool CKvAudioRecorder::isRegistered(const Target& target) const {
 // ---- files --------------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(LPCOLESTR path, LONG chunkBytes) {
-    return captureFile(path, chunkBytes);
+    return playFile(path, chunkBytes);
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::CaptureFile(BSTR path, LONG chunkBytes) {
-    return captureFile(path ? path : KV_W(""), chunkBytes);
+    return playFile(path ? path : KV_W(""), chunkBytes);
 }
 
-HRESULT CKvAudioRecorder::captureFile(LPCOLESTR path, LONG chunkBytes) {
-    if (!path) return report(E_POINTER, KV_W("cannot capture: no path given"));
+HRESULT CKvAudioRecorder::playFile(LPCOLESTR path, LONG chunkBytes) {
+    if (!path) return report(E_POINTER, [](ErrorText& text) { text << "cannot capture: no path given"; });
     std::string problem;
     const HRESULT hr = kv::com::guarded([&] {
         if (recording()) return E_KV_RECORDING;
@@ -171,6 +171,8 @@ HRESULT CKvAudioRecorder::captureFile(LPCOLESTR path, LONG chunkBytes) {
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception&) {
+            // Not a barrier: the conversion throws for broken UTF-16, which
+            // is the caller's argument, not an unexpected failure.
             return E_INVALIDARG;
         }
         // An open file sink will put its output in this file's place at its
@@ -183,10 +185,10 @@ HRESULT CKvAudioRecorder::captureFile(LPCOLESTR path, LONG chunkBytes) {
         return capture(reader, chunkBytes);
     });
     if (SUCCEEDED(hr)) return hr;
-    ErrorText text;
-    text << "cannot capture '" << Clipped{path} << "': ";
-    for (char c : problem.empty() ? std::string(captureProblem(hr)) : problem) text.push_back(static_cast<OLECHAR>(c));
-    return report(hr, text);
+    return report(hr, [&](ErrorText& text) {
+        text << "cannot capture '" << Clipped{path}
+             << "': " << (problem.empty() ? captureProblem(hr) : problem.c_str());
+    });
 }
 
 HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress, bool flush) {
@@ -254,9 +256,9 @@ HRESULT CKvAudioRecorder::pushAll(PcmReader& reader, std::size_t chunk, const Pr
     return S_OK;
 }
 
-void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy,
+void CKvAudioRecorder::push(const BYTE* pcm, std::size_t length, bool writable, std::vector<BYTE>& copy,
                             std::vector<Target>& snapshot) {
-    if (spare && m_targets.size() == 1) {
+    if (writable && m_targets.size() == 1) {
         // One target, which nobody hears after: no snapshot, no copy.
         IKvAudioEncoder* const encoder = m_targets.front().encoder;
         encoder->AddRef();
@@ -294,24 +296,20 @@ void CKvAudioRecorder::flushTargets() {
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Start() {
     if (recording()) return S_FALSE;
     if (m_targets.empty()) {
-        ErrorText text;
-        return report(E_KV_NO_TARGET, text << "cannot start recording: " << captureProblem(E_KV_NO_TARGET));
+        return report(E_KV_NO_TARGET,
+                      [](ErrorText& text) { text << "cannot start recording: " << captureProblem(E_KV_NO_TARGET); });
     }
-    HRESULT hr = S_OK;
-    if (!m_device) {
-        hr = kv::com::guarded([&] {
-            m_device = makeCaptureDevice();
-            return m_device ? S_OK : E_OUTOFMEMORY;
-        });
-    }
-    if (SUCCEEDED(hr)) hr = m_device->start(captureFormat(), *this);
+    const HRESULT hr = kv::com::guarded([&] {
+        if (!m_device) m_device = makeCaptureDevice();
+        return m_device ? m_device->start(captureFormat(), *this) : E_OUTOFMEMORY;
+    });
     if (SUCCEEDED(hr)) return S_OK;
-    ErrorText text;
-    text << "cannot start recording: ";
-    text << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
-                                                                  : "the audio input device failed");
-    text << " (" << Hex{hr} << ")";
-    return report(hr, text);
+    return report(hr, [&](ErrorText& text) {
+        text << "cannot start recording: "
+             << (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? "no audio input device"
+                                                                      : "the audio input device failed")
+             << " (" << Hex{hr} << ")";
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Stop() {
@@ -325,21 +323,20 @@ HRESULT STDMETHODCALLTYPE CKvAudioRecorder::Stop() {
         return S_OK;
     });
     if (SUCCEEDED(hr)) return S_OK;
-    ErrorText text;
-    text << "stopping the audio input device failed (" << Hex{hr} << ")";
-    return report(hr, text);
+    return report(hr, [&](ErrorText& text) { text << "stopping the audio input device failed (" << Hex{hr} << ")"; });
 }
 
 void CKvAudioRecorder::onCapturedPcm(const BYTE* pcm, std::size_t bytes) {
     if (m_releasing || !pcm || bytes == 0 || m_targets.empty()) return;
     kv::com::ComPtr<IKvAudioRecorder> self(this);
-    try {
+    // Without memory for the copies, a buffer is lost, as a device overrun
+    // would lose it.
+    kv::com::guarded([&] {
         std::vector<BYTE> copy;
         std::vector<Target> snapshot;
         push(pcm, bytes, false, copy, snapshot);
-    } catch (const std::bad_alloc&) {
-        // A buffer lost, as a device overrun would lose it.
-    }
+        return S_OK;
+    });
 }
 
 // The device has closed itself (Start may open it again): the capture has

@@ -68,7 +68,9 @@ namespace kv::components {
 //
 // Every failure, through either interface, leaves a description (with the
 // path or property in it) as IErrorInfo; scripts use IKvRecorder, the
-// default interface, whose methods are the same with BSTR arguments.
+// default interface, whose methods are the same with BSTR arguments: there a
+// null string is the empty one, as automation has it, where IKvAudioRecorder
+// answers E_POINTER.
 class CKvAudioRecorder
     : public kv::com::implements<CKvAudioRecorder, ComponentDispatch<IKvRecorder>, NoTypeInfo<IKvAudioRecorder>,
                                  kv::com::alias<IDispatch, IKvRecorder>,
@@ -78,15 +80,10 @@ public:
     CKvAudioRecorder() = default;
     explicit CKvAudioRecorder(std::shared_ptr<CaptureDevice> device) : m_device(std::move(device)) {}
 
-    HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR path, LONG chunkBytes) override;
-    HRESULT STDMETHODCALLTYPE SetProperty(LPCOLESTR name, LPCOLESTR value) override;
     HRESULT STDMETHODCALLTYPE AddDataTarget(IUnknown* target) override;
     HRESULT STDMETHODCALLTYPE RemoveDataTarget(IUnknown* target) override;
-
-    HRESULT STDMETHODCALLTYPE CaptureFile(BSTR path, LONG chunkBytes) override;
     HRESULT STDMETHODCALLTYPE Start() override;
     HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE SetProperty(BSTR name, BSTR value) override;
 
     void finalRelease();
 
@@ -104,13 +101,23 @@ private:
         IKvAudioEncoder* encoder;  // where the data goes; not a reference
     };
 
-    HRESULT captureFile(LPCOLESTR path, LONG chunkBytes);
-    HRESULT setProperty(LPCOLESTR name, LPCOLESTR value);
+    // Each interface's own spelling, reached only through it: on this class
+    // the two would be overloads, and the constness of a string would pick
+    // one. Both go to the one path below them.
+    HRESULT STDMETHODCALLTYPE CaptureFile(LPCOLESTR path, LONG chunkBytes) override;
+    HRESULT STDMETHODCALLTYPE CaptureFile(BSTR path, LONG chunkBytes) override;
+    HRESULT STDMETHODCALLTYPE SetProperty(LPCOLESTR name, LPCOLESTR value) override;
+    HRESULT STDMETHODCALLTYPE SetProperty(BSTR name, BSTR value) override;
+    HRESULT playFile(LPCOLESTR path, LONG chunkBytes);
+    HRESULT setFormatProperty(LPCOLESTR name, LPCOLESTR value);
+
     HRESULT pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress);
 
     bool isRegistered(const Target& target) const;
-    // `spare`: nothing reads the bytes after the push, so a target may be handed them as they are.
-    void push(const BYTE* pcm, std::size_t length, bool spare, std::vector<BYTE>& copy, std::vector<Target>& snapshot);
+    // `writable`: the bytes are ours and nothing reads them after the push,
+    // so a lone target may be handed them as they are, and write into them.
+    void push(const BYTE* pcm, std::size_t length, bool writable, std::vector<BYTE>& copy,
+              std::vector<Target>& snapshot);
     // What the targets hold comes out: the end of a capture.
     void flushTargets();
     bool recording() const { return m_device && m_device->recording(); }

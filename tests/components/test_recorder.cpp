@@ -1,5 +1,5 @@
-// The file-fed capture component: its properties, its data targets, what it
-// makes of WAVE and raw files, how it cuts them, and what it refuses.
+// The capture component: its properties, its data targets, what it makes of
+// WAVE and raw files, how it cuts them, what it refuses, and its device.
 #include <cmath>
 
 #include "components/AudioRecorder.h"
@@ -24,6 +24,9 @@ std::vector<int> noise(std::size_t n, std::uint32_t seed = 1) {
     return s;
 }
 
+// CaptureFile and SetProperty, as C++ callers reach them.
+IKvAudioRecorder* api(kc::CKvAudioRecorder* recorder) { return recorder; }
+
 class Recorder : public ComponentsTest {
 protected:
     void SetUp() override {
@@ -33,7 +36,7 @@ protected:
         ASSERT_EQ(recorder->AddDataTarget(target->identity()), S_OK);
     }
     HRESULT capture(const std::filesystem::path& file, LONG chunk = 640) {
-        return recorder->CaptureFile(ole(file).c_str(), chunk);
+        return api(recorder.get())->CaptureFile(ole(file).c_str(), chunk);
     }
 
     TempDir dir;
@@ -147,8 +150,8 @@ TEST_F(Recorder, TakesRawFilesAsSixteenBitMonoAtTheCaptureRate) {
     // The capture format decides both how the raw file is read and what comes out.
     target->calls.clear();
     ASSERT_EQ(recorder->RemoveDataTarget(target->identity()), S_OK);
-    ASSERT_EQ(recorder->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
-    ASSERT_EQ(recorder->SetProperty(KV_W("BitsPerSample"), KV_W("8")), S_OK);
+    ASSERT_EQ(api(recorder.get())->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
+    ASSERT_EQ(api(recorder.get())->SetProperty(KV_W("BitsPerSample"), KV_W("8")), S_OK);
     ASSERT_EQ(recorder->AddDataTarget(target->identity()), S_OK);
     ASSERT_EQ(capture(dir.write("take.pcm", samples16(s))), S_OK);
     Bytes expected;
@@ -270,9 +273,7 @@ TEST_P(Refusals, FailClearlyAndPushNothing) {
 INSTANTIATE_TEST_SUITE_P(Files, Refusals, ::testing::ValuesIn(refusals()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(Recorder, RefusesANullPath) {
-    EXPECT_EQ(recorder->CaptureFile(static_cast<LPCOLESTR>(nullptr), 640), E_POINTER);
-}
+TEST_F(Recorder, RefusesANullPath) { EXPECT_EQ(api(recorder.get())->CaptureFile(nullptr, 640), E_POINTER); }
 
 // ---- properties ---------------------------------------------------------------
 
@@ -301,7 +302,7 @@ TEST_P(Properties, SetTheCaptureFormatOrChangeNothing) {
     }
     const kc::OleString name(c.name, c.name + std::char_traits<char16_t>::length(c.name));
     const kc::OleString value(c.value, c.value + std::char_traits<char16_t>::length(c.value));
-    EXPECT_EQ(recorder->SetProperty(name.c_str(), value.c_str()), c.expected);
+    EXPECT_EQ(api(recorder.get())->SetProperty(name.c_str(), value.c_str()), c.expected);
     if (FAILED(c.expected)) {
         EXPECT_NE(kvtest::lastError().find("cannot set"), std::string::npos);
     }
@@ -337,8 +338,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PropertyCase{u"Volume", u"1", false, E_INVALIDARG, 16000, 16, 1}));
 
 TEST_F(Recorder, RefusesNullProperties) {
-    EXPECT_EQ(recorder->SetProperty(nullptr, KV_W("1")), E_POINTER);
-    EXPECT_EQ(recorder->SetProperty(KV_W("Channels"), nullptr), E_POINTER);
+    EXPECT_EQ(api(recorder.get())->SetProperty(nullptr, KV_W("1")), E_POINTER);
+    EXPECT_EQ(api(recorder.get())->SetProperty(KV_W("Channels"), nullptr), E_POINTER);
 }
 
 // ---- data targets -------------------------------------------------------------
@@ -442,7 +443,7 @@ TEST_F(Recorder, OutlivesItsLastReferenceDroppedDuringACapture) {
     target->onData = [&](RecordingTarget& self) {
         if (self.calls.size() == 2) held.reset();
     };
-    EXPECT_EQ(raw->CaptureFile(ole(file).c_str(), 100), S_OK);
+    EXPECT_EQ(api(raw)->CaptureFile(ole(file).c_str(), 100), S_OK);
     EXPECT_EQ(target->calls.size(), 20u);
 }
 
@@ -487,7 +488,7 @@ TEST_F(Recorder, RecordsFromTheDeviceIntoEveryTargetUntilStoppedOrReleased) {
     DeviceLog log;
     auto live = kv::com::make<kc::CKvAudioRecorder>(std::make_unique<FakeDevice>(log));
     auto other = kv::com::make<RecordingTarget>();
-    ASSERT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
+    ASSERT_EQ(api(live.get())->SetProperty(KV_W("SamplesPerSec"), KV_W("8000")), S_OK);
     ASSERT_EQ(live->AddDataTarget(target->identity()), S_OK);
     ASSERT_EQ(live->AddDataTarget(other->identity()), S_OK);
 
@@ -495,10 +496,10 @@ TEST_F(Recorder, RecordsFromTheDeviceIntoEveryTargetUntilStoppedOrReleased) {
     EXPECT_EQ(live->Start(), S_FALSE) << "already recording";
     EXPECT_EQ(log.format.nSamplesPerSec, 8000u) << "opened at the capture format";
     EXPECT_EQ(log.format.wBitsPerSample, 16);
-    EXPECT_EQ(live->SetProperty(KV_W("SamplesPerSec"), KV_W("16000")), kc::E_KV_RECORDING);
+    EXPECT_EQ(api(live.get())->SetProperty(KV_W("SamplesPerSec"), KV_W("16000")), kc::E_KV_RECORDING);
     EXPECT_EQ(live->captureFormat().nSamplesPerSec, 8000u);
     const auto wav = dir.write("a.wav", pcmWave(1, 8000, 16, samples16(noise(100))));
-    EXPECT_EQ(live->CaptureFile(ole(wav).c_str(), 640), kc::E_KV_RECORDING);
+    EXPECT_EQ(api(live.get())->CaptureFile(ole(wav).c_str(), 640), kc::E_KV_RECORDING);
 
     // Each buffer goes out whole, to every target, each its own copy.
     const Bytes buffer = samples16(noise(300, 7));
@@ -533,7 +534,7 @@ TEST_F(Recorder, StartWithoutADeviceIsAnErrorWithADescription) {
     ASSERT_EQ(error->GetDescription(&text), S_OK);
     EXPECT_NE(kc::OleString(text).find(KV_W("no audio input device")), kc::OleString::npos);
     SysFreeString(text);
-    EXPECT_EQ(live->SetProperty(KV_W("Channels"), KV_W("1")), S_OK) << "nothing is left recording";
+    EXPECT_EQ(api(live.get())->SetProperty(KV_W("Channels"), KV_W("1")), S_OK) << "nothing is left recording";
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ protected:
         return e;
     }
 
+    // CaptureFile, as C++ callers reach it.
+    IKvAudioRecorder* api() { return recorder.get(); }
+
     ComPtr<IKvObjectRegistry> registry;
     ComPtr<kc::CKvAudioRecorder> recorder;
     TempDir dir;
@@ -63,7 +66,7 @@ TEST_F(WithEncoders, AnEncoderHearsTheRecorderEnteredInTheRegistry) {
         possible.push_back(alawReference(static_cast<std::int16_t>(l + r)));
     }
     std::sort(possible.begin(), possible.end());
-    ASSERT_EQ(recorder->CaptureFile(ole(dir.write("in.wav", pcmWave(2, 44100, 16, samples16(stereo)))).c_str(), 640),
+    ASSERT_EQ(api()->CaptureFile(ole(dir.write("in.wav", pcmWave(2, 44100, 16, samples16(stereo)))).c_str(), 640),
               S_OK);
     // 100 ms is 1600 samples: 10 whole G.711 blocks of 160.
     EXPECT_EQ(sink->bytes().size(), 1600u);
@@ -86,7 +89,7 @@ TEST_F(WithEncoders, G711OutputMatchesTheLawForEverySample) {
         auto e = encoder(alaw ? CLSID_KV_AudioG711A : CLSID_KV_AudioG711U);
         auto sink = kv::com::make<kc::CKvMemorySink>();
         ASSERT_EQ(e->AddSink(static_cast<IKvAudioSink*>(sink.get())), S_OK);
-        ASSERT_EQ(recorder->CaptureFile(ole(file).c_str(), 640), S_OK);
+        ASSERT_EQ(api()->CaptureFile(ole(file).c_str(), 640), S_OK);
         ASSERT_EQ(sink->bytes().size(), 65600u);
         for (std::size_t i = 0; i < 65600; ++i) {
             const auto x = static_cast<std::int16_t>(all[2 * i] | all[2 * i + 1] << 8);
@@ -105,7 +108,7 @@ TEST_F(WithEncoders, ReleasingAnEncoderTakesItOffTheRecorder) {
     // With its sink still attached: the recorder's registration must not keep it.
     e.reset();
     EXPECT_EQ(recorder->dataTargetCount(), 0u);
-    EXPECT_EQ(recorder->CaptureFile(ole(dir.write("in.raw", Bytes(640, 0))).c_str(), 640), kc::E_KV_NO_TARGET);
+    EXPECT_EQ(api()->CaptureFile(ole(dir.write("in.raw", Bytes(640, 0))).c_str(), 640), kc::E_KV_NO_TARGET);
     EXPECT_TRUE(sink->bytes().empty());
 }
 
