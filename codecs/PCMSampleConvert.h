@@ -4,15 +4,15 @@
 
 namespace kv::codecs {
 
+// A PCM wave format with consistent block alignment and byte rate.
+WAVEFORMATEX pcmWaveFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample);
+
 // Converts PCM buffers between wave formats through the Audio Compression
 // Manager. Formats that agree in channels, rate and sample width pass the
 // caller's buffer through untouched, which is how every encoder uses it.
 //
 // Results: 0 success, -1 invalid arguments, -2 not opened, -3 size query or
 // stream open failed, -4 header preparation failed, -5 conversion failed.
-// A PCM wave format with consistent block alignment and byte rate.
-WAVEFORMATEX pcmWaveFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample);
-
 class CPCMSampleConvert {
 public:
     CPCMSampleConvert();
