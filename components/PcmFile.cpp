@@ -12,6 +12,19 @@
 
 namespace kv::components {
 
+// The input, read front to back: all the WAVE rules need, so that a stream
+// that cannot seek takes them as a file does.
+class PcmSource {
+public:
+    virtual ~PcmSource() = default;
+    // Up to `n` bytes; fewer only at the end of the input or on a failure.
+    virtual std::size_t read(BYTE* to, std::size_t n) = 0;
+    // Passes over up to `n` bytes and says how many; fewer only at the end or
+    // on a failure.
+    virtual std::uint64_t skip(std::uint64_t n) = 0;
+    virtual bool failed() const = 0;
+};
+
 namespace {
 
 constexpr WORD kFormatPcm = 1;
@@ -87,72 +100,141 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
     return S_OK;
 }
 
-// Random access to an open file: exactly `n` bytes at `at`, or false.
-class FileBytes {
+// A file, whose size is known: it skips by seeking, and a read that comes
+// short of that size is a failure, not the end.
+class FileSource final : public PcmSource {
 public:
-    FileBytes(std::ifstream& in, std::uint64_t size) : m_in(in), m_size(size) {}
-    std::uint64_t size() const { return m_size; }
-    bool read(std::uint64_t at, BYTE* to, std::size_t n) {
-        if (at > m_size || n > m_size - at) return false;
-        m_in.clear();
-        m_in.seekg(static_cast<std::streamoff>(at));
-        m_in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
-        return static_cast<std::size_t>(m_in.gcount()) == n;
+    HRESULT open(const std::filesystem::path& path) {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            const std::filesystem::path folder = path.parent_path();
+            return folder.empty() || std::filesystem::is_directory(folder, ec) ? E_KV_FILE_NOT_FOUND
+                                                                               : E_KV_PATH_NOT_FOUND;
+        }
+        if (std::filesystem::is_directory(status)) return E_ACCESSDENIED;
+        m_in.open(path, std::ios::binary);
+        if (!m_in) return E_ACCESSDENIED;
+        m_in.seekg(0, std::ios::end);
+        const std::streamoff end = m_in.tellg();
+        if (end < 0) return E_KV_READ_FAULT;
+        m_size = static_cast<std::uint64_t>(end);
+        m_in.seekg(0);
+        return m_in ? S_OK : E_KV_READ_FAULT;
     }
+    std::uint64_t size() const { return m_size; }
+    std::uint64_t position() const { return m_at; }
+
+    std::size_t read(BYTE* to, std::size_t n) override {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_size - m_at));
+        m_in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(want));
+        const auto got = static_cast<std::size_t>(m_in.gcount());
+        m_at += got;
+        m_failed = m_failed || got < want;
+        return got;
+    }
+    std::uint64_t skip(std::uint64_t n) override {
+        const std::uint64_t over = std::min(n, m_size - m_at);
+        if (!m_in.seekg(static_cast<std::streamoff>(over), std::ios::cur)) {
+            m_failed = true;
+            return 0;
+        }
+        m_at += over;
+        return over;
+    }
+    bool failed() const override { return m_failed; }
 
 private:
-    std::ifstream& m_in;
-    std::uint64_t m_size;
+    std::ifstream m_in;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_at = 0;
+    bool m_failed = false;
 };
 
+// A stream that cannot seek (standard input): passing over is reading.
+class StreamSource final : public PcmSource {
+public:
+    explicit StreamSource(std::FILE* stream) : m_stream(stream) {}
+
+    std::size_t read(BYTE* to, std::size_t n) override { return std::fread(to, 1, n, m_stream); }
+    std::uint64_t skip(std::uint64_t n) override {
+        std::uint64_t done = 0;
+        for (BYTE scratch[4096]; done < n;) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, sizeof scratch));
+            const std::size_t got = std::fread(scratch, 1, want, m_stream);
+            done += got;
+            if (got < want) break;
+        }
+        return done;
+    }
+    bool failed() const override { return std::ferror(m_stream) != 0; }
+
+private:
+    std::FILE* m_stream;
+};
+
+// How a refusal names the input. The rules are one, but a file and a stream
+// have always been described in words of their own.
+struct InputWords {
+    const char* empty;
+    const char* notWave;   // begins the refusal of what is not a WAVE input
+    const char* rawHint;   // ends the refusal of what has no RIFF header
+    bool countsCutChunks;  // a chunk cut short is told in bytes
+};
+constexpr InputWords kFileWords{"the file is empty", "not a WAV file", " (raw 16-bit input must be named .pcm or .raw)",
+                                true};
+constexpr InputWords kStreamWords{"empty input", "not a WAV stream", "", false};
+
+std::string cutShort(const InputWords& words, const BYTE* id, std::uint64_t declared, std::uint64_t present) {
+    if (!words.countsCutChunks) return fourcc(id) + " chunk cut short by the end of the input";
+    return fourcc(id) + " chunk claims " + std::to_string(declared) + " bytes, but the file ends " +
+           std::to_string(present) + " bytes into it";
+}
+
 // The RIFF size is not trusted: streaming writers leave it 0 or all ones.
-// The chunks are walked up to the data chunk instead, which is where reading
-// stops; what follows it does not matter.
-HRESULT walkWave(FileBytes& file, PcmLayout& layout) {
-    const std::uint64_t size = file.size();
-    if (size == 0) return refuse(layout, E_KV_NOT_WAVE, "the file is empty");
+// The chunks are walked instead, up to the data chunk, where the walk stops
+// with `in` at the first sample and `dataDeclared` what the chunk declares;
+// what follows it does not matter. A chunk before it that the end of the
+// input cuts short breaks the input before anything in it counts.
+HRESULT walkWave(PcmSource& in, const InputWords& words, PcmLayout& layout, std::uint64_t& dataDeclared) {
     BYTE riff[12];
-    const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof riff));
-    if (!file.read(0, riff, head)) return E_KV_READ_FAULT;
+    const std::size_t head = in.read(riff, sizeof riff);
+    if (in.failed()) return E_KV_READ_FAULT;
+    if (head == 0) return refuse(layout, E_KV_NOT_WAVE, words.empty);
     if (std::memcmp(riff, "RIFF", std::min<std::size_t>(head, 4)) != 0)
-        return refuse(layout, E_KV_NOT_WAVE,
-                      "not a WAV file: no RIFF header (raw 16-bit input must be named .pcm or .raw)");
+        return refuse(layout, E_KV_NOT_WAVE, std::string(words.notWave) + ": no RIFF header" + words.rawHint);
     if (head < sizeof riff)
         return refuse(layout, E_KV_NOT_WAVE, "RIFF header cut short (" + std::to_string(head) + " of 12 bytes)");
     if (std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return refuse(layout, E_KV_NOT_WAVE, "not a WAV file: RIFF form " + fourcc(riff + 8) + ", not 'WAVE'");
+        return refuse(layout, E_KV_NOT_WAVE,
+                      std::string(words.notWave) + ": RIFF form " + fourcc(riff + 8) + ", not 'WAVE'");
 
     bool haveFormat = false;
-    for (std::uint64_t pos = 12; pos + 8 <= size;) {
-        BYTE header[8];
-        if (!file.read(pos, header, sizeof header)) return E_KV_READ_FAULT;
+    for (BYTE header[8]; in.read(header, sizeof header) == sizeof header;) {
         const std::uint64_t declared = le32(header + 4);
-        const std::uint64_t body = pos + 8;
-        const std::uint64_t present = std::min(declared, size - body);
         if (std::memcmp(header, "data", 4) == 0) {
             // The format must come first: a reader that streams has nothing
             // to make of samples it meets before it.
             if (!haveFormat) return refuse(layout, E_KV_NOT_WAVE, "no fmt chunk before the data chunk");
-            layout.dataOffset = body;
-            layout.claimedBytes = declared;
-            layout.presentBytes = present;
-            layout.dataBytes = present - present % layout.format.nBlockAlign;
+            dataDeclared = declared;
             return S_OK;
         }
-        if (present < declared)
-            return refuse(layout, E_KV_NOT_WAVE,
-                          fourcc(header) + " chunk claims " + std::to_string(declared) + " bytes, but the file ends " +
-                              std::to_string(present) + " bytes into it");
-        if (std::memcmp(header, "fmt ", 4) == 0 && !haveFormat) {
-            BYTE format[kFormatBytesUsed] = {};
-            if (!file.read(body, format, static_cast<std::size_t>(std::min<std::uint64_t>(declared, sizeof format))))
-                return E_KV_READ_FAULT;
+        const bool isFormat = std::memcmp(header, "fmt ", 4) == 0 && !haveFormat;
+        BYTE format[kFormatBytesUsed] = {};
+        const std::uint64_t padded = declared + (declared & 1);
+        std::uint64_t passed =
+            isFormat ? in.read(format, static_cast<std::size_t>(std::min<std::uint64_t>(declared, sizeof format))) : 0;
+        passed += in.skip(padded - passed);
+        if (in.failed()) return E_KV_READ_FAULT;
+        if (passed < declared) return refuse(layout, E_KV_NOT_WAVE, cutShort(words, header, declared, passed));
+        if (isFormat) {
             const HRESULT hr = readFormat(format, declared, layout);
             if (FAILED(hr)) return hr;
             haveFormat = true;
         }
-        pos = body + declared + (declared & 1);
+        if (passed < padded) break;  // the end, in place of a pad byte
     }
+    if (in.failed()) return E_KV_READ_FAULT;
     return refuse(layout, E_KV_NOT_WAVE, haveFormat ? "no data chunk" : "no fmt chunk and no data chunk");
 }
 
@@ -165,131 +247,64 @@ bool isRawName(const std::filesystem::path& path) {
     return ext == u".pcm" || ext == u".raw";
 }
 
-HRESULT openFile(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& size) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        const std::filesystem::path folder = path.parent_path();
-        return folder.empty() || std::filesystem::is_directory(folder, ec) ? E_KV_FILE_NOT_FOUND : E_KV_PATH_NOT_FOUND;
-    }
-    if (std::filesystem::is_directory(status)) return E_ACCESSDENIED;
-    in.open(path, std::ios::binary);
-    if (!in) return E_ACCESSDENIED;
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    if (end < 0) return E_KV_READ_FAULT;
-    size = static_cast<std::uint64_t>(end);
-    return S_OK;
-}
-
-HRESULT inspect(FileBytes& file, const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
-    layout = PcmLayout{};
-    if (!isRawName(path)) return walkWave(file, layout);
-    layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
-    layout.claimedBytes = layout.presentBytes = file.size();
-    layout.dataBytes = file.size() & ~std::uint64_t{1};
-    return S_OK;
-}
-
-// Exactly `n` bytes from a stream, or false at its end.
-bool readExactly(std::FILE* stream, BYTE* to, std::size_t n) { return std::fread(to, 1, n, stream) == n; }
-
-// The headers of a WAVE stream up to its data, read front to back: the same
-// rules as walkWave, but nothing can be skipped by seeking, and the length of
-// what follows is not known.
-HRESULT walkWaveStream(std::FILE* stream, PcmLayout& layout) {
-    BYTE riff[12];
-    const std::size_t head = std::fread(riff, 1, sizeof riff, stream);
-    if (std::ferror(stream)) return E_KV_READ_FAULT;
-    if (head == 0) return refuse(layout, E_KV_NOT_WAVE, "empty input");
-    if (std::memcmp(riff, "RIFF", std::min<std::size_t>(head, 4)) != 0)
-        return refuse(layout, E_KV_NOT_WAVE, "not a WAV stream: no RIFF header");
-    if (head < sizeof riff)
-        return refuse(layout, E_KV_NOT_WAVE, "RIFF header cut short (" + std::to_string(head) + " of 12 bytes)");
-    if (std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return refuse(layout, E_KV_NOT_WAVE, "not a WAV stream: RIFF form " + fourcc(riff + 8) + ", not 'WAVE'");
-    bool haveFormat = false;
-    for (;;) {
-        BYTE header[8];
-        if (!readExactly(stream, header, sizeof header)) break;
-        const std::uint64_t declared = le32(header + 4);
-        if (std::memcmp(header, "data", 4) == 0) {
-            if (!haveFormat) return refuse(layout, E_KV_NOT_WAVE, "no fmt chunk before the data chunk");
-            layout.claimedBytes = declared;
-            return S_OK;
-        }
-        // As in a file, a chunk cut short by the end breaks the input before
-        // anything in it counts.
-        const std::uint64_t skip = declared + (declared & 1);
-        const bool isFormat = std::memcmp(header, "fmt ", 4) == 0 && !haveFormat;
-        BYTE format[kFormatBytesUsed] = {};
-        std::uint64_t done = 0;
-        for (BYTE scratch[4096]; done < skip;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(skip - done, sizeof scratch));
-            const std::size_t got = std::fread(scratch, 1, n, stream);
-            if (isFormat && done < sizeof format)
-                std::memcpy(format + done, scratch,
-                            static_cast<std::size_t>(std::min<std::uint64_t>(got, sizeof format - done)));
-            done += got;
-            if (got < n) break;
-        }
-        if (std::ferror(stream)) return E_KV_READ_FAULT;
-        if (done < declared)
-            return refuse(layout, E_KV_NOT_WAVE, fourcc(header) + " chunk cut short by the end of the input");
-        if (isFormat) {
-            const HRESULT hr = readFormat(format, declared, layout);
-            if (FAILED(hr)) return hr;
-            haveFormat = true;
-        }
-        if (done < skip) break;  // the end, in place of a pad byte
-    }
-    if (std::ferror(stream)) return E_KV_READ_FAULT;
-    return refuse(layout, E_KV_NOT_WAVE, haveFormat ? "no data chunk" : "no fmt chunk and no data chunk");
-}
-
 }  // namespace
 
+PcmReader::PcmReader() = default;
+PcmReader::~PcmReader() = default;
+
 HRESULT PcmReader::open(const std::filesystem::path& path, DWORD rawRate) {
-    try {
-        std::uint64_t size = 0;
-        HRESULT hr = openFile(path, m_file, size);
-        if (FAILED(hr)) return hr;
-        FileBytes file(m_file, size);
-        hr = inspect(file, path, rawRate, m_layout);
-        if (FAILED(hr)) return hr;
-        m_file.clear();
-        m_file.seekg(static_cast<std::streamoff>(m_layout.dataOffset));
-        if (!m_file) return E_KV_READ_FAULT;
-        m_left = m_layout.dataBytes;
-        m_known = true;
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_KV_READ_FAULT;
-    }
+    return kv::com::guarded([&] {
+        try {
+            auto file = std::make_unique<FileSource>();
+            HRESULT hr = file->open(path);
+            if (FAILED(hr)) return hr;
+            m_layout = PcmLayout{};
+            if (isRawName(path)) {
+                m_layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
+                m_layout.claimedBytes = m_layout.presentBytes = file->size();
+                m_layout.dataBytes = file->size() & ~std::uint64_t{1};
+            } else {
+                std::uint64_t declared = 0;
+                hr = walkWave(*file, kFileWords, m_layout, declared);
+                if (FAILED(hr)) return hr;
+                m_layout.dataOffset = file->position();
+                m_layout.claimedBytes = declared;
+                m_layout.presentBytes = std::min(declared, file->size() - file->position());
+                m_layout.dataBytes = m_layout.presentBytes - m_layout.presentBytes % m_layout.format.nBlockAlign;
+            }
+            m_source = std::move(file);
+            m_left = m_layout.dataBytes;
+            m_known = true;
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception&) {
+            // Not a barrier: what the file system throws (for a name it
+            // cannot convert, say) is a read fault to every caller.
+            return E_KV_READ_FAULT;
+        }
+    });
 }
 
 HRESULT PcmReader::open(std::FILE* stream, bool raw, DWORD rawRate) {
-    m_stream = stream;
-    m_layout = PcmLayout{};
-    if (raw) {
-        m_layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
-        m_known = false;
-        m_left = ~std::uint64_t{0};
-        return S_OK;
-    }
-    try {
-        const HRESULT hr = walkWaveStream(stream, m_layout);
+    return kv::com::guarded([&] {
+        m_source = std::make_unique<StreamSource>(stream);
+        m_layout = PcmLayout{};
+        if (raw) {
+            m_layout.format = codecs::pcmWaveFormat(1, rawRate, 16);
+            m_known = false;
+            m_left = ~std::uint64_t{0};
+            return S_OK;
+        }
+        std::uint64_t claimed = 0;
+        const HRESULT hr = walkWave(*m_source, kStreamWords, m_layout, claimed);
         if (FAILED(hr)) return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    const std::uint64_t claimed = m_layout.claimedBytes;
-    m_known = claimed != 0 && claimed != 0xFFFFFFFF;
-    m_left = m_known ? claimed : ~std::uint64_t{0};
-    m_layout.dataBytes = m_known ? claimed - claimed % m_layout.format.nBlockAlign : 0;
-    return S_OK;
+        m_layout.claimedBytes = claimed;
+        m_known = claimed != 0 && claimed != 0xFFFFFFFF;
+        m_left = m_known ? claimed : ~std::uint64_t{0};
+        m_layout.dataBytes = m_known ? claimed - claimed % m_layout.format.nBlockAlign : 0;
+        return S_OK;
+    });
 }
 
 HRESULT PcmReader::read(BYTE* to, std::size_t max, std::size_t& got) {
@@ -298,36 +313,17 @@ HRESULT PcmReader::read(BYTE* to, std::size_t max, std::size_t& got) {
     if (frame == 0) return E_UNEXPECTED;
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, max)) / frame * frame;
     if (want == 0) return S_OK;
-    if (m_stream) {
-        got = std::fread(to, 1, want, m_stream);
-        if (got < want) {
-            if (std::ferror(m_stream)) return E_KV_READ_FAULT;
-            m_left = 0;  // the end of the input, perhaps in a frame
-            got -= got % frame;
-            return S_OK;
-        }
-    } else {
-        m_file.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(want));
-        if (static_cast<std::size_t>(m_file.gcount()) != want) return E_KV_READ_FAULT;
-        got = want;
+    got = m_source->read(to, want);
+    if (got < want) {
+        // A file holds what its headers promise, so coming short there is a
+        // fault, which its failed() tells; a stream ends, perhaps in a frame.
+        if (m_source->failed()) return E_KV_READ_FAULT;
+        m_left = 0;
+        got -= got % frame;
+        return S_OK;
     }
     m_left -= got;
     return S_OK;
-}
-
-HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout) {
-    try {
-        std::ifstream in;
-        std::uint64_t size = 0;
-        const HRESULT hr = openFile(path, in, size);
-        if (FAILED(hr)) return hr;
-        FileBytes file(in, size);
-        return inspect(file, path, rawRate, layout);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_KV_READ_FAULT;
-    }
 }
 
 }  // namespace kv::components

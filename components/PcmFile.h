@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 
 #include "platform/win32.h"
@@ -28,28 +28,31 @@ struct PcmLayout {
     std::string problem;             // why the file was refused, in a few words
 };
 
-// A file named .pcm or .raw (any case) is headerless 16-bit mono at rawRate;
-// anything else must be a WAVE file: "fmt " (PCM, or WAVE_FORMAT_EXTENSIBLE
-// with the PCM sub-format; 1 or 2 channels of 8 or 16 bits, 4000 to 384000
-// Hz, a block alignment that matches) before "data". Chunks it does not know
-// are skipped, odd-sized chunks carry their pad byte, a data chunk cut short
-// by the end of the file yields what is there (also when it declares
-// 0xFFFFFFFF, as streaming writers leave it), and a trailing partial frame is
-// dropped. A chunk before the data that runs past the end of the file breaks
-// it.
-//
-// Results: S_OK, E_KV_FILE_NOT_FOUND (E_KV_PATH_NOT_FOUND when the folder is
-// missing too), E_ACCESSDENIED, E_KV_READ_FAULT,
-// E_KV_NOT_WAVE (not a WAVE file, or a broken one), E_KV_NOT_PCM,
-// E_KV_UNSUPPORTED (a layout we do not take); on any failure but the first
-// four, `layout.problem` says what is wrong.
-HRESULT inspectPcmFile(const std::filesystem::path& path, DWORD rawRate, PcmLayout& layout);
+class PcmSource;  // the input, read front to back (PcmFile.cpp)
 
 // Plays the samples of a file, or of a stream read front to back, in pieces
 // of any size, so that memory does not grow with the length of the input.
+// Both take one set of WAVE rules, walked front to back.
 class PcmReader {
 public:
-    // A file, taken as inspectPcmFile takes it, with the same results.
+    PcmReader();
+    ~PcmReader();
+
+    // A file named .pcm or .raw (any case) is headerless 16-bit mono at
+    // rawRate; anything else must be a WAVE file: "fmt " (PCM, or
+    // WAVE_FORMAT_EXTENSIBLE with the PCM sub-format; 1 or 2 channels of 8 or
+    // 16 bits, 4000 to 384000 Hz, a block alignment that matches) before
+    // "data". Chunks it does not know are skipped, odd-sized chunks carry
+    // their pad byte, a data chunk cut short by the end of the file yields
+    // what is there (also when it declares 0xFFFFFFFF, as streaming writers
+    // leave it), and a trailing partial frame is dropped. A chunk before the
+    // data that runs past the end of the file breaks it.
+    //
+    // Results: S_OK, E_KV_FILE_NOT_FOUND (E_KV_PATH_NOT_FOUND when the folder
+    // is missing too), E_ACCESSDENIED, E_KV_READ_FAULT, E_KV_NOT_WAVE (not a
+    // WAVE file, or a broken one), E_KV_NOT_PCM, E_KV_UNSUPPORTED (a layout we
+    // do not take), E_OUTOFMEMORY; on any failure but the first four and the
+    // last, `layout().problem` says what is wrong.
     HRESULT open(const std::filesystem::path& path, DWORD rawRate);
     // A stream that cannot seek (standard input), not owned: headerless
     // 16-bit mono at rawRate when `raw`, else a WAVE stream walked as a file
@@ -58,8 +61,8 @@ public:
     // that nothing after the data chunk is read.
     HRESULT open(std::FILE* stream, bool raw, DWORD rawRate);
 
-    // The format, and where known what inspectPcmFile tells; for a stream,
-    // `dataBytes` is the declared length in whole frames, or 0 when unknown.
+    // What the headers say; for a stream, `dataBytes` is the declared length
+    // in whole frames, or 0 when unknown, and the offsets are not kept.
     const PcmLayout& layout() const { return m_layout; }
     bool lengthKnown() const { return m_known; }
 
@@ -68,8 +71,7 @@ public:
     HRESULT read(BYTE* to, std::size_t max, std::size_t& got);
 
 private:
-    std::ifstream m_file;
-    std::FILE* m_stream = nullptr;
+    std::unique_ptr<PcmSource> m_source;
     PcmLayout m_layout;
     std::uint64_t m_left = 0;  // bytes the data may still hold
     bool m_known = true;
