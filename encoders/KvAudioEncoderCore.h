@@ -88,14 +88,12 @@ public:
         return onAnyCall(this, data, length);
     }
 
-    // The toolkit asks this when the last reference goes: inside a delivery
-    // the object stays until the delivery has ended, and then goes itself.
-    bool postponeFinalRelease(void (*finish)(void*), void* owner) {
-        if (!delivering()) return false;
+    // The last reference may go while a sink is being called: the object
+    // then stays until the delivery has ended (see endDelivery).
+    void takeLastReference(com::LastReference<Derived> self) {
+        if (!delivering()) return;
         m_delivery = Delivery::Busy;  // a lean call takes the general ending
-        m_finish = finish;
-        m_finishOwner = owner;
-        return true;
+        m_lastReference = std::move(self);
     }
 
     void finalRelease() {
@@ -276,7 +274,7 @@ private:
     template <class Step>
     HRESULT asDelivery(Step&& step) {
         // A sink may release the encoder during delivery: the final release
-        // then waits for endDelivery (see postponeFinalRelease).
+        // then waits for endDelivery (see takeLastReference).
         m_delivery = Delivery::Busy;
         m_lean = nullptr;
         struct Done {
@@ -327,7 +325,7 @@ private:
         m_delivery = Delivery::Idle;  // settled below
         if (!m_pending.empty()) m_pending.clear();
         settleLean();
-        if (m_finish) m_finish(m_finishOwner);
+        const com::LastReference<Derived> last = std::move(m_lastReference);
     }
 
     // A sink pushes from inside a delivery: the block being delivered must
@@ -702,9 +700,8 @@ private:
     Delivery m_delivery = Delivery::Idle;
     // The one sink, while a call may take the lean way; in a lean call, the sink it calls.
     IKvAudioSink* m_lean = nullptr;
-    std::vector<Pending> m_pending;     // calls that came in during a delivery, in arrival order
-    void (*m_finish)(void*) = nullptr;  // the final release postponed to the end of the delivery
-    void* m_finishOwner = nullptr;
+    std::vector<Pending> m_pending;               // calls that came in during a delivery, in arrival order
+    com::LastReference<Derived> m_lastReference;  // kept until the delivery under way ends
 
     alignas(std::int16_t) BYTE m_staging[kStagingBytes] = {};
     int m_first = 0;  // where the oldest byte held is, a multiple of kIn
