@@ -22,7 +22,7 @@ template <class Derived, class ClassInterface, void (*Law)(const std::int16_t*, 
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
     // The codec is stateless: its law is all there is to call.
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count * G711Blocks::kOutBlock, code); }
+    void encodeBlock(const std::int16_t* pcm, BYTE* code) { Law(pcm, G711Blocks::kOutBlock, code); }
     void encodeSamples(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count, code); }
 
 protected:

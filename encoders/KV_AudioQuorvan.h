@@ -30,7 +30,7 @@ public:
     void releaseCodec();
     void resetCodec();
 
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
+    void encodeBlock(const std::int16_t* pcm, BYTE* code);
     void encodeSamples(const std::int16_t* pcm, int count, BYTE* code);
 
 private:

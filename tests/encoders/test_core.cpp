@@ -297,7 +297,7 @@ TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
     EXPECT_FALSE(e);
     EXPECT_EQ(dropper->blocks.size(), 1u);
 
-    // The same with one sink, where calls of whole blocks go the short way.
+    // The same with one sink.
     auto alone = create();
     IKvAudioEncoder* one = alone.get();
     auto lone = kv::com::make<RecordingSink>("lone");
@@ -334,9 +334,8 @@ public:
     ULONG count = 0;
 };
 
-// The last reference goes inside a delivery, alone and aggregated, on the
-// short way (whole blocks, one sink) and the general one: the object ends
-// only once the call is over.
+// The last reference goes inside a delivery, alone and aggregated, with a
+// block coded or none: the object ends only once the call is over.
 TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
     const std::string removed = "registry.RemoveObject KvCom.KvAudio.KvAudioEncoder.KVG711A";
     const auto released = [&] { return std::count(callLog().begin(), callLog().end(), removed); };
@@ -372,7 +371,7 @@ TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
 }
 
 // A sink that throws breaks its own contract; the call fails and the object
-// goes on as before, on either way through it.
+// goes on as before, whether the call coded a block or not.
 TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
     for (const LONG bytes : {640, 100}) {
         SCOPED_TRACE(std::to_string(bytes) + " bytes");
