@@ -1,6 +1,6 @@
 #pragma once
 
-// The two G.711 encoder classes: the core with a CG711Codec, the PCM byte
+// The two G.711 encoder classes: the core with a law of CG711Codec, the PCM byte
 // stream cut into 320-byte blocks (160 samples), each coded into 160 bytes.
 
 #include "codecs/G711Codec.h"
@@ -27,9 +27,6 @@ public:
 
 protected:
     using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
-
-private:
-    codecs::CG711Codec m_codec;
 };
 
 class CKV_AudioG711A
