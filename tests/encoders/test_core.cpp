@@ -377,7 +377,9 @@ TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
         SCOPED_TRACE(std::to_string(bytes) + " bytes");
         auto e = create();
         auto sink = kv::com::make<RecordingSink>("thrower");
+        auto other = kv::com::make<RecordingSink>("other");  // the walk it broke off ends cleanly
         ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+        ASSERT_EQ(add(e.get(), other.get()), S_OK);
         std::vector<BYTE> pcm(static_cast<std::size_t>(bytes) * 4, 0);
         int calls = 0;
         sink->onData = [&](RecordingSink&) {
@@ -389,6 +391,7 @@ TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
         EXPECT_EQ(e->OnAudioData(pcm.data() + 2 * bytes, bytes), S_OK);
         EXPECT_EQ(e->OnAudioData(pcm.data() + 3 * bytes, bytes), S_OK);
         EXPECT_EQ(calls, 4) << "every call reached the sink";
+        EXPECT_GE(other->blocks.size(), 2u);
     }
 }
 
