@@ -18,12 +18,14 @@
 //
 // A class that must not vanish in the middle of its own work (a call out of
 // it may drop the last reference) may define
-//   bool postponeFinalRelease(void (*finish)(void*), void* owner);
-// asked when the count reaches 0: true means the object calls finish(owner)
-// itself once its work is done, which runs the final release and frees it.
+//   void takeLastReference(kv::com::LastReference<Derived> self);
+// The last Release then hands it the object as an owner: the class lets
+// `self` go at once, or keeps it until its work is done. Letting it go runs
+// finalRelease() and frees the object (or the aggregate it lives in).
 
 #include "com/ComPtr.h"
 
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -33,6 +35,19 @@ namespace kv::com {
 template <class Asked, class Via>
 struct alias {};
 struct interlocked_count {};
+
+template <class Derived>
+class Aggregated;
+
+// Ends an object whose last reference went: its final release step, then
+// it is deleted, or the aggregate it lives in.
+template <class Derived>
+struct EndObject {
+    Aggregated<Derived>* aggregate = nullptr;
+    void operator()(Derived* object) const;
+};
+template <class Derived>
+using LastReference = std::unique_ptr<Derived, EndObject<Derived>>;
 
 namespace detail {
 
@@ -115,12 +130,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         if (m_outer) return m_outer->Release();
         const ULONG count = internalRelease();
-        if (count == 0) {
-            Derived* const object = static_cast<Derived*>(this);
-            if (!postponed(
-                    *object, [](void* o) { destroy(static_cast<Derived*>(o)); }, object))
-                destroy(object);
-        }
+        if (count == 0) lastReferenceGone(LastReference<Derived>(static_cast<Derived*>(this)));
         return count;
     }
 
@@ -157,17 +167,14 @@ public:
     IUnknown* identity() { return static_cast<Identity*>(this); }
 
     // Runs the class's final release step, then deletes the object.
-    static void destroy(Derived* object) {
-        if constexpr (requires { object->finalRelease(); }) object->finalRelease();
-        delete object;
-    }
+    static void destroy(Derived* object) { EndObject<Derived>{}(object); }
 
-    template <class Object>
-    static bool postponed(Object& object, void (*finish)(void*), void* owner) {
-        if constexpr (requires { object.postponeFinalRelease(finish, owner); })
-            return object.postponeFinalRelease(finish, owner);
-        else
-            return false;
+    // Hands the class the last reference when it takes it; else `self` ends the object here.
+    static void lastReferenceGone(LastReference<Derived> self) {
+        if constexpr (requires { self->takeLastReference(std::move(self)); }) {
+            Derived& object = *self;
+            object.takeLastReference(std::move(self));
+        }
     }
 
 protected:
@@ -213,22 +220,24 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_count); }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG count = static_cast<ULONG>(--m_count);
-        if (count == 0 && !Derived::postponed(
-                              m_object, [](void* a) { static_cast<Aggregated*>(a)->finish(); }, this))
-            finish();
+        if (count == 0) Derived::lastReferenceGone(LastReference<Derived>(&m_object, EndObject<Derived>{this}));
         return count;
     }
 
     Derived& object() { return m_object; }
 
 private:
-    void finish() {
-        if constexpr (requires { m_object.finalRelease(); }) m_object.finalRelease();
-        delete this;
-    }
-
     LONG m_count = 0;
     Derived m_object;
 };
+
+template <class Derived>
+void EndObject<Derived>::operator()(Derived* object) const {
+    if constexpr (requires { object->finalRelease(); }) object->finalRelease();
+    if (aggregate)
+        delete aggregate;
+    else
+        delete object;
+}
 
 }  // namespace kv::com

@@ -17,10 +17,12 @@ com::ComPtr<IKvAudioEncoderControl> control(IKvAudioEncoder* encoder) {
 }  // namespace
 
 HRESULT EncoderDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) {
-    const HRESULT hr = DispatchImpl::GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId);
-    if (hr != DISP_E_UNKNOWNNAME) return hr;
-    const auto c = control(this);
-    return c && SUCCEEDED(c->GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId)) ? S_OK : hr;
+    return com::guarded([&] {
+        const HRESULT hr = DispatchImpl::GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId);
+        if (hr != DISP_E_UNKNOWNNAME) return hr;
+        const auto c = control(this);
+        return c && SUCCEEDED(c->GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId)) ? S_OK : hr;
+    });
 }
 
 HRESULT EncoderDispatch::invokeControl(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,

@@ -6,10 +6,12 @@ namespace kv::encoders {
 // could reach OnAudioData, so there is no argument to look at.
 HRESULT EncoderDispatch::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-    const HRESULT control =
-        invokeControl(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
-    if (control != S_FALSE) return control;
-    return DispatchImpl::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+    return com::guarded([&] {
+        const HRESULT control =
+            invokeControl(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+        if (control != S_FALSE) return control;
+        return DispatchImpl::Invoke(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+    });
 }
 
 }  // namespace kv::encoders

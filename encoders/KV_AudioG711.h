@@ -1,6 +1,6 @@
 #pragma once
 
-// The two G.711 encoder classes: the core with a CG711Codec, the PCM byte
+// The two G.711 encoder classes: the core with a law of CG711Codec, the PCM byte
 // stream cut into 320-byte blocks (160 samples), each coded into 160 bytes.
 
 #include "codecs/G711Codec.h"
@@ -22,14 +22,11 @@ template <class Derived, class ClassInterface, void (*Law)(const std::int16_t*, 
 class CKV_AudioG711Base : public CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks> {
 public:
     // The codec is stateless: its law is all there is to call.
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count * G711Blocks::kOutBlock, code); }
+    void encodeBlock(const std::int16_t* pcm, BYTE* code) { Law(pcm, G711Blocks::kOutBlock, code); }
     void encodeSamples(const std::int16_t* pcm, int count, BYTE* code) { Law(pcm, count, code); }
 
 protected:
     using CKvAudioEncoderCore<Derived, ClassInterface, G711Blocks>::CKvAudioEncoderCore;
-
-private:
-    codecs::CG711Codec m_codec;
 };
 
 class CKV_AudioG711A

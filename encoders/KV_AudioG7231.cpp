@@ -11,9 +11,9 @@ HRESULT CKV_AudioG7231::finalConstruct() {
 
 void CKV_AudioG7231::resetCodec() { m_codec.initCodec(); }
 
-void CKV_AudioG7231::encodeBlocks(const std::int16_t* pcm, int count, BYTE* code) {
+void CKV_AudioG7231::encodeBlock(const std::int16_t* pcm, BYTE* code) {
     int written = 0;
-    m_codec.encodeG7231(pcm, count * G7231Blocks::kInBlock, code, &written);
+    m_codec.encodeG7231(pcm, G7231Blocks::kInBlock, code, &written);
 }
 
 }  // namespace kv::encoders

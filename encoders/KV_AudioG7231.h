@@ -30,7 +30,7 @@ public:
     HRESULT finalConstruct();
     void resetCodec();
 
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
+    void encodeBlock(const std::int16_t* pcm, BYTE* code);
 
 private:
     codecs::CG7231Codec m_codec;

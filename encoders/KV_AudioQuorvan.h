@@ -13,8 +13,12 @@ struct QuorvanBlocks {
     static constexpr int kInBlock = 480;
     static constexpr int kOutBlock = 240;
     static constexpr int kStagingBlocks = 1;
-    // With at most 479 bytes held, 10 blocks of code at most (2400 bytes).
-    static constexpr int kMaxPieceBytes = 4321;
+    // Calls of up to 4321 bytes are delivered in one block, longer ones in
+    // pieces of 4321: the most that always fits a ten-block area (4800
+    // bytes) behind the 479 bytes that may be held, the bound this class has
+    // always set on a call. Sinks see where calls are cut, so it stays; its
+    // code fits ten blocks (2400 bytes).
+    static constexpr int kMaxPieceBytes = 10 * kInBlock - (kInBlock - 1);
     static constexpr bool kEmptyBlockIsNull = true;
     static constexpr bool kPadLastBlock = false;
 };
@@ -30,7 +34,7 @@ public:
     void releaseCodec();
     void resetCodec();
 
-    void encodeBlocks(const std::int16_t* pcm, int count, BYTE* code);
+    void encodeBlock(const std::int16_t* pcm, BYTE* code);
     void encodeSamples(const std::int16_t* pcm, int count, BYTE* code);
 
 private:

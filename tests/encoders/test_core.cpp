@@ -297,7 +297,7 @@ TEST_F(EncoderCore, SinksMayChangeTheSetOrReleaseTheEncoderDuringDelivery) {
     EXPECT_FALSE(e);
     EXPECT_EQ(dropper->blocks.size(), 1u);
 
-    // The same with one sink, where calls of whole blocks go the short way.
+    // The same with one sink.
     auto alone = create();
     IKvAudioEncoder* one = alone.get();
     auto lone = kv::com::make<RecordingSink>("lone");
@@ -334,9 +334,8 @@ public:
     ULONG count = 0;
 };
 
-// The last reference goes inside a delivery, alone and aggregated, on the
-// short way (whole blocks, one sink) and the general one: the object ends
-// only once the call is over.
+// The last reference goes inside a delivery, alone and aggregated, with a
+// block coded or none: the object ends only once the call is over.
 TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
     const std::string removed = "registry.RemoveObject KvCom.KvAudio.KvAudioEncoder.KVG711A";
     const auto released = [&] { return std::count(callLog().begin(), callLog().end(), removed); };
@@ -372,13 +371,15 @@ TEST_F(EncoderCore, FinalReleaseInsideADeliveryWaitsForItsEnd) {
 }
 
 // A sink that throws breaks its own contract; the call fails and the object
-// goes on as before, on either way through it.
+// goes on as before, whether the call coded a block or not.
 TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
     for (const LONG bytes : {640, 100}) {
         SCOPED_TRACE(std::to_string(bytes) + " bytes");
         auto e = create();
         auto sink = kv::com::make<RecordingSink>("thrower");
+        auto other = kv::com::make<RecordingSink>("other");  // the walk it broke off ends cleanly
         ASSERT_EQ(add(e.get(), sink.get()), S_OK);
+        ASSERT_EQ(add(e.get(), other.get()), S_OK);
         std::vector<BYTE> pcm(static_cast<std::size_t>(bytes) * 4, 0);
         int calls = 0;
         sink->onData = [&](RecordingSink&) {
@@ -390,6 +391,7 @@ TEST_F(EncoderCore, ASinkThatThrowsLeavesTheObjectWorking) {
         EXPECT_EQ(e->OnAudioData(pcm.data() + 2 * bytes, bytes), S_OK);
         EXPECT_EQ(e->OnAudioData(pcm.data() + 3 * bytes, bytes), S_OK);
         EXPECT_EQ(calls, 4) << "every call reached the sink";
+        EXPECT_GE(other->blocks.size(), 2u);
     }
 }
 

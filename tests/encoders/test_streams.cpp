@@ -225,33 +225,6 @@ TEST_F(Streams, FlushEndsTheStreamAndResetStartsANewOne) {
     }
 }
 
-// Blocks are coded in place from the caller's buffer when they can be; an
-// odd-addressed buffer must be staged instead and code the same, delivery for
-// delivery (misaligned sample reads are what the sanitizer build catches).
-TEST_F(Streams, OddAddressedInputCodesTheSame) {
-    const EncoderClass classes[] = {kClasses[0],
-                                    kClasses[1],
-                                    kClasses[2],
-                                    {"G7231", kv::com::createInstance<kv::encoders::CKV_AudioG7231>, nullptr, 24}};
-    const auto pcm = speechLike(20000);
-    std::vector<BYTE> shifted(pcm.size() + 1);
-    std::copy(pcm.begin(), pcm.end(), shifted.begin() + 1);
-    for (const auto& c : classes) {
-        for (std::size_t chunk : {480u, 960u, 6400u}) {
-            auto aligned = open(c);
-            auto misaligned = open(c);
-            for (std::size_t at = 0; at < pcm.size(); at += chunk) {
-                const auto n = static_cast<LONG>(std::min(chunk, pcm.size() - at));
-                aligned.encoder->OnAudioData(const_cast<BYTE*>(pcm.data() + at), n);
-                misaligned.encoder->OnAudioData(shifted.data() + 1 + at, n);
-            }
-            ASSERT_FALSE(aligned.sink->bytes.empty());
-            EXPECT_EQ(misaligned.sink->blocks, aligned.sink->blocks) << c.name << " in chunks of " << chunk;
-            EXPECT_EQ(misaligned.sink->bytes, aligned.sink->bytes) << c.name << " in chunks of " << chunk;
-        }
-    }
-}
-
 // A sink that pushes PCM into the encoder from inside its delivery: that
 // input waits until the delivery ends, so every sink, before and after the
 // one that pushed, sees every block once and in order. The oracle is a fresh
