@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
-"""Counts test cases over several CTest build folders and prints the closing
-line `N passed, N failed`; exits 1 when anything failed.
+"""Counts test cases over several CTest build folders, prints a line for each
+and the closing line `N passed, N failed`; exits 1 when anything failed.
 
 GoogleTest programs leave an XML report in test-results/; a CTest test with
 no report (a script, or a program that crashed before writing one) counts as
-one case, passed or failed by its CTest result."""
+one case, passed or failed by its CTest result. The Wine prefix's fixture
+counts only when it fails; a folder that did not build (./kv leaves
+kv-build-failed in it) or has no results counts as one failure."""
 import os
 import re
 import sys
 import xml.etree.ElementTree as ET
+
+# Set-up and clean-up, not tests (cmake/Testing.cmake).
+FIXTURES = {"wine_prefix_start", "wine_prefix_stop"}
 
 
 def ctest_names(build):
@@ -28,12 +33,20 @@ def ctest_names(build):
 def main(builds):
     passed = failed = 0
     for build in builds:
+        tree = os.path.basename(os.path.normpath(build))
         names, ctest_failed = ctest_names(build)
-        if not names:
-            print(f"no test results in {build}")
+        if os.path.exists(os.path.join(build, "kv-build-failed")):
+            print(f"{tree}: did not build (its log: {os.path.join(build, 'build.log')})")
             failed += 1
             continue
+        if not names:
+            print(f"{tree}: no test results in {build}")
+            failed += 1
+            continue
+        tree_passed, tree_failed = passed, failed
         for name in sorted(names):
+            if name in FIXTURES and name not in ctest_failed:
+                continue
             report = os.path.join(build, "test-results", name + ".xml")
             cases = bad = 0
             if os.path.exists(report):
@@ -56,6 +69,8 @@ def main(builds):
                 cases = 1
             passed += cases - bad
             failed += bad
+        programs = len(names - FIXTURES)
+        print(f"{tree}: {programs} tests, {passed - tree_passed} cases passed, {failed - tree_failed} failed")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
