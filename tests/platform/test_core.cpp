@@ -119,6 +119,13 @@ TEST(Guid, StringFromGuid2WritesTheRegistryForm) {
     EXPECT_EQ(StringFromGUID2(g, text, 38), 0) << "no room for the terminating zero";
 }
 
+TEST(Modules, NtdllIsFoundInAnyCaseAndAnUnknownModuleIsNot) {
+    EXPECT_NE(GetModuleHandleW(KV_W("ntdll.dll")), nullptr);
+    EXPECT_EQ(GetModuleHandleW(KV_W("NTDLL.DLL")), GetModuleHandleW(KV_W("ntdll.dll")));
+    EXPECT_EQ(GetModuleHandleW(KV_W("ntdll.dl")), nullptr);
+    EXPECT_EQ(GetModuleHandleW(KV_W("kv-no-such-module.dll")), nullptr);
+}
+
 }  // namespace
 
 namespace {

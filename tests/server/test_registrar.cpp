@@ -6,6 +6,7 @@
 // ends by removing whatever a module of ours could have left in either root.
 #include "server/Registration.h"
 #include "com/ComPtr.h"
+#include "com/WineTypeLibWorkaround.h"
 #include "tests/com/module_file.h"
 #include "tests/com/registry_view.h"
 
@@ -343,6 +344,48 @@ TEST_P(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
         }
     }
     SetThreadLocale(original);
+}
+
+// Runs `body` with the functions of registry_view.h in the machine's classes
+// of each registry view.
+void inBothMachineViews(const std::function<void()>& body) {
+    for (const REGSAM view : {REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+        HKEY classes = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KV_W("Software\\Classes"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS | view, nullptr, &classes, nullptr),
+                  ERROR_SUCCESS);
+        kvtest::classesRoot() = classes;
+        body();
+        kvtest::classesRoot() = HKEY_CLASSES_ROOT;
+        RegCloseKey(classes);
+    }
+}
+
+// What the registrar does around a per-user registration under Wine, on its
+// own: the machine's Interface keys of the library come back as they were.
+TEST(WineTypeLibWorkaround, PutsTheMachinesInterfaceKeysOfTheLibraryBack) {
+    ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvKept"), KV_W("KvAudioEncoder.dll"));
+    kv::com::ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library.put()), S_OK);
+    const OleString removed = KV_W("Interface\\{0F0E0D0C-0B0A-4909-8807-060504030202}");
+    const OleString added = KV_W("Interface\\{0F0E0D0C-0B0A-4909-8807-060504030203}");
+    inBothMachineViews([&] {
+        ASSERT_TRUE(kvtest::writeString(removed, nullptr, KV_W("Kept")));
+        ASSERT_TRUE(kvtest::writeString(keyPath({removed, KV_W("TypeLib")}), nullptr, kLibIdText));
+    });
+    {
+        kv::com::wine::MachineInterfacesKept machine(library.get(), kLibId);
+        inBothMachineViews([&] {
+            kvtest::deleteTree(removed);
+            ASSERT_TRUE(kvtest::writeString(keyPath({added, KV_W("TypeLib")}), nullptr, kLibIdText));
+        });
+    }
+    inBothMachineViews([&] {
+        EXPECT_EQ(readString(removed), OleString(KV_W("Kept")));
+        EXPECT_EQ(readString(keyPath({removed, KV_W("TypeLib")})), kLibIdText);
+        EXPECT_FALSE(keyExists(added));
+    });
+    inBothMachineViews([&] { kvtest::deleteTree(removed); });
 }
 
 }  // namespace
