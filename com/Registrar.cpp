@@ -1,8 +1,6 @@
 #include "com/Registrar.h"
 
-#include "com/Barrier.h"
 #include "com/ComPtr.h"
-#include "com/Module.h"
 #include "com/RegKey.h"
 #include "com/WineTypeLibWorkaround.h"
 
@@ -28,6 +26,8 @@ const OLECHAR* resolve(Text t, const Replacements& r) {
             return r.versionIndependentProgId;
         case Var::Clsid:
             return r.clsid;
+        case Var::LibId:
+            return r.libId;
     }
     return nullptr;
 }
@@ -236,22 +236,6 @@ bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope) {
     if (commandLine[i] || kUser[i]) return false;
     scope = Scope::User;
     return true;
-}
-
-HRESULT registerModule(ModuleRegistration apply, Scope scope) {
-    return guarded([&] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = modulePath(path);
-        if (FAILED(hr)) return hr;
-        return apply(path.data(), scope);
-    });
-}
-
-HRESULT installModule(BOOL install, const OLECHAR* commandLine, ModuleRegistration registerIt,
-                      ModuleRegistration unregisterIt) {
-    Scope scope;
-    if (!scopeFromCommandLine(commandLine, scope)) return E_INVALIDARG;
-    return registerModule(install ? registerIt : unregisterIt, scope);
 }
 
 }  // namespace kv::com::registrar

@@ -1,7 +1,7 @@
 // On host the server is linked into the program: once announced under its
 // module path and registered, CoCreateInstance finds it through the registry
 // as the runtime finds a DLL.
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "interfaces/Interfaces.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // and the first failure, and the thread locale around all of it. On win32
 // this writes the real registry of the test prefix, so every test starts and
 // ends by removing whatever a module of ours could have left in either root.
-#include "server/Registration.h"
+#include "com/InprocServer.h"
 #include "com/ComPtr.h"
 #include "com/WineTypeLibWorkaround.h"
 #include "tests/com/module_file.h"
@@ -29,8 +29,8 @@ namespace {
 
 // The scope of the running case; every registration below goes there.
 Scope g_scope = Scope::Machine;
-HRESULT RegisterServer(const OLECHAR* path) { return kv::server::RegisterServer(path, g_scope); }
-HRESULT UnregisterServer(const OLECHAR* path) { return kv::server::UnregisterServer(path, g_scope); }
+HRESULT RegisterServer(const OLECHAR* path) { return kv::com::thisServer().registerServer(path, g_scope); }
+HRESULT UnregisterServer(const OLECHAR* path) { return kv::com::thisServer().unregisterServer(path, g_scope); }
 
 struct ClassRow {
     OleString description;

@@ -4,7 +4,7 @@
 // program, registered in the stand-in registry and announced under the
 // program's path, so CoCreateInstance reaches it as it reaches a DLL.
 
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "interfaces/Interfaces.h"
 
 #include "tests/threads/process.h"
