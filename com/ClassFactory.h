@@ -7,10 +7,7 @@
 #include "com/Barrier.h"
 #include "com/Object.h"
 
-#include <array>
-#include <cstddef>
 #include <new>
-#include <span>
 
 KV_INTERFACE_ID(IClassFactory, IID_IClassFactory);
 
@@ -82,18 +79,5 @@ private:
 // object, made on first demand and cached in `slot` (the cache's reference
 // goes when the module ends), asked for `riid`.
 HRESULT getClassObject(CachedClassFactory*& slot, InstanceCreator create, REFIID riid, void** ppv);
-
-// DllGetClassObject over a module's object map: the class table's rows (each
-// with `clsid` and `create`) and, at the same index, their cached class objects.
-template <class Row, std::size_t N>
-HRESULT getMappedClassObject(std::span<const Row, N> rows, std::array<CachedClassFactory*, N>& cache, REFCLSID rclsid,
-                             REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    for (std::size_t i = 0; i < N; ++i) {
-        if (IsEqualGUID(rows[i].clsid, rclsid)) return getClassObject(cache[i], rows[i].create, riid, ppv);
-    }
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
 
 }  // namespace kv::com

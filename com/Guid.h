@@ -23,7 +23,7 @@ consteval unsigned long hexValue(const Char* s, std::size_t digits) {
 }  // namespace detail
 
 // A GUID from its registry form, narrow or wide, checked at compile time:
-// guid("{E078E6AE-97CD-4380-BC5A-E46C838177DC}"); the braces are optional.
+// guid("{00020400-0000-0000-C000-000000000046}"); the braces are optional.
 template <class Char, std::size_t N>
 consteval GUID guid(const Char (&text)[N]) {
     const Char* s = text;

@@ -1,12 +1,10 @@
 #include "com/Registrar.h"
 
-#include "com/Barrier.h"
 #include "com/ComPtr.h"
-#include "com/Module.h"
+#include "com/RegKey.h"
+#include "com/WineTypeLibWorkaround.h"
 
-#include <algorithm>
-#include <string>
-#include <utility>
+#include <optional>
 #include <vector>
 
 namespace kv::com::registrar {
@@ -28,26 +26,11 @@ const OLECHAR* resolve(Text t, const Replacements& r) {
             return r.versionIndependentProgId;
         case Var::Clsid:
             return r.clsid;
+        case Var::LibId:
+            return r.libId;
     }
     return nullptr;
 }
-
-class RegKey {
-public:
-    explicit RegKey(HKEY h) noexcept : m_h(h) {}
-    RegKey(RegKey&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    RegKey& operator=(RegKey&& other) noexcept {
-        std::swap(m_h, other.m_h);
-        return *this;
-    }
-    ~RegKey() {
-        if (m_h) RegCloseKey(m_h);
-    }
-    HKEY get() const noexcept { return m_h; }
-
-private:
-    HKEY m_h;
-};
 
 // The keys open along the path to the current line; [n] is the key at depth n.
 class KeyPath {
@@ -92,7 +75,8 @@ LONG setString(HKEY key, const OLECHAR* name, const OLECHAR* text) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
 }
 
-bool isAbsent(LONG r) { return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND; }
+// After RegDeleteTreeW: the key is not there, because it was deleted or because there was none.
+bool keyGone(LONG r) { return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND; }
 
 }  // namespace
 
@@ -111,7 +95,7 @@ HRESULT registerScript(std::span<const Line> lines, const Replacements& r, Scope
         const OLECHAR* name = resolve(line.name, r);
         if (line.rule == Rule::RemovedBeforeWritten) {
             const LONG e = RegDeleteTreeW(parent, name);
-            if (!isAbsent(e)) return HRESULT_FROM_WIN32(e);
+            if (!keyGone(e)) return HRESULT_FROM_WIN32(e);
         }
         HKEY created = nullptr;
         LONG e = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
@@ -153,7 +137,7 @@ HRESULT unregisterScript(std::span<const Line> lines, const Replacements& r, Sco
             path.push(opened);
         } else {
             const LONG e = RegDeleteTreeW(parent, name);
-            if (!isAbsent(e)) return HRESULT_FROM_WIN32(e);
+            if (!keyGone(e)) return HRESULT_FROM_WIN32(e);
             skipBelow = line.depth;
         }
     }
@@ -191,180 +175,12 @@ private:
     bool m_active = false;
 };
 
-using String = std::basic_string<OLECHAR>;
-
-// A key with its values and subkeys, as read, to be written back.
-struct SavedKey {
-    struct Value {
-        String name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    String name;
-    std::vector<Value> values;
-    std::vector<SavedKey> keys;
-};
-
-bool save(HKEY key, SavedKey& out) {
-    OLECHAR name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD n = 256, type = 0, size = 0;
-        const LONG e = RegEnumValueW(key, i, name, &n, nullptr, &type, nullptr, &size);
-        if (e == ERROR_NO_MORE_ITEMS) break;
-        if (e != ERROR_SUCCESS) return false;
-        SavedKey::Value v{String(name, n), type, std::vector<BYTE>(size)};
-        if (size && RegQueryValueExW(key, v.name.c_str(), nullptr, nullptr, v.data.data(), &size) != ERROR_SUCCESS)
-            return false;
-        v.data.resize(size);
-        out.values.push_back(std::move(v));
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD n = 256;
-        const LONG e = RegEnumKeyExW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr);
-        if (e == ERROR_NO_MORE_ITEMS) break;
-        if (e != ERROR_SUCCESS) return false;
-        HKEY child = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) return false;
-        RegKey owned(child);
-        SavedKey saved{String(name, n), {}, {}};
-        if (!save(child, saved)) return false;
-        out.keys.push_back(std::move(saved));
-    }
-    return true;
-}
-
-void restore(HKEY parent, const SavedKey& saved) {
-    HKEY created = nullptr;
-    if (RegCreateKeyExW(parent, saved.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                        &created, nullptr) != ERROR_SUCCESS)
-        return;
-    RegKey key(created);
-    for (const SavedKey::Value& v : saved.values)
-        RegSetValueExW(created, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
-    for (const SavedKey& child : saved.keys) restore(created, child);
-}
-
-bool sameText(const OLECHAR* a, const OLECHAR* b) {
-    const auto fold = [](OLECHAR c) { return c >= 'a' && c <= 'z' ? static_cast<OLECHAR>(c - 'a' + 'A') : c; };
-    for (; *a && *b; ++a, ++b)
-        if (fold(*a) != fold(*b)) return false;
-    return *a == *b;
-}
-
-// Whether an Interface key's TypeLib names the library.
-bool belongsTo(HKEY interfaces, const OLECHAR* name, const OLECHAR* libid) {
-    HKEY h = nullptr;
-    String path = String(name) + KV_W("\\TypeLib");
-    if (RegOpenKeyExW(interfaces, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegKey typeLib(h);
-    OLECHAR text[64] = {};
-    DWORD size = sizeof(text) - sizeof(OLECHAR), type = 0;
-    return RegQueryValueExW(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
-           type == REG_SZ && sameText(text, libid);
-}
-
-String guidText(const GUID& g) {
-    OLECHAR text[39] = {};
-    StringFromGUID2(g, text, 39);
-    return text;
-}
-
-// The Interface keys of the interfaces a library describes. One that another
-// library describes too has a key that may name either.
-std::vector<String> interfaceKeys(ITypeLib* library) {
-    std::vector<String> keys;
-    for (UINT i = 0, n = library->GetTypeInfoCount(); i < n; ++i) {
-        ComPtr<ITypeInfo> info;
-        TYPEATTR* attr = nullptr;
-        if (FAILED(library->GetTypeInfo(i, info.put())) || FAILED(info->GetTypeAttr(&attr))) continue;
-        if (attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH) keys.push_back(guidText(attr->guid));
-        info->ReleaseTypeAttr(attr);
-    }
-    return keys;
-}
-
-// The machine's Interface keys of one library, in one registry view: those
-// that name it, and those of the interfaces it describes.
-class MachineInterfaces {
-public:
-    MachineInterfaces(REGSAM view, const OLECHAR* libid, const std::vector<String>& interfaces)
-        : m_view(view), m_libid(libid), m_interfaces(interfaces) {
-        RegKey root = open(KEY_READ);
-        if (!root.get()) return;
-        for (const String& name : names(root.get())) {
-            HKEY h = nullptr;
-            if (RegOpenKeyExW(root.get(), name.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) continue;
-            RegKey key(h);
-            SavedKey saved{name, {}, {}};
-            if (save(h, saved)) m_saved.push_back(std::move(saved));
-        }
-    }
-
-    // Takes away what appeared since and writes back what was, as it was.
-    void putBack() const {
-        RegKey root = open(KEY_READ | KEY_WRITE);
-        if (!root.get()) return;
-        for (const String& name : names(root.get())) RegDeleteTreeW(root.get(), name.c_str());
-        for (const SavedKey& saved : m_saved) {
-            RegDeleteTreeW(root.get(), saved.name.c_str());
-            restore(root.get(), saved);
-        }
-    }
-
-private:
-    RegKey open(REGSAM access) const {
-        HKEY h = nullptr;
-        const LONG e = RegOpenKeyExW(HKEY_LOCAL_MACHINE, KV_W("Software\\Classes\\Interface"), 0, access | m_view, &h);
-        return RegKey(e == ERROR_SUCCESS ? h : nullptr);
-    }
-
-    std::vector<String> names(HKEY root) const {
-        std::vector<String> result;
-        OLECHAR name[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD n = 256;
-            if (RegEnumKeyExW(root, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            const bool described = std::any_of(m_interfaces.begin(), m_interfaces.end(),
-                                               [&](const String& iid) { return sameText(iid.c_str(), name); });
-            if (described || belongsTo(root, name, m_libid)) result.emplace_back(name, n);
-        }
-        return result;
-    }
-
-    REGSAM m_view;
-    const OLECHAR* m_libid;
-    const std::vector<String>& m_interfaces;
-    std::vector<SavedKey> m_saved;
-};
-
-// Where the per-user calls fall back on the machine-wide ones, a 64-bit
-// oleaut32 (Wine's) also writes and removes the library's Interface keys
-// through the machine's 32-bit view, which no override of HKEY_CLASSES_ROOT
-// reaches. While this lives, the machine keeps those keys as they were:
-// whatever the calls added there goes again, whatever they removed comes
-// back. Where the per-user calls are whole, neither happens.
-class MachineInterfacesKept {
-public:
-    MachineInterfacesKept(ITypeLib* library, const GUID& libid)
-        : m_text(guidText(libid)),
-          m_interfaces(interfaceKeys(library)),
-          m_views{{KEY_WOW64_32KEY, m_text.c_str(), m_interfaces}, {KEY_WOW64_64KEY, m_text.c_str(), m_interfaces}} {}
-    ~MachineInterfacesKept() {
-        for (const MachineInterfaces& v : m_views) v.putBack();
-    }
-    MachineInterfacesKept(const MachineInterfacesKept&) = delete;
-    MachineInterfacesKept& operator=(const MachineInterfacesKept&) = delete;
-
-private:
-    String m_text;
-    std::vector<String> m_interfaces;
-    MachineInterfaces m_views[2];
-};
-
-// The per-user call, with both workarounds around it.
+// The per-user call, with the user's classes as HKEY_CLASSES_ROOT and, under
+// Wine, the machine's Interface keys of the library kept.
 template <class Call>
 HRESULT forUser(ITypeLib* library, const GUID& libid, Call&& call) {
-    MachineInterfacesKept machine(library, libid);
+    std::optional<wine::MachineInterfacesKept> machine;
+    if (wine::runningUnderWine()) machine.emplace(library, libid);
     UserClassesOverride user;
     if (user.error() != ERROR_SUCCESS) return HRESULT_FROM_WIN32(user.error());
     return call();
@@ -420,22 +236,6 @@ bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope) {
     if (commandLine[i] || kUser[i]) return false;
     scope = Scope::User;
     return true;
-}
-
-HRESULT registerModule(ModuleRegistration apply, Scope scope) {
-    return guarded([&] {
-        std::vector<OLECHAR> path;
-        const HRESULT hr = modulePath(path);
-        if (FAILED(hr)) return hr;
-        return apply(path.data(), scope);
-    });
-}
-
-HRESULT installModule(BOOL install, const OLECHAR* commandLine, ModuleRegistration registerIt,
-                      ModuleRegistration unregisterIt) {
-    Scope scope;
-    if (!scopeFromCommandLine(commandLine, scope)) return E_INVALIDARG;
-    return registerModule(install ? registerIt : unregisterIt, scope);
 }
 
 }  // namespace kv::com::registrar

@@ -14,7 +14,7 @@ namespace kv::com::registrar {
 // A string of a script: literal text, or what a replacement stands for.
 // Replacements are whole strings, never spliced into text, so a value can
 // never be read back as script syntax.
-enum class Var : unsigned char { None, Module, AppId, Description, ProgId, VersionIndependentProgId, Clsid };
+enum class Var : unsigned char { None, Module, AppId, Description, ProgId, VersionIndependentProgId, Clsid, LibId };
 
 struct Text {
     Var var;
@@ -74,6 +74,7 @@ struct Replacements {
     const OLECHAR* progId = nullptr;
     const OLECHAR* versionIndependentProgId = nullptr;
     const OLECHAR* clsid = nullptr;  // as written in the registry
+    const OLECHAR* libId = nullptr;  // the type library the module carries
 };
 
 // Where a registration goes: for every user of the machine
@@ -95,18 +96,6 @@ HRESULT unregisterTypeLib(const OLECHAR* modulePath, Scope scope = Scope::Machin
 // What DllInstall's command line asks for: null or empty is the machine,
 // "user" in any case the calling user; anything else is not understood.
 bool scopeFromCommandLine(const OLECHAR* commandLine, Scope& scope);
-
-// A module's whole registration or unregistration, for its file's path.
-using ModuleRegistration = HRESULT (*)(const OLECHAR* modulePath, Scope scope);
-
-// The body of DllRegisterServer and DllUnregisterServer: `apply` for the
-// calling module's path under the scope, behind the exception barrier.
-HRESULT registerModule(ModuleRegistration apply, Scope scope);
-
-// The body of DllInstall: the scope from the command line (E_INVALIDARG when
-// it is not understood), then `install` or `uninstall` for it.
-HRESULT installModule(BOOL install, const OLECHAR* commandLine, ModuleRegistration registerIt,
-                      ModuleRegistration unregisterIt);
 
 // Registration runs in the system locale, so what it writes never depends on
 // the calling thread's locale; the caller gets its own back on every path.

@@ -1,44 +1,74 @@
-#include "server/ClassTable.h"
-
-#include "com/ClassFactory.h"
-#include "com/Guid.h"
+// KvAudioEncoder.dll as an in-process server: its encoder classes, one row
+// each in the order of the object map and of registration, and its registry
+// scripts. The exports, the registrar's work and the host tool's linked-in
+// server are all made from these; a new class is one row here and one class
+// file.
+#include "com/InprocServer.h"
 #include "encoders/KV_AudioG711.h"
 #include "encoders/KV_AudioG7231.h"
 #include "encoders/KV_AudioQuorvan.h"
 
-#include <iterator>
-
 namespace kv::server {
 namespace {
 
-// One literal gives both forms of the class identifier.
+using namespace com::registrar;
+
+// One literal gives both forms of the class identifier; the ProgIDs are the
+// class's own.
 template <class T, std::size_t N>
-consteval ClassRow row(const OLECHAR (&clsid)[N], const OLECHAR* progId, const OLECHAR* description) {
+consteval com::ServerClass row(const OLECHAR (&clsid)[N], const OLECHAR* description) {
     return {clsid,
             com::guid(clsid),
-            progId,
+            com::kProgIdVersion1<T::kProgId>.data(),
             T::kProgId,
             description,
-            T::kRegistryName,
             com::InterfaceId<typename T::DefaultInterface>::address(),
             com::createInstance<T>};
 }
 
-constexpr ClassRow kRows[] = {
-    row<encoders::CKV_AudioG711A>(KV_W("{E078E6AE-97CD-4380-BC5A-E46C838177DC}"),
-                                  KV_W("KvAudioEncoder.KV_AudioG711A.1"), KV_W("KV_AudioG711A Class")),
-    row<encoders::CKV_AudioG711U>(KV_W("{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}"),
-                                  KV_W("KvAudioEncoder.KV_AudioG711U.1"), KV_W("KV_AudioG711U Class")),
-    row<encoders::CKV_AudioG7231>(KV_W("{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}"),
-                                  KV_W("KvAudioEncoder.KV_AudioG7231.1"), KV_W("KV_AudioG7231 Class")),
-    row<encoders::CKV_AudioQuorvan>(KV_W("{80C6869B-6799-40a9-BC55-3B6D49FD0D27}"),
-                                    KV_W("KvAudioEncoder.KV_AudioQuorvan.1"), KV_W("KV_AudioQuorvan Class")),
+constexpr com::ServerClass kClasses[] = {
+    row<encoders::CKV_AudioG711A>(KV_W("{E078E6AE-97CD-4380-BC5A-E46C838177DC}"), KV_W("KV_AudioG711A Class")),
+    row<encoders::CKV_AudioG711U>(KV_W("{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}"), KV_W("KV_AudioG711U Class")),
+    row<encoders::CKV_AudioG7231>(KV_W("{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}"), KV_W("KV_AudioG7231 Class")),
+    // Registered in lower case, as it always was.
+    row<encoders::CKV_AudioQuorvan>(KV_W("{80C6869B-6799-40a9-BC55-3B6D49FD0D27}"), KV_W("KV_AudioQuorvan Class")),
 };
 
-static_assert(std::size(kRows) == kClassCount);
+constexpr OLECHAR kAppId[] = KV_W("{AFEA8802-29E0-48ED-AA81-B04D306642A9}");
+
+// The module's own entries: its AppID.
+constexpr Line kAppIdScript[] = {
+    key(0, lit(KV_W("AppID")), kNone, Rule::NeverRemoved),
+    key(1, var(Var::AppId), lit(KV_W("KvAudioEncoder"))),
+    key(1, lit(KV_W("KvAudioEncoder.DLL"))),
+    value(2, KV_W("AppID"), var(Var::AppId)),
+};
+
+// Each class's entries, filled in from its row.
+constexpr Line kClassScript[] = {
+    key(0, var(Var::ProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(0, var(Var::VersionIndependentProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(1, lit(KV_W("CurVer")), var(Var::ProgId)),
+    key(0, lit(KV_W("CLSID")), kNone, Rule::NeverRemoved),
+    key(1, var(Var::Clsid), var(Var::Description), Rule::RemovedBeforeWritten),
+    key(2, lit(KV_W("ProgID")), var(Var::ProgId)),
+    key(2, lit(KV_W("VersionIndependentProgID")), var(Var::VersionIndependentProgId)),
+    key(2, lit(KV_W("Programmable")), kNone, Rule::RemovedBeforeWritten),
+    key(2, lit(KV_W("InprocServer32")), var(Var::Module)),
+    value(3, KV_W("ThreadingModel"), lit(KV_W("Apartment"))),
+    value(2, KV_W("AppID"), var(Var::AppId)),
+    key(2, lit(KV_W("TypeLib")), var(Var::LibId)),
+};
+
+static_assert(wellFormed(kAppIdScript));
+static_assert(wellFormed(kClassScript));
+
+constexpr auto kServer = com::InprocServer::of<kClasses>(
+    {.moduleScript = kAppIdScript, .classScript = kClassScript, .appId = kAppId, .libId = &LIBID_KvAudioEncoderLib});
 
 }  // namespace
-
-std::span<const ClassRow, kClassCount> classTable() { return kRows; }
-
 }  // namespace kv::server
+
+const kv::com::InprocServer& kv::com::thisServer() { return kv::server::kServer; }

@@ -1,9 +1,8 @@
-#include "components/dll/ClassTable.h"
-
-#include <iterator>
-
-#include "com/ClassFactory.h"
-#include "com/Guid.h"
+// KvAudioComponents.dll as an in-process server: its four classes, one row
+// each in the order of the object map and of registration, and the script
+// of their entries (ProgIDs, in-process server, threading model "Apartment").
+// It carries KvLib as resource 1 of type "TYPELIB".
+#include "com/InprocServer.h"
 #include "components/AudioRecorder.h"
 #include "components/ObjectRegistry.h"
 #include "components/Sinks.h"
@@ -11,30 +10,50 @@
 namespace kv::components::dll {
 namespace {
 
-// One literal gives both forms of the class identifier.
-template <std::size_t N>
-consteval ClassRow row(const OLECHAR (&clsid)[N], const OLECHAR* progId, const OLECHAR* versionIndependentProgId,
-                       const OLECHAR* description, HRESULT (*create)(IUnknown*, REFIID, void**)) {
-    return {clsid, com::guid(clsid), progId, versionIndependentProgId, description, create};
+using namespace com::registrar;
+
+// The identifiers are the components' own.
+template <const CLSID& Clsid, const OLECHAR* const& VersionIndependentProgId, class DefaultInterface>
+consteval com::ServerClass row(const OLECHAR* description, com::InstanceCreator create) {
+    return {com::kGuidText<Clsid>.data(),
+            Clsid,
+            com::kProgIdVersion1<VersionIndependentProgId>.data(),
+            VersionIndependentProgId,
+            description,
+            com::InterfaceId<DefaultInterface>::address(),
+            create};
 }
 
-constexpr ClassRow kRows[] = {
-    row(KV_W("{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}"), KV_W("KvAudioComponents.Registry.1"),
-        KV_W("KvAudioComponents.Registry"), KV_W("KvAudioComponents Registry Class"), createSharedRegistry),
-    row(KV_W("{D0CC397C-2790-485A-B996-5E7A3111C1ED}"), KV_W("KvAudioComponents.Recorder.1"),
-        KV_W("KvAudioComponents.Recorder"), KV_W("KvAudioComponents Recorder Class"),
-        com::createInstance<CKvAudioRecorder>),
-    row(KV_W("{9B4D24E1-05A5-478A-95E7-3146561265A6}"), KV_W("KvAudioComponents.FileSink.1"),
-        KV_W("KvAudioComponents.FileSink"), KV_W("KvAudioComponents FileSink Class"), com::createInstance<CKvFileSink>),
-    row(KV_W("{8CEA055D-238B-4512-BC78-D45099838CF1}"), KV_W("KvAudioComponents.MemorySink.1"),
-        KV_W("KvAudioComponents.MemorySink"), KV_W("KvAudioComponents MemorySink Class"),
-        com::createInstance<CKvMemorySink>),
+constexpr com::ServerClass kClasses[] = {
+    row<CLSID_KvObjectRegistry, kRegistryProgId, IKvRegistry>(KV_W("KvAudioComponents Registry Class"),
+                                                              createSharedRegistry),
+    row<CLSID_KvAudioRecorder, kRecorderProgId, IKvRecorder>(KV_W("KvAudioComponents Recorder Class"),
+                                                             com::createInstance<CKvAudioRecorder>),
+    row<CLSID_KvFileSink, kFileSinkProgId, IKvFileSink>(KV_W("KvAudioComponents FileSink Class"),
+                                                        com::createInstance<CKvFileSink>),
+    row<CLSID_KvMemorySink, kMemorySinkProgId, IKvMemorySink>(KV_W("KvAudioComponents MemorySink Class"),
+                                                              com::createInstance<CKvMemorySink>),
 };
 
-static_assert(std::size(kRows) == kClassCount);
+constexpr Line kClassScript[] = {
+    key(0, var(Var::ProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(0, var(Var::VersionIndependentProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(1, lit(KV_W("CurVer")), var(Var::ProgId)),
+    key(0, lit(KV_W("CLSID")), kNone, Rule::NeverRemoved),
+    key(1, var(Var::Clsid), var(Var::Description), Rule::RemovedBeforeWritten),
+    key(2, lit(KV_W("ProgID")), var(Var::ProgId)),
+    key(2, lit(KV_W("VersionIndependentProgID")), var(Var::VersionIndependentProgId)),
+    key(2, lit(KV_W("InprocServer32")), var(Var::Module)),
+    value(3, KV_W("ThreadingModel"), lit(KV_W("Apartment"))),
+    key(2, lit(KV_W("TypeLib")), var(Var::LibId)),
+};
+static_assert(wellFormed(kClassScript));
+
+constexpr auto kServer = com::InprocServer::of<kClasses>({.classScript = kClassScript, .libId = &::LIBID_KvLib});
 
 }  // namespace
-
-std::span<const ClassRow, kClassCount> classTable() { return kRows; }
-
 }  // namespace kv::components::dll
+
+const kv::com::InprocServer& kv::com::thisServer() { return kv::components::dll::kServer; }

@@ -150,3 +150,20 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
     filename[copy] = 0;
     return wide.size() < size ? copy : size;
 }
+
+namespace {
+char16_t g_ntdll;  // what the handle of ntdll.dll points at
+}  // namespace
+
+HMODULE GetModuleHandleW(LPCWSTR name) {
+    static constexpr char16_t kNtdll[] = u"ntdll.dll";
+    if (!name) return nullptr;
+    std::size_t i = 0;
+    for (; name[i] && kNtdll[i]; ++i) {
+        const char16_t c = name[i] >= u'A' && name[i] <= u'Z' ? static_cast<char16_t>(name[i] + 32) : name[i];
+        if (c != kNtdll[i]) return nullptr;
+    }
+    return name[i] || kNtdll[i] ? nullptr : &g_ntdll;
+}
+
+FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }

@@ -307,6 +307,12 @@ void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 // The path of the running program for a null handle (the host links the
 // server into programs, so that is the module file); 0 for anything else.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
+// Of the modules every Windows process has, ntdll.dll (named in any case);
+// null for any other name. As on Windows, its exports hold no wine_get_version:
+// GetProcAddress finds nothing here.
+using FARPROC = void (*)();
+HMODULE GetModuleHandleW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // ---- debugger output --------------------------------------------------------
 void OutputDebugStringW(LPCWSTR message);

@@ -84,11 +84,11 @@ TEST(ComPtr, QueryGivesAnOwnedPointerOrNull) {
 }
 
 TEST(Guid, ParsesTheRegistryForm) {
-    constexpr GUID g = kv::com::guid("{80C6869B-6799-40a9-BC55-3B6D49FD0D27}");
-    EXPECT_EQ(g.Data1, 0x80C6869Bu);
-    EXPECT_EQ(g.Data2, 0x6799u);
-    EXPECT_EQ(g.Data3, 0x40A9u);
-    const unsigned char tail[8] = {0xBC, 0x55, 0x3B, 0x6D, 0x49, 0xFD, 0x0D, 0x27};
+    constexpr GUID g = kv::com::guid("{8F0E0D0C-0B0A-49c9-BC55-3B6D4aFD0D27}");  // letters in either case
+    EXPECT_EQ(g.Data1, 0x8F0E0D0Cu);
+    EXPECT_EQ(g.Data2, 0x0B0Au);
+    EXPECT_EQ(g.Data3, 0x49C9u);
+    const unsigned char tail[8] = {0xBC, 0x55, 0x3B, 0x6D, 0x4A, 0xFD, 0x0D, 0x27};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(g.Data4[i], tail[i]) << i;
     EXPECT_TRUE(IsEqualGUID(kv::com::guid("00000000-0000-0000-C000-000000000046"), IID_IUnknown));
 }

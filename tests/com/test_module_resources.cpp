@@ -5,6 +5,7 @@
 #include "com/ComPtr.h"
 #include "platform/win32.h"
 #include "tests/com/module_file.h"
+#include "tests/published_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -92,45 +93,17 @@ GUID libraryOf(ITypeInfo* info) {
     return library ? attributes(library.get()).guid : GUID_NULL;
 }
 
-const GUID kLibId = {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}};
+const GUID kLibId = published::guid<GUID>(published::kEncoderLib.libId);
 const GUID kStdOle = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-struct ClassRow {
-    const wchar_t* className;
-    GUID clsid;
-    const wchar_t* classHelp;
-    const wchar_t* interfaceName;
-    GUID iid;
-    const wchar_t* interfaceHelp;
-};
-
-// In the library's order.
-const ClassRow kClasses[] = {
-    {L"KV_AudioQuorvan",
-     {0x80C6869B, 0x6799, 0x40A9, {0xBC, 0x55, 0x3B, 0x6D, 0x49, 0xFD, 0x0D, 0x27}},
-     L"KV_AudioQuorvan Class",
-     L"IKV_AudioQuorvan",
-     {0x2C5F51DD, 0x0EB8, 0x4481, {0x85, 0x0A, 0xB8, 0xAE, 0xE2, 0x87, 0x20, 0x07}},
-     L"IKV_AudioQuorvan Interface"},
-    {L"KV_AudioG711U",
-     {0x92715B73, 0x1FA7, 0x4476, {0x90, 0xE8, 0xBD, 0x8A, 0xBA, 0x9D, 0xEA, 0xDA}},
-     L"KV_AudioG711U Class",
-     L"IKV_AudioG711U",
-     {0xD66BF624, 0x6E29, 0x4EC8, {0x9C, 0x3F, 0xBC, 0x7B, 0x1B, 0xDF, 0x30, 0x31}},
-     L"IKV_AudioG711U Interface"},
-    {L"KV_AudioG711A",
-     {0xE078E6AE, 0x97CD, 0x4380, {0xBC, 0x5A, 0xE4, 0x6C, 0x83, 0x81, 0x77, 0xDC}},
-     L"KV_AudioG711A Class",
-     L"IKV_AudioG711A",
-     {0x8216FC5A, 0xA89E, 0x446E, {0xA2, 0x53, 0xD4, 0x4E, 0x1F, 0xD3, 0x55, 0x20}},
-     L"IKV_AudioG711A Interface"},
-    {L"KV_AudioG7231",
-     {0x3E12020B, 0x744C, 0x4FD1, {0xB9, 0xF8, 0x03, 0xE1, 0xB8, 0x1A, 0xF6, 0xF9}},
-     L"KV_AudioG7231 Class",
-     L"IKV_AudioG7231",
-     {0x43AB6695, 0x8EC3, 0x45FB, {0x87, 0xF7, 0x89, 0xC9, 0x09, 0x91, 0x04, 0x8F}},
-     L"IKV_AudioG7231 Interface"},
-};
+// The classes in the library's order. The IDL names each class X, described
+// "X Class", and its interface IX, described "IX Interface".
+const published::EncoderClass* const kClasses[] = {&published::kQuorvan, &published::kG711U, &published::kG711A,
+                                                   &published::kG7231};
+std::wstring className(const published::EncoderClass* c) {
+    const std::wstring description = published::text<wchar_t>(c->description);
+    return description.substr(0, description.rfind(L" Class"));
+}
 
 constexpr WORD kInterfaceFlags =
     TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
@@ -142,11 +115,11 @@ TEST(ModuleTypeLibrary, IsKvAudioEncoderLib) {
     EXPECT_TRUE(IsEqualGUID(attr.guid, kLibId));
     EXPECT_EQ(attr.wMajorVerNum, 1);
     EXPECT_EQ(attr.wMinorVerNum, 0);
-    EXPECT_EQ(attr.lcid, 0x0409u);
+    EXPECT_EQ(attr.lcid, published::kEncoderLib.lcid);
     EXPECT_EQ(attr.syskind, kvtest::kBuiltSysKind);
     const Documentation doc = documentation(library.get(), MEMBERID_NIL);
-    EXPECT_EQ(doc.name, L"KvAudioEncoderLib");
-    EXPECT_EQ(doc.help, L"KvAudioEncoder 1.0 Type Library");
+    EXPECT_EQ(doc.name, published::text<wchar_t>(published::kEncoderLib.libName));
+    EXPECT_EQ(doc.help, published::text<wchar_t>(published::kEncoderLib.libHelp));
 }
 
 // ...and last IKvAudioEncoderControl, which every class answers too.
@@ -156,10 +129,9 @@ TEST(ModuleTypeLibrary, HoldsEachClassThenItsInterfaceInOrder) {
     ASSERT_EQ(library->GetTypeInfoCount(), 9u);
     EXPECT_EQ(documentation(library.get(), 8).name, L"IKvAudioEncoderControl");
     for (UINT i = 0; i < 4; ++i) {
-        const ClassRow& row = kClasses[i];
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.className)));
-        EXPECT_EQ(documentation(library.get(), static_cast<INT>(2 * i)).name, row.className);
-        EXPECT_EQ(documentation(library.get(), static_cast<INT>(2 * i + 1)).name, row.interfaceName);
+        SCOPED_TRACE(kClasses[i]->name);
+        EXPECT_EQ(documentation(library.get(), static_cast<INT>(2 * i)).name, className(kClasses[i]));
+        EXPECT_EQ(documentation(library.get(), static_cast<INT>(2 * i + 1)).name, L"I" + className(kClasses[i]));
         TYPEKIND kind{};
         EXPECT_EQ(library->GetTypeInfoType(2 * i, &kind), S_OK);
         EXPECT_EQ(kind, TKIND_COCLASS);
@@ -169,10 +141,10 @@ TEST(ModuleTypeLibrary, HoldsEachClassThenItsInterfaceInOrder) {
 TEST(ModuleTypeLibrary, DescribesEachClassWithOneDefaultDualInterface) {
     auto library = load(modulePath());
     ASSERT_TRUE(library);
-    for (const ClassRow& row : kClasses) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.className)));
+    for (const published::EncoderClass* c : kClasses) {
+        SCOPED_TRACE(c->name);
         ComPtr<ITypeInfo> coclass;
-        ASSERT_EQ(library->GetTypeInfoOfGuid(row.clsid, coclass.put()), S_OK);
+        ASSERT_EQ(library->GetTypeInfoOfGuid(published::guid<GUID>(c->clsid), coclass.put()), S_OK);
         const TYPEATTR classAttr = attributes(coclass.get());
         EXPECT_EQ(classAttr.typekind, TKIND_COCLASS);
         EXPECT_TRUE(classAttr.wTypeFlags & TYPEFLAG_FCANCREATE);
@@ -180,19 +152,20 @@ TEST(ModuleTypeLibrary, DescribesEachClassWithOneDefaultDualInterface) {
         INT implFlags = 0;
         EXPECT_EQ(coclass->GetImplTypeFlags(0, &implFlags), S_OK);
         EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);
-        EXPECT_EQ(documentation(coclass.get(), MEMBERID_NIL).help, row.classHelp);
+        EXPECT_EQ(documentation(coclass.get(), MEMBERID_NIL).help, published::text<wchar_t>(c->description));
         auto listed = implemented(coclass.get(), 0);
         ASSERT_TRUE(listed);
-        EXPECT_TRUE(IsEqualGUID(attributes(listed.get()).guid, row.iid));
+        const IID iid = published::guid<IID>(c->classIid);
+        EXPECT_TRUE(IsEqualGUID(attributes(listed.get()).guid, iid));
 
         ComPtr<ITypeInfo> dispatchHalf;
-        ASSERT_EQ(library->GetTypeInfoOfGuid(row.iid, dispatchHalf.put()), S_OK);
+        ASSERT_EQ(library->GetTypeInfoOfGuid(iid, dispatchHalf.put()), S_OK);
         const TYPEATTR dispAttr = attributes(dispatchHalf.get());
         EXPECT_EQ(dispAttr.typekind, TKIND_DISPATCH);
         EXPECT_TRUE(dispAttr.wTypeFlags & TYPEFLAG_FDUAL);
         const Documentation doc = documentation(dispatchHalf.get(), MEMBERID_NIL);
-        EXPECT_EQ(doc.name, row.interfaceName);
-        EXPECT_EQ(doc.help, row.interfaceHelp);
+        EXPECT_EQ(doc.name, L"I" + className(c));
+        EXPECT_EQ(doc.help, L"I" + className(c) + L" Interface");
 
         auto vtable = vtableHalf(dispatchHalf.get());
         ASSERT_TRUE(vtable);
@@ -242,14 +215,13 @@ TEST(KvLibTypeLibrary, DescribesIKvAudioEncoder) {
     auto library = load(kvLibPath());
     ASSERT_TRUE(library);
     const TLIBATTR attr = attributes(library.get());
-    EXPECT_TRUE(
-        IsEqualGUID(attr.guid, GUID{0x575AA7B5, 0xE1A9, 0x414D, {0x8E, 0xF9, 0xAA, 0xE3, 0x17, 0xE1, 0x0B, 0x10}}));
+    EXPECT_TRUE(IsEqualGUID(attr.guid, published::guid<GUID>(published::kKvLib.libId)));
     EXPECT_EQ(attr.wMajorVerNum, 1);
     EXPECT_EQ(attr.wMinorVerNum, 0);
-    EXPECT_EQ(attr.lcid, 0u);
-    EXPECT_EQ(documentation(library.get(), MEMBERID_NIL).name, L"KvLib");
+    EXPECT_EQ(attr.lcid, published::kKvLib.lcid);
+    EXPECT_EQ(documentation(library.get(), MEMBERID_NIL).name, published::text<wchar_t>(published::kKvLib.libName));
 
-    const GUID iid = {0xABF09E32, 0x54C3, 0x4425, {0x90, 0xF1, 0x0B, 0x34, 0xCD, 0xC0, 0x96, 0x90}};
+    const GUID iid = published::guid<GUID>(published::kEncoderIid);
     ComPtr<ITypeInfo> dispatchHalf;
     ASSERT_EQ(library->GetTypeInfoOfGuid(iid, dispatchHalf.put()), S_OK);
     EXPECT_TRUE(attributes(dispatchHalf.get()).wTypeFlags & TYPEFLAG_FDUAL);

@@ -1,9 +1,10 @@
 #pragma once
 
 // What a client of KvAudioEncoder.dll knows: the ProgIDs, the class and
-// interface identifiers, and the method slots of the interfaces it calls or
-// implements. Nothing here comes from the project's own headers, so these
-// tests see the module only through its published contract.
+// interface identifiers (tests/published_ids.h), and the method slots of the
+// interfaces it calls or implements. Nothing here comes from the product's
+// own headers, so these tests see the module only through its published
+// contract.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -17,73 +18,45 @@
 #include <utility>
 #include <vector>
 
+#include "tests/published_ids.h"
+
 namespace client {
 
 // ---- identifiers ---------------------------------------------------------------
 
-constexpr GUID kLibIdEncoderLib = {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}};
+using published::guid;
+inline std::wstring wide(const char* text) { return published::text<wchar_t>(text); }
+
+constexpr GUID kLibIdEncoderLib = guid<GUID>(published::kEncoderLib.libId);
 // Type libraries are registered for the bitness of the module and its clients.
 constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-constexpr GUID kLibIdKvLib = {0x575AA7B5, 0xE1A9, 0x414D, {0x8E, 0xF9, 0xAA, 0xE3, 0x17, 0xE1, 0x0B, 0x10}};
+constexpr GUID kLibIdKvLib = guid<GUID>(published::kKvLib.libId);
 
-constexpr IID IID_IKvAudioEncoder = {0xABF09E32, 0x54C3, 0x4425, {0x90, 0xF1, 0x0B, 0x34, 0xCD, 0xC0, 0x96, 0x90}};
-constexpr IID IID_IKvAudioSink = {0x7A0A540B, 0xE78A, 0x40B0, {0x90, 0x1E, 0x01, 0x02, 0x05, 0x41, 0xC6, 0x82}};
-constexpr IID IID_IKvObjectRegistry = {0x24361205, 0xDC52, 0x447C, {0x94, 0x14, 0xE0, 0xA9, 0x49, 0xE0, 0xAC, 0x41}};
-constexpr IID IID_IKvAudioRecorder = {0xA0BC833A, 0x239A, 0x4D4F, {0x90, 0xD8, 0x90, 0x7C, 0x81, 0x4D, 0xAC, 0x4C}};
+constexpr IID IID_IKvAudioEncoder = guid<IID>(published::kEncoderIid);
+constexpr IID IID_IKvAudioSink = guid<IID>(published::kSinkIid);
+constexpr IID IID_IKvObjectRegistry = guid<IID>(published::kObjectRegistryIid);
+constexpr IID IID_IKvAudioRecorder = guid<IID>(published::kAudioRecorderIid);
 
-constexpr CLSID CLSID_KvObjectRegistry = {0xCF9F1B41, 0x9E58, 0x43C4, {0x90, 0x15, 0xA6, 0xD2, 0xE2, 0x26, 0x14, 0xB1}};
-constexpr CLSID CLSID_KvAudioRecorder = {0xD0CC397C, 0x2790, 0x485A, {0xB9, 0x96, 0x5E, 0x7A, 0x31, 0x11, 0xC1, 0xED}};
+constexpr CLSID CLSID_KvObjectRegistry = guid<CLSID>(published::kRegistry.clsid);
+constexpr CLSID CLSID_KvAudioRecorder = guid<CLSID>(published::kRecorder.clsid);
 
-// One row per encoder class, in the module's registration order.
+// An encoder class: its published identities, some in this client's types.
 struct EncoderClass {
-    const char* name;  // for test names
-    CLSID clsid;
-    IID classIid;              // the member-less dual class interface
-    const wchar_t* clsidText;  // as the registry shows it
-    const wchar_t* classIidText;
-    const wchar_t* progId;
-    const wchar_t* versionIndependentProgId;
-    const wchar_t* description;
-    const char* registryName;  // what the object removes from the registry component
+    const published::EncoderClass& ids;
+    const char* name = ids.name;  // for test names
+    CLSID clsid = guid<CLSID>(ids.clsid);
+    IID classIid = guid<IID>(ids.classIid);  // the member-less dual class interface
+    std::wstring progId = wide(ids.versionIndependentProgId) + L".1";
+    std::wstring versionIndependentProgId = wide(ids.versionIndependentProgId);
+    const char* registryName = ids.registryName;  // what the object removes from the registry component
 };
 
-inline const EncoderClass kG711A{"G711A",
-                                 {0xE078E6AE, 0x97CD, 0x4380, {0xBC, 0x5A, 0xE4, 0x6C, 0x83, 0x81, 0x77, 0xDC}},
-                                 {0x8216FC5A, 0xA89E, 0x446E, {0xA2, 0x53, 0xD4, 0x4E, 0x1F, 0xD3, 0x55, 0x20}},
-                                 L"{E078E6AE-97CD-4380-BC5A-E46C838177DC}",
-                                 L"{8216FC5A-A89E-446E-A253-D44E1FD35520}",
-                                 L"KvAudioEncoder.KV_AudioG711A.1",
-                                 L"KvAudioEncoder.KV_AudioG711A",
-                                 L"KV_AudioG711A Class",
-                                 "KvCom.KvAudio.KvAudioEncoder.KVG711A"};
-inline const EncoderClass kG711U{"G711U",
-                                 {0x92715B73, 0x1FA7, 0x4476, {0x90, 0xE8, 0xBD, 0x8A, 0xBA, 0x9D, 0xEA, 0xDA}},
-                                 {0xD66BF624, 0x6E29, 0x4EC8, {0x9C, 0x3F, 0xBC, 0x7B, 0x1B, 0xDF, 0x30, 0x31}},
-                                 L"{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}",
-                                 L"{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}",
-                                 L"KvAudioEncoder.KV_AudioG711U.1",
-                                 L"KvAudioEncoder.KV_AudioG711U",
-                                 L"KV_AudioG711U Class",
-                                 "KvCom.KvAudio.KvAudioEncoder.KVG711U"};
-inline const EncoderClass kG7231{"G7231",
-                                 {0x3E12020B, 0x744C, 0x4FD1, {0xB9, 0xF8, 0x03, 0xE1, 0xB8, 0x1A, 0xF6, 0xF9}},
-                                 {0x43AB6695, 0x8EC3, 0x45FB, {0x87, 0xF7, 0x89, 0xC9, 0x09, 0x91, 0x04, 0x8F}},
-                                 L"{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}",
-                                 L"{43AB6695-8EC3-45FB-87F7-89C90991048F}",
-                                 L"KvAudioEncoder.KV_AudioG7231.1",
-                                 L"KvAudioEncoder.KV_AudioG7231",
-                                 L"KV_AudioG7231 Class",
-                                 "KvCom.KvAudio.KvAudioEncoder.KVG7231"};
-inline const EncoderClass kQuorvan{"Quorvan",
-                                   {0x80C6869B, 0x6799, 0x40A9, {0xBC, 0x55, 0x3B, 0x6D, 0x49, 0xFD, 0x0D, 0x27}},
-                                   {0x2C5F51DD, 0x0EB8, 0x4481, {0x85, 0x0A, 0xB8, 0xAE, 0xE2, 0x87, 0x20, 0x07}},
-                                   L"{80C6869B-6799-40a9-BC55-3B6D49FD0D27}",  // lower case as registered
-                                   L"{2C5F51DD-0EB8-4481-850A-B8AEE2872007}",
-                                   L"KvAudioEncoder.KV_AudioQuorvan.1",
-                                   L"KvAudioEncoder.KV_AudioQuorvan",
-                                   L"KV_AudioQuorvan Class",
-                                   "KvCom.KvAudio.KvAudioEncoder.KVG722"};
+inline const EncoderClass kG711A{published::kG711A};
+inline const EncoderClass kG711U{published::kG711U};
+inline const EncoderClass kG7231{published::kG7231};
+inline const EncoderClass kQuorvan{published::kQuorvan};
 
+// In the module's registration order.
 inline const EncoderClass* const kEncoderClasses[] = {&kG711A, &kG711U, &kG7231, &kQuorvan};
 
 // ---- interfaces, by slot ---------------------------------------------------------

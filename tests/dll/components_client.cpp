@@ -56,30 +56,13 @@ struct Options {
 
 // ---- what a client of KvAudioComponents.dll knows ------------------------------
 
-constexpr IID IID_IKvRegistry = {0x2DA0A25D, 0x0D37, 0x4D6B, {0xB4, 0x70, 0x8B, 0x4E, 0xD7, 0x6C, 0x4F, 0x53}};
-constexpr IID IID_IKvRecorder = {0x41ECC7F6, 0x178E, 0x429E, {0x9B, 0x67, 0x05, 0x0B, 0x2E, 0x54, 0xDF, 0xAF}};
-constexpr IID IID_IKvFileSink = {0x2F2130A0, 0x68DF, 0x4818, {0x83, 0xD0, 0x8C, 0x2D, 0xFD, 0xCC, 0x05, 0xF4}};
-constexpr IID IID_IKvMemorySink = {0x23539D5E, 0xEC33, 0x48BA, {0x82, 0xF0, 0x39, 0xB3, 0xDE, 0x23, 0x93, 0xC7}};
-constexpr CLSID CLSID_FileSink = {0x9B4D24E1, 0x05A5, 0x478A, {0x95, 0xE7, 0x31, 0x46, 0x56, 0x12, 0x65, 0xA6}};
-constexpr CLSID CLSID_MemorySink = {0x8CEA055D, 0x238B, 0x4512, {0xBC, 0x78, 0xD4, 0x50, 0x99, 0x83, 0x8C, 0xF1}};
-
-struct ComponentClass {
-    const wchar_t* clsidText;
-    const wchar_t* progId;  // version-independent; the versioned one adds ".1"
-    const wchar_t* description;
-    const wchar_t* defaultIid;
-};
-const ComponentClass kComponents[] = {
-    {L"{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}", L"KvAudioComponents.Registry", L"KvAudioComponents Registry Class",
-     L"{2DA0A25D-0D37-4D6B-B470-8B4ED76C4F53}"},
-    {L"{D0CC397C-2790-485A-B996-5E7A3111C1ED}", L"KvAudioComponents.Recorder", L"KvAudioComponents Recorder Class",
-     L"{41ECC7F6-178E-429E-9B67-050B2E54DFAF}"},
-    {L"{9B4D24E1-05A5-478A-95E7-3146561265A6}", L"KvAudioComponents.FileSink", L"KvAudioComponents FileSink Class",
-     L"{2F2130A0-68DF-4818-83D0-8C2DFDCC05F4}"},
-    {L"{8CEA055D-238B-4512-BC78-D45099838CF1}", L"KvAudioComponents.MemorySink", L"KvAudioComponents MemorySink Class",
-     L"{23539D5E-EC33-48BA-82F0-39B3DE2393C7}"},
-};
-const std::wstring kLibIdText = L"{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}";
+constexpr IID IID_IKvRegistry = guid<IID>(published::kRegistry.defaultIid);
+constexpr IID IID_IKvRecorder = guid<IID>(published::kRecorder.defaultIid);
+constexpr IID IID_IKvFileSink = guid<IID>(published::kFileSink.defaultIid);
+constexpr IID IID_IKvMemorySink = guid<IID>(published::kMemorySink.defaultIid);
+constexpr CLSID CLSID_FileSink = guid<CLSID>(published::kFileSink.clsid);
+constexpr CLSID CLSID_MemorySink = guid<CLSID>(published::kMemorySink.clsid);
+const std::wstring kLibIdText = wide(published::kKvLib.libId);
 
 // The four formats: kvencode's name, the class, the piece size (for G.723.1
 // above a frame, so that whole frames are held until the recorder's flush).
@@ -91,7 +74,6 @@ struct Format {
 const Format kFormats[] = {
     {"g711a", &kG711A, 640}, {"g711u", &kG711U, 640}, {"g7231", &kG7231, 960}, {"quorvan", &kQuorvan, 640}};
 
-std::wstring wide(const char* s) { return std::wstring(s, s + std::strlen(s)); }
 std::wstring expectedFile(const Format& f) { return g_options.expected + L"\\" + wide(f.name); }
 
 std::wstring scratch(const std::wstring& name) {
@@ -152,27 +134,28 @@ using kvtest::readString;
 using Names = std::set<std::wstring>;
 
 void expectRegistered(bool registered) {
-    for (const ComponentClass& c : kComponents) {
-        SCOPED_TRACE(narrow(c.progId));
-        const std::wstring versioned = std::wstring(c.progId) + L".1", key = L"CLSID\\" + std::wstring(c.clsidText);
-        const std::wstring server = keyPath({key, L"InprocServer32"});
+    for (const published::ComponentClass* component : published::kComponentClasses) {
+        SCOPED_TRACE(component->versionIndependentProgId);
+        const std::wstring progId = wide(component->versionIndependentProgId), versioned = progId + L".1";
+        const std::wstring clsid = wide(component->clsid), description = wide(component->description);
+        const std::wstring key = L"CLSID\\" + clsid, server = keyPath({key, L"InprocServer32"});
         const struct {
             std::wstring key;
             const wchar_t* name;
             std::wstring value;
         } entries[] = {
-            {versioned, nullptr, c.description},
-            {keyPath({versioned, L"CLSID"}), nullptr, c.clsidText},
-            {c.progId, nullptr, c.description},
-            {keyPath({c.progId, L"CLSID"}), nullptr, c.clsidText},
-            {keyPath({c.progId, L"CurVer"}), nullptr, versioned},
-            {key, nullptr, c.description},
+            {versioned, nullptr, description},
+            {keyPath({versioned, L"CLSID"}), nullptr, clsid},
+            {progId, nullptr, description},
+            {keyPath({progId, L"CLSID"}), nullptr, clsid},
+            {keyPath({progId, L"CurVer"}), nullptr, versioned},
+            {key, nullptr, description},
             {keyPath({key, L"ProgID"}), nullptr, versioned},
-            {keyPath({key, L"VersionIndependentProgID"}), nullptr, c.progId},
+            {keyPath({key, L"VersionIndependentProgID"}), nullptr, progId},
             {server, nullptr, g_options.components},
             {server, L"ThreadingModel", L"Apartment"},
             {keyPath({key, L"TypeLib"}), nullptr, kLibIdText},
-            {keyPath({L"Interface", c.defaultIid, L"TypeLib"}), nullptr, kLibIdText},
+            {keyPath({L"Interface", wide(component->defaultIid), L"TypeLib"}), nullptr, kLibIdText},
         };
         for (const auto& e : entries) {
             if (registered)
@@ -183,12 +166,11 @@ void expectRegistered(bool registered) {
     }
     const std::wstring library = keyPath({L"TypeLib", kLibIdText, L"1.0"});
     if (registered) {
-        EXPECT_EQ(readString(library), std::wstring(L"KvLib 1.0 Type Library"));
+        EXPECT_EQ(readString(library), wide(published::kKvLib.libHelp));
         EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})),
                   g_options.components)
             << "language-neutral";
-        EXPECT_EQ(readString(keyPath({L"Interface", L"{ABF09E32-54C3-4425-90F1-0B34CDC09690}", L"TypeLib"})),
-                  kLibIdText)
+        EXPECT_EQ(readString(keyPath({L"Interface", wide(published::kEncoderIid), L"TypeLib"})), kLibIdText)
             << "late-bound clients reach the encoders through KvLib";
     } else {
         EXPECT_FALSE(keyExists(keyPath({L"TypeLib", kLibIdText})));

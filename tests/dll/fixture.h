@@ -24,7 +24,7 @@ inline HRESULT canUnloadNow() {
 
 // Where the registry says a class's server is.
 inline std::wstring registeredServer(const EncoderClass& c) {
-    const std::wstring key = L"CLSID\\" + std::wstring(c.clsidText) + L"\\InprocServer32";
+    const std::wstring key = L"CLSID\\" + wide(c.ids.clsid) + L"\\InprocServer32";
     wchar_t path[MAX_PATH] = {};
     DWORD size = sizeof path;
     if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)

@@ -70,7 +70,7 @@ mkdir -p "$install_dir" "$components_dir"
 cp "$dll" "$install_dir/KvAudioEncoder.dll" || fail "cannot install $dll"
 cp "$kvlib" "$components_dir/KvLib.tlb" || fail "cannot install $kvlib"
 module="C:\\Program Files\\Kv's Encoder\\KvAudioEncoder.dll"
-clsid_key='HKCR\CLSID\{E078E6AE-97CD-4380-BC5A-E46C838177DC}'
+clsid_key="HKCR\\CLSID\\$(published kG711A clsid)"
 
 regsvr32=$(regsvr32_for $view)
 if [ -n "$peer_dll" ]; then
@@ -85,7 +85,7 @@ wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with
 wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
 components_module="C:\\Program Files\\Kv Components\\KvAudioComponents.dll"
-components_key='HKCR\CLSID\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}'
+components_key="HKCR\\CLSID\\$(published kRegistry clsid)"
 if [ -n "$components" ]; then
     cp "$components" "$components_dir/KvAudioComponents.dll" || fail "cannot install $components"
     wine_quiet "$regsvr32" /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
@@ -134,9 +134,9 @@ same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is show
     return 1
 }
 # Each module with a class key and its type library's key under the user's classes.
-per_user_modules=("$module|CLSID\\{E078E6AE-97CD-4380-BC5A-E46C838177DC}|TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}")
+per_user_modules=("$module|CLSID\\$(published kG711A clsid)|TypeLib\\$(published kEncoderLib libId)")
 [ -n "$components" ] &&
-    per_user_modules+=("$components_module|CLSID\\{CF9F1B41-9E58-43C4-9015-A6D2E22614B1}|TypeLib\\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}")
+    per_user_modules+=("$components_module|CLSID\\$(published kRegistry clsid)|TypeLib\\$(published kKvLib libId)")
 if [ -n "$per_user" ]; then
     machine_export machine-before || fail "cannot export the machine's classes"
     for entry in "${per_user_modules[@]}"; do

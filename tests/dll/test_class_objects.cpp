@@ -12,19 +12,19 @@ class Creation : public EachClass {};
 
 TEST_P(Creation, ByProgIdAndByClassIdentifier) {
     CLSID clsid{};
-    ASSERT_EQ(CLSIDFromProgID(cls().progId, &clsid), S_OK);
+    ASSERT_EQ(CLSIDFromProgID(cls().progId.c_str(), &clsid), S_OK);
     EXPECT_TRUE(IsEqualGUID(clsid, cls().clsid));
-    ASSERT_EQ(CLSIDFromProgID(cls().versionIndependentProgId, &clsid), S_OK);
+    ASSERT_EQ(CLSIDFromProgID(cls().versionIndependentProgId.c_str(), &clsid), S_OK);
     EXPECT_TRUE(IsEqualGUID(clsid, cls().clsid));
     LPOLESTR progId = nullptr;
     ASSERT_EQ(ProgIDFromCLSID(cls().clsid, &progId), S_OK);
     EXPECT_EQ(narrow(progId), narrow(cls().progId));
     CoTaskMemFree(progId);
 
-    for (const wchar_t* name : {cls().progId, cls().versionIndependentProgId}) {
+    for (const std::wstring& name : {cls().progId, cls().versionIndependentProgId}) {
         SCOPED_TRACE(narrow(name));
         callLog().clear();
-        ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK);
+        ASSERT_EQ(CLSIDFromProgID(name.c_str(), &clsid), S_OK);
         Ptr<IUnknown> object;
         ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.putVoid()), S_OK);
         EXPECT_TRUE(loadedModule()) << "served from the registered file";

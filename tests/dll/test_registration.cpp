@@ -1,8 +1,8 @@
 // Registration as a user does it, with regsvr32, read back key by key. The run
 // starts with the module registered from its install folder (the script does
 // that); every test here leaves it registered the same way.
-#include "tests/com/registry_view.h"
 #include "tests/dll/fixture.h"
+#include "tests/server/registered_entries.h"
 
 #include <set>
 
@@ -16,17 +16,15 @@ using kvtest::subkeyNames;
 using kvtest::valueNames;
 using Names = std::set<std::wstring>;
 
-const std::wstring kAppId = L"{AFEA8802-29E0-48ED-AA81-B04D306642A9}";
-const std::wstring kAppIdKey = L"AppID\\" + kAppId;
-const std::wstring kDllAppIdKey = L"AppID\\KvAudioEncoder.DLL";
-const std::wstring kLibIdText = L"{43CFE32C-E2DD-487D-8A1C-6888F61998D9}";
+using kvtest::kAppIdKey;
+using kvtest::kDllAppIdKey;
+const std::wstring& kLibIdText = kvtest::kEncoderLibText;
 const std::wstring kTypeLibKey = L"TypeLib\\" + kLibIdText;
 // Another server's entries, which must outlive ours.
 const std::wstring kForeignAppIdKey = L"AppID\\{0F0E0D0C-0B0A-4909-8807-060504030201}";
 const std::wstring kForeignClassKey = L"CLSID\\{0F0E0D0C-0B0A-4909-8807-060504030201}";
 
-std::wstring classKey(const EncoderClass& c) { return L"CLSID\\" + std::wstring(c.clsidText); }
-std::wstring interfaceKey(const EncoderClass& c) { return L"Interface\\" + std::wstring(c.classIidText); }
+std::wstring interfaceKey(const EncoderClass& c) { return L"Interface\\" + wide(c.ids.classIid); }
 
 // The library's platform key, of this client's bitness like the module's.
 const std::wstring kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
@@ -54,43 +52,8 @@ DWORD regsvr32(const std::wstring& path, bool unregister = false) {
     return status;
 }
 
-void expectAppIdEntries() {
-    EXPECT_EQ(readString(kAppIdKey), std::wstring(L"KvAudioEncoder"));
-    EXPECT_EQ(valueNames(kAppIdKey), Names{L""});
-    EXPECT_TRUE(subkeyNames(kAppIdKey).empty());
-    EXPECT_EQ(readString(kDllAppIdKey, L"AppID"), kAppId);
-    EXPECT_EQ(valueNames(kDllAppIdKey), Names{L"AppID"});
-    EXPECT_TRUE(subkeyNames(kDllAppIdKey).empty());
-}
-
 void expectClassEntries(const EncoderClass& c, const std::wstring& module) {
-    SCOPED_TRACE(c.name);
-    for (const std::wstring progId : {c.progId, c.versionIndependentProgId}) {
-        EXPECT_EQ(readString(progId), std::wstring(c.description));
-        EXPECT_EQ(valueNames(progId), Names{L""});
-        EXPECT_EQ(readString(keyPath({progId, L"CLSID"})), std::wstring(c.clsidText));
-    }
-    EXPECT_EQ(subkeyNames(c.progId), Names{L"CLSID"});
-    EXPECT_EQ(subkeyNames(c.versionIndependentProgId), (Names{L"CLSID", L"CurVer"}));
-    EXPECT_EQ(readString(keyPath({c.versionIndependentProgId, L"CurVer"})), std::wstring(c.progId));
-
-    const std::wstring key = classKey(c);
-    EXPECT_EQ(subkeyNames(L"CLSID").count(c.clsidText), 1u) << "the class key keeps its spelling";
-    EXPECT_EQ(readString(key), std::wstring(c.description));
-    EXPECT_EQ(readString(key, L"AppID"), kAppId);
-    EXPECT_EQ(valueNames(key), (Names{L"", L"AppID"}));
-    EXPECT_EQ(subkeyNames(key),
-              (Names{L"ProgID", L"VersionIndependentProgID", L"Programmable", L"InprocServer32", L"TypeLib"}));
-    EXPECT_EQ(readString(keyPath({key, L"ProgID"})), std::wstring(c.progId));
-    EXPECT_EQ(readString(keyPath({key, L"VersionIndependentProgID"})), std::wstring(c.versionIndependentProgId));
-    EXPECT_TRUE(valueNames(keyPath({key, L"Programmable"})).empty());
-    EXPECT_TRUE(subkeyNames(keyPath({key, L"Programmable"})).empty());
-    const std::wstring server = keyPath({key, L"InprocServer32"});
-    EXPECT_EQ(readString(server), module);
-    EXPECT_EQ(readString(server, L"ThreadingModel"), std::wstring(L"Apartment"));
-    EXPECT_EQ(valueNames(server), (Names{L"", L"ThreadingModel"}));
-    EXPECT_EQ(readString(keyPath({key, L"TypeLib"})), kLibIdText);
-
+    kvtest::expectClassEntries(c.ids, module);
     // RegisterTypeLib enters every dual interface of the library.
     EXPECT_EQ(readString(keyPath({interfaceKey(c), L"TypeLib"})), kLibIdText);
     EXPECT_EQ(readString(keyPath({interfaceKey(c), L"TypeLib"}), L"Version"), std::wstring(L"1.0"));
@@ -99,7 +62,7 @@ void expectClassEntries(const EncoderClass& c, const std::wstring& module) {
 void expectTypeLibEntries(const std::wstring& module) {
     EXPECT_EQ(subkeyNames(kTypeLibKey), Names{L"1.0"});
     const std::wstring version = keyPath({kTypeLibKey, L"1.0"});
-    EXPECT_EQ(readString(version), std::wstring(L"KvAudioEncoder 1.0 Type Library"));
+    EXPECT_EQ(readString(version), wide(published::kEncoderLib.libHelp));
     const Names locales = subkeyNames(version);
     EXPECT_EQ(locales.count(L"409"), 1u);
     EXPECT_EQ(locales.count(L"0"), 0u) << "the library is registered for its own locale only";
@@ -108,7 +71,7 @@ void expectTypeLibEntries(const std::wstring& module) {
 }
 
 void expectRegisteredAt(const std::wstring& module) {
-    expectAppIdEntries();
+    kvtest::expectAppIdEntries();
     for (const EncoderClass* c : kEncoderClasses) expectClassEntries(*c, module);
     expectTypeLibEntries(module);
 }
@@ -120,13 +83,11 @@ void expectNothingOurs() {
     EXPECT_FALSE(keyExists(kDllAppIdKey));
     for (const EncoderClass* c : kEncoderClasses) {
         SCOPED_TRACE(c->name);
-        EXPECT_FALSE(keyExists(c->progId));
-        EXPECT_FALSE(keyExists(c->versionIndependentProgId));
-        EXPECT_FALSE(keyExists(classKey(*c)));
+        kvtest::expectNoClassEntries(c->ids);
         EXPECT_FALSE(keyExists(interfaceKey(*c)));
         // What a client then sees.
         CLSID clsid{};
-        EXPECT_EQ(CLSIDFromProgID(c->progId, &clsid), CO_E_CLASSSTRING);
+        EXPECT_EQ(CLSIDFromProgID(c->progId.c_str(), &clsid), CO_E_CLASSSTRING);
         Ptr<IUnknown> object;
         EXPECT_EQ(CoCreateInstance(c->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.putVoid()),
                   REGDB_E_CLASSNOTREG);
@@ -179,7 +140,7 @@ TEST_F(Registration, RegisteringAgainLeavesOneSetOfEntries) {
     EXPECT_EQ(regsvr32(oldModule), 0u);
     expectRegisteredAt(oldModule);
     for (const EncoderClass* c : kEncoderClasses) {
-        const std::wstring key = classKey(*c);
+        const std::wstring key = kvtest::classKey(c->ids);
         ASSERT_TRUE(kvtest::writeString(key, L"Stray", L"x"));
         ASSERT_TRUE(kvtest::writeString(keyPath({key, L"Stray"}), nullptr, L"x"));
         ASSERT_TRUE(kvtest::writeString(keyPath({key, L"Programmable", L"Stray"}), nullptr, L"x"));
@@ -220,8 +181,8 @@ TEST_F(Registration, TheRegisteredTypeLibraryDescribesTheFourClasses) {
     library->ReleaseTLibAttr(attr);
     BSTR name = nullptr, help = nullptr;
     ASSERT_EQ(library->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
-    EXPECT_EQ(narrow(name), "KvAudioEncoderLib");
-    EXPECT_EQ(narrow(help), "KvAudioEncoder 1.0 Type Library");
+    EXPECT_EQ(narrow(name), published::kEncoderLib.libName);
+    EXPECT_EQ(narrow(help), published::kEncoderLib.libHelp);
     SysFreeString(name);
     SysFreeString(help);
 

@@ -111,12 +111,19 @@ TEST(Hresult, CodesAndTests) {
 namespace {
 
 TEST(Guid, StringFromGuid2WritesTheRegistryForm) {
-    const GUID g = {0x80C6869B, 0x6799, 0x40A9, {0xBC, 0x55, 0x3B, 0x6D, 0x49, 0xFD, 0x0D, 0x27}};
+    const GUID g = {0x8F0E0D0C, 0x0B0A, 0x49C9, {0xBC, 0x55, 0x3B, 0x6D, 0x4A, 0xFD, 0x0D, 0x27}};
     OLECHAR text[39];
     ASSERT_EQ(StringFromGUID2(g, text, 39), 39);
-    const OLECHAR* expected = KV_W("{80C6869B-6799-40A9-BC55-3B6D49FD0D27}");
+    const OLECHAR* expected = KV_W("{8F0E0D0C-0B0A-49C9-BC55-3B6D4AFD0D27}");
     for (int i = 0; i < 39; ++i) ASSERT_EQ(text[i], expected[i]) << i;
     EXPECT_EQ(StringFromGUID2(g, text, 38), 0) << "no room for the terminating zero";
+}
+
+TEST(Modules, NtdllIsFoundInAnyCaseAndAnUnknownModuleIsNot) {
+    EXPECT_NE(GetModuleHandleW(KV_W("ntdll.dll")), nullptr);
+    EXPECT_EQ(GetModuleHandleW(KV_W("NTDLL.DLL")), GetModuleHandleW(KV_W("ntdll.dll")));
+    EXPECT_EQ(GetModuleHandleW(KV_W("ntdll.dl")), nullptr);
+    EXPECT_EQ(GetModuleHandleW(KV_W("kv-no-such-module.dll")), nullptr);
 }
 
 }  // namespace

@@ -37,6 +37,11 @@ TEST(HostDebugOutput, KeepsOnlyTheNewestText) {
     kv::host::clearDebugOutput();
 }
 
+// Like Windows's, the stand-in's ntdll is not Wine's.
+TEST(HostModules, ExportNoWineVersion) {
+    EXPECT_EQ(GetProcAddress(GetModuleHandleW(u"ntdll.dll"), "wine_get_version"), nullptr);
+}
+
 TEST(HostAcm, RefusesUnknownHandlesAndMissingFormats) {
     HACMSTREAM h = nullptr;
     WAVEFORMATEX f{1, 1, 16000, 32000, 2, 16, 0};

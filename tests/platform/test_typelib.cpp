@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 #include "tests/com/module_file.h"
 #include "tests/com/registry_view.h"
+#include "tests/published_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,10 @@ using kvtest::readString;
 
 namespace {
 
-const GUID kEncoderLib = {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}};
-const OleString kEncoderLibKey = KV_W("TypeLib\\{43CFE32C-E2DD-487D-8A1C-6888F61998D9}");
-const GUID kKvLib = {0x575AA7B5, 0xE1A9, 0x414D, {0x8E, 0xF9, 0xAA, 0xE3, 0x17, 0xE1, 0x0B, 0x10}};
-const OleString kKvLibKey = KV_W("TypeLib\\{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}");
+const GUID kEncoderLib = published::guid<GUID>(published::kEncoderLib.libId);
+const OleString kEncoderLibKey = keyPath({KV_W("TypeLib"), published::text<OLECHAR>(published::kEncoderLib.libId)});
+const GUID kKvLib = published::guid<GUID>(published::kKvLib.libId);
+const OleString kKvLibKey = keyPath({KV_W("TypeLib"), published::text<OLECHAR>(published::kKvLib.libId)});
 
 OleString folderOf(const OleString& path) { return path.substr(0, path.rfind(KV_W('\\'))); }
 
@@ -93,8 +94,8 @@ TEST_F(TypeLibraries, LoadFromAModuleFileWithoutRegistering) {
     EXPECT_EQ(attr.wMinorVerNum, 0);
     BSTR name = nullptr, doc = nullptr;
     ASSERT_EQ(library->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
-    EXPECT_EQ(bstrText(name), OleString(KV_W("KvAudioEncoderLib")));
-    EXPECT_EQ(bstrText(doc), OleString(KV_W("KvAudioEncoder 1.0 Type Library")));
+    EXPECT_EQ(bstrText(name), published::text<OLECHAR>(published::kEncoderLib.libName));
+    EXPECT_EQ(bstrText(doc), published::text<OLECHAR>(published::kEncoderLib.libHelp));
     EXPECT_EQ(loadRegistered(kEncoderLib, 1, 0, 0x0409), TYPE_E_LIBNOTREGISTERED);
 }
 
@@ -115,7 +116,7 @@ TEST_F(TypeLibraries, RegisterUnderTheirVersionAndLocaleOnly) {
         ASSERT_EQ(RegisterTypeLib(library.get(), const_cast<OLECHAR*>(module.c_str()), nullptr), S_OK);
     }
     const OleString version = keyPath({kEncoderLibKey, KV_W("1.0")});
-    EXPECT_EQ(readString(version), OleString(KV_W("KvAudioEncoder 1.0 Type Library")));
+    EXPECT_EQ(readString(version), published::text<OLECHAR>(published::kEncoderLib.libHelp));
     EXPECT_EQ(readString(keyPath({version, KV_W("409"), kvtest::builtPlatformKey()})), module.path());
     EXPECT_EQ(readString(keyPath({version, KV_W("HELPDIR")})), folderOf(module.path()))
         << "without a help folder, the file's own";

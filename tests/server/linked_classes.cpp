@@ -1,7 +1,6 @@
 #include "tests/server/linked_classes.h"
 
-#include "com/ClassFactory.h"
-#include "server/ClassTable.h"
+#include "com/InprocServer.h"
 
 #include <vector>
 
@@ -25,7 +24,7 @@ std::vector<DWORD> g_cookies;
 }  // namespace
 
 HRESULT registerLinkedClasses() {
-    for (const auto& row : kv::server::classTable()) {
+    for (const auto& row : kv::com::thisServer().classes()) {
         auto factory = kv::com::make<RowFactory>(row.create);
         if (!factory) return E_OUTOFMEMORY;
         DWORD cookie = 0;

@@ -2,7 +2,7 @@
 // turn: the call reports a failure instead of letting an exception into the
 // host, leaves the object usable and leaks nothing. A counting allocator
 // replaces the global one for this program.
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "com/ClassFactory.h"
 #include "com/Module.h"
 #include "interfaces/Interfaces.h"

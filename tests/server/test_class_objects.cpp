@@ -1,6 +1,6 @@
 // The server's exports and class objects, linked in: lifetimes, the module
 // lock, creation alone and inside an aggregate.
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "com/Module.h"
 #include "tests/encoders/doubles.h"
 

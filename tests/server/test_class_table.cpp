@@ -2,7 +2,7 @@
 // the same identifiers, the same default interfaces, so the IDL and the table
 // cannot drift apart. win32 only: the host has no type-library loader.
 #include "com/ComPtr.h"
-#include "server/ClassTable.h"
+#include "com/InprocServer.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,9 @@ TEST(ClassTable, MatchesTheEmbeddedTypeLibrary) {
         TYPEKIND kind{};
         if (SUCCEEDED(library->GetTypeInfoType(i, &kind)) && kind == TKIND_COCLASS) ++coclasses;
     }
-    EXPECT_EQ(coclasses, kv::server::classTable().size());
+    EXPECT_EQ(coclasses, kv::com::thisServer().classes().size());
 
-    for (const auto& row : kv::server::classTable()) {
+    for (const auto& row : kv::com::thisServer().classes()) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.progId)));
         kv::com::ComPtr<ITypeInfo> coclass;
         ASSERT_EQ(library->GetTypeInfoOfGuid(row.clsid, coclass.put()), S_OK) << "no coclass with the row's CLSID";
@@ -42,7 +42,7 @@ TEST(ClassTable, MatchesTheEmbeddedTypeLibrary) {
         ASSERT_EQ(coclass->GetRefTypeInfo(ref, defaultInterface.put()), S_OK);
         TYPEATTR* attr = nullptr;
         ASSERT_EQ(defaultInterface->GetTypeAttr(&attr), S_OK);
-        EXPECT_TRUE(IsEqualGUID(attr->guid, *row.classInterface)) << "the default interface differs";
+        EXPECT_TRUE(IsEqualGUID(attr->guid, *row.defaultInterface)) << "the default interface differs";
         defaultInterface->ReleaseTypeAttr(attr);
     }
 }

@@ -1,8 +1,9 @@
 // On host the server is linked into the program: once announced under its
 // module path and registered, CoCreateInstance finds it through the registry
 // as the runtime finds a DLL.
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "interfaces/Interfaces.h"
+#include "tests/published_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,10 @@ TEST(HostInprocServer, RegisteredLinkedServerIsCreatedThroughTheRegistry) {
               REGDB_E_CLASSNOTREG)
         << "nothing registered yet";
 
-    TLIBATTR attributes{};
-    attributes.guid = LIBID_KvAudioEncoderLib;
-    attributes.lcid = 0x0409;
-    attributes.syskind = SYS_WIN32;
-    attributes.wMajorVerNum = 1;
-    attributes.wMinorVerNum = 0;
-    kv::host::setModuleTypeLib(path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
+    const published::TypeLibrary& lib = published::kEncoderLib;
+    kv::host::setModuleTypeLib(path.c_str(), {published::guid<GUID>(lib.libId), lib.lcid, SYS_WIN32, 1, 0, 0},
+                               published::text<OLECHAR>(lib.libName).c_str(),
+                               published::text<OLECHAR>(lib.libHelp).c_str());
     ASSERT_EQ(DllRegisterServer(), S_OK);
     EXPECT_EQ(CoCreateInstance(CLSID_KV_AudioG711U, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAudioEncoder, &p),
               HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))

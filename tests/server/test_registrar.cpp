@@ -4,85 +4,52 @@
 // and the first failure, and the thread locale around all of it. On win32
 // this writes the real registry of the test prefix, so every test starts and
 // ends by removing whatever a module of ours could have left in either root.
-#include "server/Registration.h"
+#include "com/InprocServer.h"
 #include "com/ComPtr.h"
+#include "com/WineTypeLibWorkaround.h"
 #include "tests/com/module_file.h"
-#include "tests/com/registry_view.h"
+#include "tests/server/registered_entries.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 using kv::com::registrar::Scope;
-using kvtest::keyExists;
-using kvtest::keyPath;
-using kvtest::Library;
-using kvtest::ModuleFile;
 using kvtest::OleString;
-using kvtest::readString;
-using kvtest::subkeyNames;
-using kvtest::valueNames;
 
+namespace kvtest {
 namespace {
 
 // The scope of the running case; every registration below goes there.
 Scope g_scope = Scope::Machine;
-HRESULT RegisterServer(const OLECHAR* path) { return kv::server::RegisterServer(path, g_scope); }
-HRESULT UnregisterServer(const OLECHAR* path) { return kv::server::UnregisterServer(path, g_scope); }
+HRESULT RegisterServer(const OLECHAR* path) { return kv::com::thisServer().registerServer(path, g_scope); }
+HRESULT UnregisterServer(const OLECHAR* path) { return kv::com::thisServer().unregisterServer(path, g_scope); }
 
-struct ClassRow {
-    OleString description;
-    OleString progId;
-    OleString versionIndependentProgId;
-    OleString clsid;  // exactly as the registry must show it
-};
+using published::kEncoderClasses;
+using published::kG711A;
+using published::kG711U;
 
-const ClassRow kClasses[] = {
-    {KV_W("KV_AudioG711A Class"), KV_W("KvAudioEncoder.KV_AudioG711A.1"), KV_W("KvAudioEncoder.KV_AudioG711A"),
-     KV_W("{E078E6AE-97CD-4380-BC5A-E46C838177DC}")},
-    {KV_W("KV_AudioG711U Class"), KV_W("KvAudioEncoder.KV_AudioG711U.1"), KV_W("KvAudioEncoder.KV_AudioG711U"),
-     KV_W("{92715B73-1FA7-4476-90E8-BD8ABA9DEADA}")},
-    {KV_W("KV_AudioG7231 Class"), KV_W("KvAudioEncoder.KV_AudioG7231.1"), KV_W("KvAudioEncoder.KV_AudioG7231"),
-     KV_W("{3E12020B-744C-4FD1-B9F8-03E1B81AF6F9}")},
-    {KV_W("KV_AudioQuorvan Class"), KV_W("KvAudioEncoder.KV_AudioQuorvan.1"), KV_W("KvAudioEncoder.KV_AudioQuorvan"),
-     KV_W("{80C6869B-6799-40a9-BC55-3B6D49FD0D27}")},
-};
-const ClassRow& kG711A = kClasses[0];
-const ClassRow& kG711U = kClasses[1];
-
-const OleString kAppId = KV_W("{AFEA8802-29E0-48ED-AA81-B04D306642A9}");
-const OleString kAppIdKey = keyPath({KV_W("AppID"), kAppId});
-const OleString kDllAppIdKey = KV_W("AppID\\KvAudioEncoder.DLL");
-const OleString kLibIdText = KV_W("{43CFE32C-E2DD-487D-8A1C-6888F61998D9}");
-const GUID kLibId = {0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}};
-// What the system's RegisterTypeLib adds for the library's dual interfaces.
-const OleString kInterfaceKeys[] = {
-    KV_W("Interface\\{2C5F51DD-0EB8-4481-850A-B8AEE2872007}"),
-    KV_W("Interface\\{D66BF624-6E29-4EC8-9C3F-BC7B1BDF3031}"),
-    KV_W("Interface\\{8216FC5A-A89E-446E-A253-D44E1FD35520}"),
-    KV_W("Interface\\{43AB6695-8EC3-45FB-87F7-89C90991048F}"),
-};
+const GUID kLibId = published::guid<GUID>(published::kEncoderLib.libId);
 // Another server's entries, which must outlive ours.
 const OleString kForeignAppIdKey = KV_W("AppID\\{0F0E0D0C-0B0A-4909-8807-060504030201}");
 const OleString kForeignClassKey = KV_W("CLSID\\{0F0E0D0C-0B0A-4909-8807-060504030201}");
 
-OleString classKey(const ClassRow& c) { return keyPath({KV_W("CLSID"), c.clsid}); }
-
 OleString typeLibPathKey() {
-    return keyPath({KV_W("TypeLib"), kLibIdText, KV_W("1.0"), KV_W("409"), kvtest::builtPlatformKey()});
+    return keyPath({KV_W("TypeLib"), kEncoderLibText, KV_W("1.0"), KV_W("409"), kvtest::builtPlatformKey()});
 }
 
 void removeEverythingOurs() {
-    for (const auto& c : kClasses) {
-        kvtest::deleteTree(c.progId);
-        kvtest::deleteTree(c.versionIndependentProgId);
-        kvtest::deleteTree(classKey(c));
+    for (const published::EncoderClass* c : kEncoderClasses) {
+        kvtest::deleteTree(progIdOf(*c));
+        kvtest::deleteTree(ole(c->versionIndependentProgId));
+        kvtest::deleteTree(classKey(*c));
+        kvtest::deleteTree(keyPath({KV_W("Interface"), ole(c->classIid)}));
     }
     kvtest::deleteTree(kAppIdKey);
     kvtest::deleteTree(kDllAppIdKey);
-    kvtest::deleteTree(keyPath({KV_W("TypeLib"), kLibIdText}));
-    for (const auto& k : kInterfaceKeys) kvtest::deleteTree(k);
+    kvtest::deleteTree(keyPath({KV_W("TypeLib"), kEncoderLibText}));
     kvtest::deleteTree(kForeignAppIdKey);
     kvtest::deleteTree(kForeignClassKey);
 }
@@ -92,56 +59,9 @@ HRESULT loadRegisteredLibrary() {
     return LoadRegTypeLib(kLibId, 1, 0, 0x0409, library.put());
 }
 
-void expectAppIdEntries() {
-    EXPECT_EQ(readString(kAppIdKey), OleString(KV_W("KvAudioEncoder")));
-    EXPECT_EQ(valueNames(kAppIdKey), std::set<OleString>{KV_W("")});
-    EXPECT_TRUE(subkeyNames(kAppIdKey).empty());
-    EXPECT_EQ(readString(kDllAppIdKey, KV_W("AppID")), kAppId);
-    EXPECT_EQ(valueNames(kDllAppIdKey), std::set<OleString>{KV_W("AppID")});
-    EXPECT_TRUE(subkeyNames(kDllAppIdKey).empty());
-}
-
-void expectClassEntries(const ClassRow& c, const OleString& modulePath) {
-    SCOPED_TRACE(testing::PrintToString(c.progId));
-    for (const OleString& progId : {c.progId, c.versionIndependentProgId}) {
-        EXPECT_EQ(readString(progId), c.description);
-        EXPECT_EQ(valueNames(progId), std::set<OleString>{KV_W("")});
-        EXPECT_EQ(readString(keyPath({progId, KV_W("CLSID")})), c.clsid);
-    }
-    EXPECT_EQ(subkeyNames(c.progId), std::set<OleString>{KV_W("CLSID")});
-    EXPECT_EQ(subkeyNames(c.versionIndependentProgId), (std::set<OleString>{KV_W("CLSID"), KV_W("CurVer")}));
-    EXPECT_EQ(readString(keyPath({c.versionIndependentProgId, KV_W("CurVer")})), c.progId);
-
-    const OleString key = classKey(c);
-    EXPECT_EQ(subkeyNames(KV_W("CLSID")).count(c.clsid), 1u) << "the class key keeps its spelling";
-    EXPECT_EQ(readString(key), c.description);
-    EXPECT_EQ(readString(key, KV_W("AppID")), kAppId);
-    EXPECT_EQ(valueNames(key), (std::set<OleString>{KV_W(""), KV_W("AppID")}));
-    EXPECT_EQ(subkeyNames(key), (std::set<OleString>{KV_W("ProgID"), KV_W("VersionIndependentProgID"),
-                                                     KV_W("Programmable"), KV_W("InprocServer32"), KV_W("TypeLib")}));
-    EXPECT_EQ(readString(keyPath({key, KV_W("ProgID")})), c.progId);
-    EXPECT_EQ(readString(keyPath({key, KV_W("VersionIndependentProgID")})), c.versionIndependentProgId);
-    const OleString programmable = keyPath({key, KV_W("Programmable")});
-    EXPECT_TRUE(valueNames(programmable).empty());
-    EXPECT_TRUE(subkeyNames(programmable).empty());
-    const OleString server = keyPath({key, KV_W("InprocServer32")});
-    EXPECT_EQ(readString(server), modulePath);
-    EXPECT_EQ(readString(server, KV_W("ThreadingModel")), OleString(KV_W("Apartment")));
-    EXPECT_EQ(valueNames(server), (std::set<OleString>{KV_W(""), KV_W("ThreadingModel")}));
-    EXPECT_TRUE(subkeyNames(server).empty());
-    EXPECT_EQ(readString(keyPath({key, KV_W("TypeLib")})), kLibIdText);
-}
-
-void expectNoClassEntries(const ClassRow& c) {
-    SCOPED_TRACE(testing::PrintToString(c.progId));
-    EXPECT_FALSE(keyExists(c.progId));
-    EXPECT_FALSE(keyExists(c.versionIndependentProgId));
-    EXPECT_FALSE(keyExists(classKey(c)));
-}
-
 void expectRegistered(const OleString& modulePath) {
     expectAppIdEntries();
-    for (const auto& c : kClasses) expectClassEntries(c, modulePath);
+    for (const published::EncoderClass* c : kEncoderClasses) expectClassEntries(*c, modulePath);
     EXPECT_EQ(readString(typeLibPathKey()), modulePath);
     if (g_scope == Scope::Machine) {
         EXPECT_EQ(loadRegisteredLibrary(), S_OK);
@@ -153,8 +73,8 @@ void expectNothingOursLeft() {
     EXPECT_TRUE(keyExists(KV_W("CLSID")));
     EXPECT_FALSE(keyExists(kAppIdKey));
     EXPECT_FALSE(keyExists(kDllAppIdKey));
-    for (const auto& c : kClasses) expectNoClassEntries(c);
-    EXPECT_FALSE(keyExists(keyPath({KV_W("TypeLib"), kLibIdText})));
+    for (const published::EncoderClass* c : kEncoderClasses) expectNoClassEntries(*c);
+    EXPECT_FALSE(keyExists(keyPath({KV_W("TypeLib"), kEncoderLibText})));
     EXPECT_EQ(loadRegisteredLibrary(), TYPE_E_LIBNOTREGISTERED);
 }
 
@@ -193,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Scopes, Registrar, testing::Values(Scope::Machine, Scop
 // HKEY_CLASSES_ROOT, which on the host stand-in and under Wine shows the
 // machine's classes only (Windows would merge the user's in).
 bool machineHasAnyOfOurKeys() {
-    for (const OleString& path : {kAppIdKey, classKey(kG711A), kG711A.progId, keyPath({KV_W("TypeLib"), kLibIdText})}) {
+    for (const OleString& path :
+         {kAppIdKey, classKey(kG711A), progIdOf(kG711A), keyPath({KV_W("TypeLib"), kEncoderLibText})}) {
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
             RegCloseKey(key);
@@ -231,14 +152,15 @@ TEST_P(Registrar, RegisteringAgainLeavesOneSetOfEntries) {
     ASSERT_EQ(RegisterServer(first.c_str()), S_OK);
     // Leftovers inside the class keys go with them; the ProgID keys are
     // written over.
-    for (const auto& c : kClasses) {
-        const OleString key = classKey(c);
+    for (const published::EncoderClass* c : kEncoderClasses) {
+        const OleString key = classKey(*c);
         ASSERT_TRUE(kvtest::writeString(key, KV_W("Stray"), KV_W("x")));
         ASSERT_TRUE(kvtest::writeString(keyPath({key, KV_W("Stray")}), nullptr, KV_W("x")));
         ASSERT_TRUE(kvtest::writeString(keyPath({key, KV_W("Programmable"), KV_W("Stray")}), nullptr, KV_W("x")));
         ASSERT_TRUE(kvtest::writeString(keyPath({key, KV_W("InprocServer32")}), KV_W("Stray"), KV_W("x")));
-        ASSERT_TRUE(kvtest::writeString(c.progId, nullptr, KV_W("old description")));
-        ASSERT_TRUE(kvtest::writeString(keyPath({c.versionIndependentProgId, KV_W("CurVer")}), nullptr, KV_W("old")));
+        ASSERT_TRUE(kvtest::writeString(progIdOf(*c), nullptr, KV_W("old description")));
+        ASSERT_TRUE(
+            kvtest::writeString(keyPath({ole(c->versionIndependentProgId), KV_W("CurVer")}), nullptr, KV_W("old")));
     }
     ASSERT_EQ(RegisterServer(second.c_str()), S_OK);
     expectRegistered(second.path());
@@ -269,7 +191,7 @@ TEST_P(Registrar, WritesOddModulePathsVerbatim) {
 // second class in object-map order makes that class's script fail.
 TEST_P(Registrar, StopsAtTheFirstClassThatFails) {
     HKEY blocker = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(kvtest::classesRoot(), kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+    ASSERT_EQ(RegCreateKeyExW(kvtest::classesRoot(), progIdOf(kG711U).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, &blocker, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(blocker);
@@ -279,20 +201,20 @@ TEST_P(Registrar, StopsAtTheFirstClassThatFails) {
     expectAppIdEntries();
     expectClassEntries(kG711A, module.path());
     EXPECT_FALSE(keyExists(classKey(kG711U)));
-    for (const auto& c : {kClasses[2], kClasses[3]}) expectNoClassEntries(c);
-    EXPECT_FALSE(keyExists(keyPath({KV_W("TypeLib"), kLibIdText}))) << "the type library comes after the classes";
+    for (const published::EncoderClass* c : {&published::kG7231, &published::kQuorvan}) expectNoClassEntries(*c);
+    EXPECT_FALSE(keyExists(keyPath({KV_W("TypeLib"), kEncoderLibText}))) << "the type library comes after the classes";
 }
 
 TEST_P(Registrar, TypeLibraryFailuresComeAfterTheScriptsAndKeepTheAppId) {
     const OleString noModule = kvtest::missingModulePath();
     EXPECT_EQ(RegisterServer(noModule.c_str()), TYPE_E_CANTLOADLIBRARY);
     expectAppIdEntries();
-    for (const auto& c : kClasses) expectClassEntries(c, noModule);
+    for (const published::EncoderClass* c : kEncoderClasses) expectClassEntries(*c, noModule);
 
     // Unregistration removes the classes, then fails on the library and so
     // leaves the AppID alone.
     EXPECT_EQ(UnregisterServer(noModule.c_str()), TYPE_E_CANTLOADLIBRARY);
-    for (const auto& c : kClasses) expectNoClassEntries(c);
+    for (const published::EncoderClass* c : kEncoderClasses) expectNoClassEntries(*c);
     expectAppIdEntries();
 
     // The same when the module is there but its library was never registered.
@@ -312,8 +234,8 @@ TEST_P(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
     const OleString noModule = kvtest::missingModulePath();
     auto blockG711U = [] {
         HKEY k = nullptr;
-        RegCreateKeyExW(kvtest::classesRoot(), kG711U.progId.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &k, nullptr);
+        RegCreateKeyExW(kvtest::classesRoot(), progIdOf(kG711U).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &k, nullptr);
         RegCloseKey(k);
     };
     const struct {
@@ -345,7 +267,40 @@ TEST_P(Registrar, GivesTheCallerItsThreadLocaleBackOnEveryPath) {
     SetThreadLocale(original);
 }
 
+// What the registrar does around a per-user registration under Wine, on its
+// own: the machine's Interface keys of the library, in both registry views,
+// come back as they were.
+TEST(WineTypeLibWorkaround, PutsTheMachinesInterfaceKeysOfTheLibraryBack) {
+    ModuleFile module(Library::KvAudioEncoderLib, KV_W("KvKept"), KV_W("KvAudioEncoder.dll"));
+    kv::com::ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library.put()), S_OK);
+    const OleString removed = KV_W("Interface\\{0F0E0D0C-0B0A-4909-8807-060504030202}");
+    const OleString added = KV_W("Interface\\{0F0E0D0C-0B0A-4909-8807-060504030203}");
+    const auto inBothMachineViews = [](const std::function<void()>& body) {
+        for (const REGSAM view : {REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, KV_W("Software\\Classes"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS | view, nullptr, &kvtest::classesRoot(), nullptr);
+            body();
+            RegCloseKey(std::exchange(kvtest::classesRoot(), HKEY_CLASSES_ROOT));
+        }
+    };
+    inBothMachineViews([&] { kvtest::writeString(keyPath({removed, KV_W("TypeLib")}), nullptr, kEncoderLibText); });
+    {
+        kv::com::wine::MachineInterfacesKept machine(library.get(), kLibId);
+        inBothMachineViews([&] {
+            kvtest::deleteTree(removed);
+            kvtest::writeString(keyPath({added, KV_W("TypeLib")}), nullptr, kEncoderLibText);
+        });
+    }
+    inBothMachineViews([&] {
+        EXPECT_EQ(readString(keyPath({removed, KV_W("TypeLib")})), kEncoderLibText);
+        EXPECT_FALSE(keyExists(added));
+    });
+    inBothMachineViews([&] { kvtest::deleteTree(removed); });
+}
+
 }  // namespace
+}  // namespace kvtest
 
 TEST(RegistrarCommandLine, ChoosesTheScopeOrRefuses) {
     const struct {

@@ -21,10 +21,10 @@ constexpr long long kMemoryTolerance = 1024 * 1024;
 constexpr long long kHandleTolerance = 0;
 constexpr std::size_t kChunk = 960;  // whole blocks of every class
 
-class Soak : public testing::TestWithParam<const env::EncoderClass*> {};
+class Soak : public testing::TestWithParam<const published::EncoderClass*> {};
 
 TEST_P(Soak, CyclesLeaveNothingBehind) {
-    const env::EncoderClass& cls = *GetParam();
+    const published::EncoderClass& cls = *GetParam();
     env::Server server;
     ASSERT_TRUE(SUCCEEDED(server.status()));
     const std::vector<std::uint8_t> speech = env::readData("g7231/speech_en.pcm");
@@ -79,15 +79,9 @@ TEST_P(Soak, CyclesLeaveNothingBehind) {
     EXPECT_LE(growth[2], kHandleTolerance) << env::kUsageNames[2];
 }
 
-std::vector<const env::EncoderClass*> allClasses() {
-    std::vector<const env::EncoderClass*> all;
-    for (const auto& c : env::kClasses) all.push_back(&c);
-    return all;
-}
+std::string className(const testing::TestParamInfo<const published::EncoderClass*>& param) { return param.param->name; }
 
-std::string className(const testing::TestParamInfo<const env::EncoderClass*>& param) { return param.param->name; }
-
-INSTANTIATE_TEST_SUITE_P(EachClass, Soak, testing::ValuesIn(allClasses()), className);
+INSTANTIATE_TEST_SUITE_P(EachClass, Soak, testing::ValuesIn(published::kEncoderClasses), className);
 
 }  // namespace
 }  // namespace threads

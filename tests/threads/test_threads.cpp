@@ -21,7 +21,7 @@ namespace {
 constexpr int kThreads = 4;
 constexpr int kRounds = 2;
 constexpr std::size_t kChunk = 640;  // 20 ms of capture
-constexpr std::size_t kClassCount = std::size(env::kClasses);
+constexpr std::size_t kClassCount = std::size(published::kEncoderClasses);
 
 struct Lookup {
     HRESULT status;
@@ -73,16 +73,16 @@ void encodeInApartment(const std::vector<std::uint8_t>& pcm, int rounds, StartGa
     for (int round = 0; round < rounds; ++round) {
         std::vector<Ref<env::IKvAudioEncoder>> encoders;
         std::vector<Ref<Sink>> sinks;
-        for (const auto& c : env::kClasses) {
+        for (const published::EncoderClass* c : published::kEncoderClasses) {
             HRESULT hr = S_OK;
-            encoders.push_back(createEncoder(c, &hr));
+            encoders.push_back(createEncoder(*c, &hr));
             sinks.push_back(make<Sink>());
             if (!encoders.back()) {
-                run.failure = std::string("cannot create ") + c.name + ": " + std::to_string(hr);
+                run.failure = std::string("cannot create ") + c->name + ": " + std::to_string(hr);
                 return;
             }
             if (encoders.back()->AddSink(sinks.back().get()) != S_OK) {
-                run.failure = std::string("AddSink refused by ") + c.name;
+                run.failure = std::string("AddSink refused by ") + c->name;
                 return;
             }
             // The lazily loaded type information and the name cache are
@@ -149,8 +149,8 @@ TEST(Threads, FourApartmentsEncodeAsOneThreadDoes) {
             ASSERT_EQ(run.streams[c].size(), static_cast<std::size_t>(kRounds));
             for (int r = 0; r < kRounds; ++r)
                 EXPECT_TRUE(run.streams[c][r] == reference.streams[c][0])
-                    << env::kClasses[c].name << ", thread " << t << ", round " << r << ": " << run.streams[c][r].size()
-                    << " bytes against " << reference.streams[c][0].size();
+                    << published::kEncoderClasses[c]->name << ", thread " << t << ", round " << r << ": "
+                    << run.streams[c][r].size() << " bytes against " << reference.streams[c][0].size();
         }
         ASSERT_EQ(run.lookups.size(), kRounds * kClassCount);
         for (const Lookup& l : run.lookups) EXPECT_TRUE(l == runs[0].lookups[0]) << std::hex << l.status;

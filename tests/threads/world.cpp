@@ -118,10 +118,10 @@ Apartment::~Apartment() {
 
 Apartment* Apartment::current() { return t_current; }
 
-Ref<env::IKvAudioEncoder> createEncoder(const env::EncoderClass& c, HRESULT* status) {
+Ref<env::IKvAudioEncoder> createEncoder(const published::EncoderClass& c, HRESULT* status) {
     Ref<env::IKvAudioEncoder> encoder;
-    const HRESULT hr =
-        CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, env::IID_KvAudioEncoder, encoder.put());
+    const HRESULT hr = CoCreateInstance(published::guid<CLSID>(c.clsid), nullptr, CLSCTX_INPROC_SERVER,
+                                        env::IID_KvAudioEncoder, encoder.put());
     if (status) *status = hr;
     return encoder;
 }

@@ -11,6 +11,7 @@
 // it keeps no state.
 
 #include "env.h"
+#include "tests/published_ids.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -154,6 +155,6 @@ private:
 };
 
 // An encoder of the class through the COM runtime, as a client creates one.
-Ref<env::IKvAudioEncoder> createEncoder(const env::EncoderClass& c, HRESULT* status = nullptr);
+Ref<env::IKvAudioEncoder> createEncoder(const published::EncoderClass& c, HRESULT* status = nullptr);
 
 }  // namespace threads

@@ -7,22 +7,9 @@
 
 #include <vector>
 
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 
 namespace kv::tools {
-
-namespace {
-
-// The type library a built KvAudioEncoder.dll carries as its resource;
-// registration reads it from the module file, which here is the program.
-constexpr TLIBATTR kKvAudioEncoderLib = {{0x43CFE32C, 0xE2DD, 0x487D, {0x8A, 0x1C, 0x68, 0x88, 0xF6, 0x19, 0x98, 0xD9}},
-                                         0x0409,
-                                         SYS_WIN32,
-                                         1,
-                                         0,
-                                         LIBFLAG_FHASDISKIMAGE};
-
-}  // namespace
 
 struct EncoderServer::State {
     HRESULT status = S_OK;
@@ -35,8 +22,10 @@ EncoderServer::EncoderServer() : m_state(std::make_unique<State>()) {
         m_state->status = E_FAIL;
         return;
     }
-    kv::host::setModuleTypeLib(path.data(), kKvAudioEncoderLib, u"KvAudioEncoderLib",
-                               u"KvAudioEncoder 1.0 Type Library");
+    // The type library a built KvAudioEncoder.dll carries as its resource;
+    // registration reads it from the module file, which here is the program.
+    const TLIBATTR library = {LIBID_KvAudioEncoderLib, 0x0409, SYS_WIN32, 1, 0, LIBFLAG_FHASDISKIMAGE};
+    kv::host::setModuleTypeLib(path.data(), library, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
     kv::host::addLinkedModule(std::u16string(path.data(), n), DllGetClassObject, DllCanUnloadNow);
     m_state->status = DllRegisterServer();
 }

@@ -1,4 +1,5 @@
 #include "env.h"
+#include "tests/published_ids.h"
 
 #include <dirent.h>
 #include <malloc.h>
@@ -23,12 +24,10 @@ std::u16string programPath() {
 }  // namespace
 
 Server::Server() : m_path(programPath()) {
-    TLIBATTR attributes{};
-    attributes.guid = LIBID_KvAudioEncoderLib;
-    attributes.lcid = 0x0409;
-    attributes.syskind = SYS_WIN32;
-    attributes.wMajorVerNum = 1;
-    kv::host::setModuleTypeLib(m_path.c_str(), attributes, u"KvAudioEncoderLib", u"KvAudioEncoder 1.0 Type Library");
+    const published::TypeLibrary& lib = published::kEncoderLib;
+    kv::host::setModuleTypeLib(m_path.c_str(), {published::guid<GUID>(lib.libId), lib.lcid, SYS_WIN32, 1, 0, 0},
+                               published::text<OLECHAR>(lib.libName).c_str(),
+                               published::text<OLECHAR>(lib.libHelp).c_str());
     m_status = DllRegisterServer();
     kv::host::addLinkedModule(m_path, DllGetClassObject, DllCanUnloadNow);
 }

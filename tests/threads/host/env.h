@@ -4,7 +4,7 @@
 // program, registered in the stand-in registry and announced under the
 // program's path, so CoCreateInstance reaches it as it reaches a DLL.
 
-#include "server/ClassObjects.h"
+#include "com/ServerExports.h"
 #include "interfaces/Interfaces.h"
 
 #include "tests/threads/process.h"
@@ -30,17 +30,6 @@ inline const IID& IID_KvAudioSink = ::IID_IKvAudioSink;
 inline const IID& IID_KvAudioRecorder = ::IID_IKvAudioRecorder;
 inline const IID& IID_KvObjectRegistry = ::IID_IKvObjectRegistry;
 inline constexpr CLSID CLSID_ObjectRegistry = kv::CLSID_KvObjectRegistry;
-
-struct EncoderClass {
-    const char* name;
-    const CLSID* clsid;
-};
-inline const EncoderClass kClasses[] = {
-    {"G711A", &CLSID_KV_AudioG711A},
-    {"G711U", &CLSID_KV_AudioG711U},
-    {"G7231", &CLSID_KV_AudioG7231},
-    {"Quorvan", &CLSID_KV_AudioQuorvan},
-};
 
 // The host has no type-library loader: every IDispatch lookup fails alike.
 inline constexpr bool kTypeInformation = false;

@@ -29,17 +29,6 @@ inline constexpr IID IID_KvAudioRecorder = client::IID_IKvAudioRecorder;
 inline constexpr IID IID_KvObjectRegistry = client::IID_IKvObjectRegistry;
 inline constexpr CLSID CLSID_ObjectRegistry = client::CLSID_KvObjectRegistry;
 
-struct EncoderClass {
-    const char* name;
-    const CLSID* clsid;
-};
-inline const EncoderClass kClasses[] = {
-    {"G711A", &client::kG711A.clsid},
-    {"G711U", &client::kG711U.clsid},
-    {"G7231", &client::kG7231.clsid},
-    {"Quorvan", &client::kQuorvan.clsid},
-};
-
 // KvLib is registered for the run, so IDispatch lookups succeed.
 inline constexpr bool kTypeInformation = true;
 

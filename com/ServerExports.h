@@ -1,7 +1,8 @@
 #pragma once
 
-// The exported entry points of KvAudioEncoder.dll (linked into programs on
-// the host).
+// The exported entry points of an in-process server module, made from its
+// com::thisServer() by ServerExports.cpp. On the host the server is linked
+// into programs, which call them directly.
 
 #include "platform/win32.h"
 
