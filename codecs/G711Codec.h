@@ -23,6 +23,10 @@ public:
     static void encodeALawSamples(const int16_t* samples, int32_t n, uint8_t* output);
     static void encodeMuLawSamples(const int16_t* samples, int32_t n, uint8_t* output);
 
+    // Expansion: n >= 0 codes to n samples.
+    static void decodeALawSamples(const uint8_t* codes, int32_t n, int16_t* samples);
+    static void decodeMuLawSamples(const uint8_t* codes, int32_t n, int16_t* samples);
+
     // The laws sample by sample: the block calls' tables are made from
     // these at compile time, and tests hold every path to them.
     static constexpr uint8_t linearToALaw(int16_t sample);

@@ -13,6 +13,7 @@
 KV_INTERFACE_ID(IKvObjectRegistry, IID_IKvObjectRegistry);
 KV_INTERFACE_ID(IKvAudioRecorder, IID_IKvAudioRecorder);
 KV_INTERFACE_ID(IKvAudioSink, IID_IKvAudioSink);
+KV_INTERFACE_ID(IKvAudioDataTarget, IID_IKvAudioDataTarget);
 KV_INTERFACE_ID(IKvAudioEncoder, IID_IKvAudioEncoder);
 KV_INTERFACE_ID(IKvAudioEncoderControl, IID_IKvAudioEncoderControl);
 KV_INTERFACE_ID(IKV_AudioG711A, IID_IKV_AudioG711A);
