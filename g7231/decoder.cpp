@@ -217,7 +217,7 @@ void voicingInfo(DecStat& ds, Word16* Buf, Word16 Olp) {
     const Word16 Ccr = round(Best);
     if (Ccr <= 0) return;
     const Word16 Enr = round(dsp::L_energy(x - Indx, Len));
-    // Voiced when the prediction gain exceeds 1 / (1 - 1/8).
+    // Voiced when the squared normalised correlation exceeds 1/8.
     if (L_msu(L_shr(L_mult(Enr, Energy), 3), Ccr, Ccr) < 0) ds.interIndex = static_cast<Word16>(Indx);
 }
 
@@ -256,16 +256,13 @@ void activeExcitation(DecStat& ds, bool PostFilter, const LINEDEF& Line, Word16*
     // The concealment and postfilter parameters come from the normalised
     // signal; the filter itself runs on the original one.
     voicingInfo(ds, Buf, Line.Olp[1]);
-    if (PostFilter) {
-        PFDEF Pf[SubFrames];
+    PFDEF Pf[SubFrames] = {};
+    if (PostFilter)
         for (int i = 0; i < SubFrames; i++) Pf[i] = pitchPostfilterParams(Buf, Line.Olp[i >> 1], i, ds.rate);
-        std::memcpy(Buf, ds.prevExc, PitchMax * sizeof(Word16));
-        std::memcpy(Buf + PitchMax, Exc, Frame * sizeof(Word16));
+    std::memcpy(Buf, ds.prevExc, PitchMax * sizeof(Word16));
+    std::memcpy(Buf + PitchMax, Exc, Frame * sizeof(Word16));
+    if (PostFilter)
         for (int i = 0; i < SubFrames; i++) pitchPostfilter(Buf, i, Pf[i], Exc + i * SubFrLen);
-    } else {
-        std::memcpy(Buf, ds.prevExc, PitchMax * sizeof(Word16));
-        std::memcpy(Buf + PitchMax, Exc, Frame * sizeof(Word16));
-    }
 }
 
 // The synthesis filter 1 / A(z) over one subframe, in place.

@@ -25,7 +25,8 @@ constexpr int PfRange = 3;  // the lags searched around the pitch: -3..+3
 Word32 corr60(const Word16* a, const Word16* b) { return 2 * dsp::dot(a, b, SubFrLen); }
 
 // The filter for one chosen direction: Ten is the subframe's energy, Ccr its
-// correlation with the shifted excitation, Enr that one's energy.
+// correlation with the shifted excitation, Enr that one's energy. A weak match
+// leaves the subframe as it is (gain 0).
 PFDEF candidate(Word16 Indx, Word16 Ten, Word16 Ccr, Word16 Enr, Crate Rate) {
     PFDEF Pf{Indx, 0, MAX_16};
     if (L_mult(Ccr, Ccr) > L_shr(L_mult(Ten, Enr), 2)) {
@@ -39,8 +40,6 @@ PFDEF candidate(Word16 Indx, Word16 Ten, Word16 Ccr, Word16 Enr, Crate Rate) {
         const Word16 q = num >= L_deposit_h(d) ? MAX_16 : div_l(num, d);
         Pf.ScGn = sqrt14(L_deposit_h(q));
         Pf.Gain = mult(g, Pf.ScGn);
-    } else {
-        Pf.Gain = 0;
     }
     return Pf;
 }
