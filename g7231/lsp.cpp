@@ -301,12 +301,14 @@ void Lsp_Int(Word16* QntLpc, const Word16* CurrLsp, const Word16* PrevLsp) {
 }
 
 void LsptoA(Word16* Lsp) {
-    // Negated cosines, interpolated from the table.
+    // Negated cosines, interpolated from the table. A damaged stream can
+    // decode to a negative frequency: the table holds one period of the
+    // cosine, so its index wraps around instead of reading before it.
     for (int i = 0; i < LpcOrder; i++) {
-        const Word16 n = shr(Lsp[i], 7);
+        const int n = shr(Lsp[i], 7) & 511;
         const Word16 frac = add(shl(static_cast<Word16>(Lsp[i] & 0x7F), 8), 0x80);
         Word32 Acc = L_deposit_h(CosineTable[n]);
-        Acc = L_mac(Acc, sub(CosineTable[n + 1], CosineTable[n]), frac);
+        Acc = L_mac(Acc, sub(CosineTable[(n + 1) & 511], CosineTable[n]), frac);
         Lsp[i] = negate(round(L_shl(Acc, 1)));
     }
 
