@@ -66,7 +66,7 @@ for bits in "${bitnesses[@]}"; do
     mkdir -p "$WINEPREFIX/drive_c/kvmsi/${folder[$bits]}"
     for dll in "${DLLS[@]}"; do
         cp "${source[$bits]}/$dll.dll" "$WINEPREFIX/drive_c/kvmsi/${folder[$bits]}/" || fail "no $dll.dll in ${source[$bits]}"
-        rows_args+=(--file "$dir\\$dll.dll=$bits:${dll}_$bits:${source[$bits]}/$dll.dll")
+        rows_args+=(--file "$dir\\$dll.dll=$bits:${dll}_$bits:prefix/drive_c/kvmsi/${folder[$bits]}/$dll.dll")
     done
     rows_args+=(--dir "$dir=BIN$bits")
 done
@@ -85,7 +85,10 @@ stop_wine
 python3 "$here/registry.py" rows --arch "$arch" --before "$work/before.reg" --after "$WINEPREFIX/system.reg" \
     "${rows_args[@]}" -o "$work/servers.wxs"
 mkdir -p "$(dirname "$out")"
-wixl -a "$arch" -D Arch="$arch" -D Version="$version" -o "$out" "$here/KvAudioEncoder.wxs" "$work/servers.wxs" \
+out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+# The package takes the files that were registered; wixl finds them only by
+# a path relative to where it runs.
+(cd "$work" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -o "$out" "$here/KvAudioEncoder.wxs" servers.wxs) \
     >>"$log" 2>&1 || fail "wixl could not build $out"
 # wixl writes HKMU as 4; Windows Installer's root for "the machine's or the
 # user's, as the installation is" is -1.
