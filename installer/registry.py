@@ -3,13 +3,14 @@
 made from it.
 
   registry.py rows --arch x86|x64 --before SYSTEM.REG --after SYSTEM.REG
-                   --file PATH=ID... --dir PATH=ID... -o FRAGMENT.wxs
+                   --file WINPATH=BITS:ID:SOURCE... --dir WINPATH=ID... -o FRAGMENT.wxs
 
-`rows` writes the WiX components of the installer: one per DLL (PATH=ID gives
-each DLL's Windows path when it was registered and its File id) and one per
+`rows` writes the WiX components of the installer: one per DLL (its Windows
+path when it was registered, its bitness, File id and source) and one per
 registry view with every value that registration added under the machine's
 classes between the two copies of system.reg, the DLLs' paths and folders
-(PATH=ID of --dir) replaced by the installer's references to them. Windows
+(--dir: a folder's path and Directory id) replaced by the installer's
+references to them. Windows
 Installer writes HKMU rows under the machine's or the user's classes as the
 installation is per machine or per user, and a component's bitness picks the
 registry view, so the rows name neither the hive nor Wow6432Node.
@@ -55,7 +56,8 @@ def _quoted(text, start):
 def read(path):
     """{key: {value name: data}} of a Wine registry file; keys keep their
     spelling, `@` is the default value, strings are str and any other type
-    is its text as written (e.g. 'dword:00000001'). Timestamps are left out."""
+    is a tuple of its text as written (e.g. 'dword:00000001'). Timestamps
+    are left out."""
     keys, current = {}, None
     with open(path, encoding="utf-8", errors="surrogateescape") as f:
         lines = f.read().replace("\\\n", "").splitlines()
@@ -74,7 +76,7 @@ def read(path):
 
 
 def _data(text):
-    return _quoted(text, 0)[0] if text.startswith('"') else text
+    return _quoted(text, 0)[0] if text.startswith('"') else (text,)
 
 
 def added(before, after, root=CLASSES):
@@ -129,7 +131,7 @@ def rows(changes, arch, paths):
         values = changes[key]
         for name in sorted(values, key=lambda n: (n != "@", n.lower())):
             data = values[name]
-            if not isinstance(data, str) or data.startswith(("dword:", "hex")):
+            if not isinstance(data, str):
                 sys.exit(f"registry.py: {key} {name}: only strings are written, not {data}")
             row = (view, rel, None if name == "@" else name, _formatted(data, paths))
             same = out.setdefault((view, rel.lower(), row[2]), row)
@@ -199,7 +201,6 @@ def main():
         bits, file_id, source = rest.split(":", 2)
         files.append((int(bits), file_id, source))
         paths.append((path, f"[#{file_id}]"))
-    # Directories come after the files in them, which they would match first otherwise.
     paths += [(path, f"[{ident}]") for path, ident in (d.split("=", 1) for d in a.dir)]
     changes = added(read(a.before), read(a.after))
     if not changes:

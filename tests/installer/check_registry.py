@@ -2,8 +2,9 @@
 """Compares Wine registries saved by run_installer_test.sh (folders with
 system.reg and user.reg), timestamps left out.
 
-  check_registry.py same --arch x86|x64 --mode machine|user BEFORE INSTALLED REGSVR32
-      what the package wrote (BEFORE -> INSTALLED) is what regsvr32 wrote (BEFORE -> REGSVR32)
+  check_registry.py same --arch x86|x64 --mode machine|user BEFORE INSTALLED REGSVR32...
+      what the package wrote (BEFORE -> INSTALLED) is what regsvr32 wrote
+      (BEFORE -> the last REGSVR32; per user, any of them)
   check_registry.py clean BEFORE AFTER
       AFTER holds nothing BEFORE did not
 """
@@ -54,17 +55,18 @@ def show(title, items):
         print(f"  {title}: {item}")
 
 
-def same(arch, mode, before, installed, reference):
+def same(arch, mode, before, installed, *references):
     ok = True
     for hive in ("system", "user"):
-        got, want = entries(before, installed, hive), entries(before, reference, hive)
+        got, want = entries(before, installed, hive), entries(before, references[-1], hive)
         if mode == "user" and hive == "system" and got:
             show("written under HKEY_LOCAL_MACHINE by a per-user installation", got)
             ok = False
         if mode == "user" and hive == "user":
-            # The package's 32- and 64-bit rows meet in Wine's one view of the
-            # user's classes, where the last one written stays.
-            g, w = folded(got), folded(want)
+            # The 32- and 64-bit entries meet in Wine's one view of the user's
+            # classes, where the last one written stays: the package's and
+            # regsvr32's may be of either bitness.
+            g, w = folded(got), folded(set().union(*(entries(before, r, hive) for r in references)))
             wrong = {k: v for k, v in g.items() if not v <= w.get(k, set())}
             if g.keys() != w.keys() or wrong:
                 show("only the package", g.keys() - w.keys())
@@ -102,7 +104,7 @@ def clean(before, after):
 
 def main():
     a = sys.argv[1:]
-    if a[:1] == ["same"] and len(a) == 8 and a[1] == "--arch" and a[3] == "--mode":
+    if a[:1] == ["same"] and len(a) >= 8 and a[1] == "--arch" and a[3] == "--mode":
         ok = same(a[2], a[4], *a[5:])
     elif a[:1] == ["clean"] and len(a) == 3:
         ok = clean(*a[1:])

@@ -122,14 +122,16 @@ for entry in "${modes[@]}"; do
     done
     flags=()
     [ "$mode" = user ] && flags=(/n /i:user)
+    saves=()
     for bits in "${bitnesses[@]}"; do
         for dll in $dlls; do
             wine_quiet "$(regsvr32_for "${view[$bits]}")" /s "${flags[@]}" "$(cpath "${folder[$bits]}/$dll.dll")" ||
                 fail "regsvr32 $dll.dll ($bits-bit, $mode) exited with $?"
         done
+        save "regsvr32-$bits"
+        saves+=("$work/regsvr32-$bits")
     done
-    save regsvr32
-    if "${python[@]}" same --arch "$arch" --mode "$mode" "$work/before" "$work/installed" "$work/regsvr32"; then
+    if "${python[@]}" same --arch "$arch" --mode "$mode" "$work/before" "$work/installed" "${saves[@]}"; then
         echo "ok: the package wrote what regsvr32 writes ($mode)"
     else
         echo "FAILED: the package's registry entries differ from regsvr32's ($mode)"; status=1
