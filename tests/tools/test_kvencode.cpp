@@ -209,10 +209,11 @@ TEST_P(Mistakes, EndInOneLineOnStderrAndAFailureStatus) {
     writeFile(file("float.wav"), wave(3, 1, 16000, 32, Bytes(800, 0)));
     writeFile(file("text.wav"), Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e'});
     fs::create_directory(file("folder.wav"));
+    writeFile(file("out.pcm"), text("before"));
     std::vector<std::string> args;
     for (std::string a : m.args) {
         for (const auto& [key, value] :
-             {std::pair<std::string, std::string>{"{dir}", (dir / "").string()}, {"{out}", file("out.bin").string()}}) {
+             {std::pair<std::string, std::string>{"{dir}", (dir / "").string()}, {"{out}", file("out.pcm").string()}}) {
             if (const auto at = a.find(key); at != std::string::npos) a.replace(at, key.size(), value);
         }
         args.push_back(a);
@@ -223,7 +224,8 @@ TEST_P(Mistakes, EndInOneLineOnStderrAndAFailureStatus) {
     const std::string& line = r.errorLines.back();
     EXPECT_EQ(line.rfind("kvencode: ", 0), 0u) << line;
     EXPECT_NE(line.find(m.says), std::string::npos) << line;
-    EXPECT_FALSE(fs::exists(file("out.bin"))) << "a failed run leaves no output";
+    EXPECT_EQ(readFile(file("out.pcm")), text("before")) << "a failed run leaves the output as it was";
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_NE(entry.path().extension(), ".tmp");
 }
 
 INSTANTIATE_TEST_SUITE_P(
