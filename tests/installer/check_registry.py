@@ -2,9 +2,9 @@
 """Compares Wine registries saved by run_installer_test.sh (folders with
 system.reg and user.reg), timestamps left out.
 
-  check_registry.py same --arch x86|x64 --mode machine|user BEFORE INSTALLED REGSVR32...
-      what the package wrote (BEFORE -> INSTALLED) is what regsvr32 wrote
-      (BEFORE -> the last REGSVR32; per user, any of them)
+  check_registry.py same BEFORE INSTALLED REGSVR32...
+      the package wrote (BEFORE -> INSTALLED) the keys and values regsvr32
+      wrote (BEFORE -> each REGSVR32, registered one bitness after the other)
   check_registry.py clean BEFORE AFTER
       AFTER holds nothing BEFORE did not
 """
@@ -14,7 +14,6 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "installer"))
 import registry  # noqa: E402
 
-VIEW32 = registry.CLASSES + registry.VIEW32
 INSTALLER_OWN = ("software\\classes\\installer\\", "software\\microsoft\\installer\\",
                  "software\\microsoft\\windows\\currentversion\\installer\\")
 
@@ -24,94 +23,59 @@ def load(folder, hive):
 
 
 def entries(before, after, hive):
-    """What registration added to the hive's classes, Windows Installer's own
-    records apart: (key, value name, data) with keys in lower case, data
-    without a trailing backslash (a package's folders end in one), and
-    (key, None, None) for a new key that holds nothing."""
+    """{(key, value name): {data}} of what was added to the hive's classes,
+    Windows Installer's own records apart. The registry views are folded
+    into one: Wine keeps one view of the user's classes, and a 32-bit
+    package writes no 64-bit one, while regsvr32 writes interfaces into both;
+    the clients of each bitness check the views. Data lose a trailing
+    backslash (the package's folders end in one); a key holding nothing is
+    (key, None)."""
     changes = registry.added(load(before, hive), load(after, hive))
     parents = {k.lower().rsplit("\\", 1)[0] for k in changes}
-    out = set()
+    out = {}
     for key, values in changes.items():
-        key = key.lower()
-        if key.startswith(INSTALLER_OWN):
-            continue
-        out |= {(key, n, d.rstrip("\\") if isinstance(d, str) else d) for n, d in values.items()}
-        if not values and key not in parents:
-            out.add((key, None, None))
+        k = key.lower().replace(registry.CLASSES + registry.VIEW32, registry.CLASSES, 1)
+        if not k.startswith(INSTALLER_OWN):
+            for name, data in values.items():
+                out.setdefault((k, name), set()).add(data.rstrip("\\") if isinstance(data, str) else data)
+            if not values and key.lower() not in parents:
+                out.setdefault((k, None), set()).add(None)
     return out
 
 
-def folded(items):
-    """Both registry views as one: Wine 8 has one view of the user's classes."""
-    result = {}
-    for key, name, data in items:
-        key = key.replace(registry.VIEW32, "", 1) if key.startswith(VIEW32) else key
-        result.setdefault((key, name), set()).add(data)
-    return result
-
-
-def show(title, items):
-    for item in sorted(items, key=str)[:20]:
-        print(f"  {title}: {item}")
-
-
-def same(arch, mode, before, installed, *references):
+def same(before, installed, *references):
     ok = True
     for hive in ("system", "user"):
-        got, want = entries(before, installed, hive), entries(before, references[-1], hive)
-        if mode == "user" and hive == "system" and got:
-            show("written under HKEY_LOCAL_MACHINE by a per-user installation", got)
-            ok = False
-        if mode == "user" and hive == "user":
-            # The 32- and 64-bit entries meet in Wine's one view of the user's
-            # classes, where the last one written stays: the package's and
-            # regsvr32's may be of either bitness.
-            g, w = folded(got), folded(set().union(*(entries(before, r, hive) for r in references)))
-            wrong = {k: v for k, v in g.items() if not v <= w.get(k, set())}
-            if g.keys() != w.keys() or wrong:
-                show("only the package", g.keys() - w.keys())
-                show("only regsvr32", w.keys() - g.keys())
-                show("values regsvr32 did not write", wrong.items())
-                ok = False
-            continue
-        if arch == "x86":
-            # A 32-bit package reaches only the 32-bit view; regsvr32 also
-            # writes its interfaces into the 64-bit one.
-            want = {e for e in want if e[0].startswith(VIEW32) or
-                    (registry.CLASSES + registry.VIEW32 + e[0][len(registry.CLASSES):], e[1], e[2]) not in want}
-        if got != want:
-            show("only the package", got - want)
-            show("only regsvr32", want - got)
-            ok = False
+        got, want = entries(before, installed, hive), {}
+        for r in references:
+            for k, v in entries(before, r, hive).items():
+                want.setdefault(k, set()).update(v)
+        wrong = sorted(str((k, v)) for k, v in got.items() if not v <= want.get(k, set()))
+        missing = sorted(str(k) for k in want.keys() - got.keys())
+        for line in wrong[:20] + [f"not written: {m}" for m in missing[:20]]:
+            print(f"  {hive}.reg: {line}")
+        ok = ok and not wrong and not missing
     return ok
 
 
 def clean(before, after):
     ok = True
     for hive in ("system", "user"):
-        old, new = load(before, hive), load(after, hive)
-        lower = {k.lower(): v for k, v in old.items()}
-        for key, values in new.items():
+        old = {k.lower(): v for k, v in load(before, hive).items()}
+        for key, values in load(after, hive).items():
             k = key.lower()
-            if not k.startswith("software\\"):
-                continue  # the hardware keys Wine rewrites at every start
-            was = lower.get(k)
-            if was is None and (values or not k.startswith(INSTALLER_OWN)) or was is not None and values != was:
+            # The hardware keys Wine rewrites at every start are not software.
+            left = k not in old and (values or not k.startswith(INSTALLER_OWN)) or old.get(k, values) != values
+            if k.startswith("software\\") and left:
                 print(f"  left in {hive}.reg: [{key}] {values}")
                 ok = False
     return ok
 
 
-def main():
-    a = sys.argv[1:]
-    if a[:1] == ["same"] and len(a) >= 8 and a[1] == "--arch" and a[3] == "--mode":
-        ok = same(a[2], a[4], *a[5:])
-    elif a[:1] == ["clean"] and len(a) == 3:
-        ok = clean(*a[1:])
-    else:
-        sys.exit(__doc__)
-    sys.exit(0 if ok else 1)
-
-
 if __name__ == "__main__":
-    main()
+    a = sys.argv[1:]
+    if a[:1] == ["same"] and len(a) >= 4:
+        sys.exit(0 if same(*a[1:]) else 1)
+    if a[:1] == ["clean"] and len(a) == 3:
+        sys.exit(0 if clean(*a[1:]) else 1)
+    sys.exit(__doc__)
