@@ -74,6 +74,7 @@ using LPCSTR = const char*;
 #define TYPE_E_CANTLOADLIBRARY KV_HR(0x80029C4A)
 #define DISP_E_UNKNOWNNAME KV_HR(0x80020006)
 #define DISP_E_MEMBERNOTFOUND KV_HR(0x80020003)
+#define DISP_E_TYPEMISMATCH KV_HR(0x80020005)
 
 // ---- Win32 error codes ---------------------------------------------------------
 #define ERROR_SUCCESS 0L
