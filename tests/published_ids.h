@@ -1,6 +1,6 @@
 #pragma once
 
-// What the two DLLs publish, as their clients know it and the registry shows
+// What the three DLLs publish, as their clients know it and the registry shows
 // it: written here once for every test, apart from the product's own tables,
 // so that the tests hold the product to it. The Wine scripts read the fields
 // too (tests/wine/prefix.sh): keep each `.field = "text"` on one line.
@@ -73,6 +73,24 @@ inline constexpr ComponentClass kMemorySink{
     .versionIndependentProgId = "KvAudioComponents.MemorySink", .description = "KvAudioComponents MemorySink Class"};
 inline constexpr const ComponentClass* kComponentClasses[] = {&kRegistry, &kRecorder, &kFileSink, &kMemorySink};
 
+// In KvAudioDecoder.dll's registration order; described like the components,
+// each with IKvAudioDecoder as its dual default interface.
+inline constexpr const char* kDecoderIid = "{65196782-DF73-4D26-B3F3-4AA2F8AF74DC}";
+inline constexpr ComponentClass kDecoderG711A{
+    .clsid = "{864B3F29-F763-4AFF-AFF6-26814AF4FBA2}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G711A", .description = "KvAudioDecoder G711A Class"};
+inline constexpr ComponentClass kDecoderG711U{
+    .clsid = "{C2CB197E-7979-4C7F-861C-B8CE14240581}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G711U", .description = "KvAudioDecoder G711U Class"};
+inline constexpr ComponentClass kDecoderG7231{
+    .clsid = "{6A224D22-85A1-4F99-AC63-9211C68D7E89}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G7231", .description = "KvAudioDecoder G7231 Class"};
+inline constexpr ComponentClass kDecoderQuorvan{
+    .clsid = "{BAC822F9-62C9-4077-8497-A75F02EC04C2}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.Quorvan", .description = "KvAudioDecoder Quorvan Class"};
+inline constexpr const ComponentClass* kDecoderClasses[] = {&kDecoderG711A, &kDecoderG711U, &kDecoderG7231,
+                                                            &kDecoderQuorvan};
+
 // The type library each module carries as resource 1; KvLib, language-neutral,
 // also describes IKvAudioEncoder, through which late-bound clients reach the
 // encoders.
@@ -86,12 +104,15 @@ inline constexpr TypeLibrary kEncoderLib{.libId = "{43CFE32C-E2DD-487D-8A1C-6888
     .libName = "KvAudioEncoderLib", .libHelp = "KvAudioEncoder 1.0 Type Library", .lcid = 0x0409};
 inline constexpr TypeLibrary kKvLib{.libId = "{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}",
     .libName = "KvLib", .libHelp = "KvLib 1.0 Type Library", .lcid = 0};
+inline constexpr TypeLibrary kDecoderLib{.libId = "{2B08C28E-8046-44AF-B118-655C19DEC42C}",
+    .libName = "KvAudioDecoderLib", .libHelp = "KvAudioDecoder 1.0 Type Library", .lcid = 0};
 inline constexpr const char* kEncoderIid = "{ABF09E32-54C3-4425-90F1-0B34CDC09690}";
 
-// The other interfaces an encoder meets outside its module.
+// The other interfaces an encoder or decoder meets outside its module.
 inline constexpr const char* kSinkIid = "{7A0A540B-E78A-40B0-901E-01020541C682}";
 inline constexpr const char* kObjectRegistryIid = "{24361205-DC52-447C-9414-E0A949E0AC41}";
 inline constexpr const char* kAudioRecorderIid = "{A0BC833A-239A-4D4F-90D8-907C814DAC4C}";
+inline constexpr const char* kDataTargetIid = "{A56579B4-E645-4AC3-AE9F-9DA25CA41FDD}";
 // clang-format on
 
 // A GUID from its registry text, in the includer's GUID type.

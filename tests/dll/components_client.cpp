@@ -1,11 +1,15 @@
 // components_client_test --components=<registered KvAudioComponents.dll>
-//     --input=<WAV> --expected=<folder of kvencode's streams> [gtest flags]
+//     --decoder=<registered KvAudioDecoder.dll> --input=<WAV>
+//     --expected=<folder of kvencode's streams> --data=<folder> [gtest flags]
 //
-// KvAudioComponents.dll and KvAudioEncoder.dll registered with regsvr32 in a
-// fresh prefix, nothing else: a C++ client and VBScript under cscript drive
-// the four encoders through the real components, and their output must equal
-// kvencode's for the same input and pieces.
+// KvAudioComponents.dll, KvAudioEncoder.dll and KvAudioDecoder.dll registered
+// with regsvr32 in a fresh prefix, nothing else: a C++ client and VBScript
+// under cscript drive the four encoders through the real components, and
+// their output must equal kvencode's for the same input and pieces; the
+// decoders take the encoders' streams (tests/decoders/test_round_trip.cpp,
+// linked in) and a script's byte arrays.
 #include "tests/com/registry_view.h"
+#include "tests/decoders/round_trip.h"
 #include "tests/dll/client.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +22,7 @@
 #include <iterator>
 #include <set>
 #include <shellapi.h>
+#include <span>
 #include <thread>
 
 namespace client {
@@ -51,7 +56,7 @@ struct IKvMemorySink : IDispatch {
 namespace {
 
 struct Options {
-    std::wstring components, input, expected;
+    std::wstring components, decoder, input, expected, data;
 } g_options;
 
 // ---- what a client of KvAudioComponents.dll knows ------------------------------
@@ -104,8 +109,8 @@ DWORD run(std::wstring command, const std::wstring& output = L"NUL") {
     return status;
 }
 
-DWORD regsvr32(bool unregister) {
-    return run(std::wstring(L"regsvr32.exe ") + (unregister ? L"/u " : L"") + L"/s \"" + g_options.components + L"\"");
+DWORD regsvr32(const std::wstring& module, bool unregister) {
+    return run(std::wstring(L"regsvr32.exe ") + (unregister ? L"/u " : L"") + L"/s \"" + module + L"\"");
 }
 
 // Runs VBScript text under cscript; what it echoed.
@@ -126,6 +131,24 @@ std::string ascii(const std::wstring& s) {
     return out;
 }
 
+// The text with every %KEY% of the pairs replaced by its value.
+using Fills = std::vector<std::pair<std::string, std::string>>;
+std::string filled(std::string text, const Fills& values) {
+    for (const auto& [key, value] : values)
+        for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
+    return text;
+}
+
+// Runs the script, filled, and expects it to echo the expected text, filled
+// the same way (line ends aside), and to end well.
+void expectEchoed(const std::string& script, const std::string& expected, const Fills& values, const wchar_t* name) {
+    DWORD status = 99;
+    std::string echoed = cscript(filled(script, values), name, &status);
+    echoed.erase(std::remove(echoed.begin(), echoed.end(), '\r'), echoed.end());
+    EXPECT_EQ(status, 0u) << echoed;
+    EXPECT_EQ(echoed, filled(expected, values));
+}
+
 // ---- registration ---------------------------------------------------------------
 
 using kvtest::keyExists;
@@ -133,8 +156,17 @@ using kvtest::keyPath;
 using kvtest::readString;
 using Names = std::set<std::wstring>;
 
-void expectRegistered(bool registered) {
-    for (const published::ComponentClass* component : published::kComponentClasses) {
+// A module whose classes have dual default interfaces that its library,
+// language-neutral, describes.
+struct Module {
+    std::span<const published::ComponentClass* const> classes;
+    const published::TypeLibrary& library;
+    const std::wstring& path;
+};
+
+void expectRegistered(const Module& module, bool registered) {
+    const std::wstring libId = wide(module.library.libId);
+    for (const published::ComponentClass* component : module.classes) {
         SCOPED_TRACE(component->versionIndependentProgId);
         const std::wstring progId = wide(component->versionIndependentProgId), versioned = progId + L".1";
         const std::wstring clsid = wide(component->clsid), description = wide(component->description);
@@ -152,10 +184,10 @@ void expectRegistered(bool registered) {
             {key, nullptr, description},
             {keyPath({key, L"ProgID"}), nullptr, versioned},
             {keyPath({key, L"VersionIndependentProgID"}), nullptr, progId},
-            {server, nullptr, g_options.components},
+            {server, nullptr, module.path},
             {server, L"ThreadingModel", L"Apartment"},
-            {keyPath({key, L"TypeLib"}), nullptr, kLibIdText},
-            {keyPath({L"Interface", wide(component->defaultIid), L"TypeLib"}), nullptr, kLibIdText},
+            {keyPath({key, L"TypeLib"}), nullptr, libId},
+            {keyPath({L"Interface", wide(component->defaultIid), L"TypeLib"}), nullptr, libId},
         };
         for (const auto& e : entries) {
             if (registered)
@@ -164,26 +196,30 @@ void expectRegistered(bool registered) {
                 EXPECT_FALSE(keyExists(e.key)) << narrow(e.key);
         }
     }
-    const std::wstring library = keyPath({L"TypeLib", kLibIdText, L"1.0"});
+    const std::wstring library = keyPath({L"TypeLib", libId, L"1.0"});
     if (registered) {
-        EXPECT_EQ(readString(library), wide(published::kKvLib.libHelp));
-        EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})),
-                  g_options.components)
+        EXPECT_EQ(readString(library), wide(module.library.libHelp));
+        EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})), module.path)
             << "language-neutral";
-        EXPECT_EQ(readString(keyPath({L"Interface", wide(published::kEncoderIid), L"TypeLib"})), kLibIdText)
-            << "late-bound clients reach the encoders through KvLib";
     } else {
-        EXPECT_FALSE(keyExists(keyPath({L"TypeLib", kLibIdText})));
+        EXPECT_FALSE(keyExists(keyPath({L"TypeLib", libId})));
     }
     EXPECT_TRUE(keyExists(L"CLSID"));
 }
 
 TEST(Components, RegsvrWritesEveryEntryAndUnregisteringTakesThemAll) {
-    expectRegistered(true);
-    ASSERT_EQ(regsvr32(true), 0u);
-    expectRegistered(false);
-    ASSERT_EQ(regsvr32(false), 0u);
-    expectRegistered(true);
+    const Module modules[] = {{published::kComponentClasses, published::kKvLib, g_options.components},
+                              {published::kDecoderClasses, published::kDecoderLib, g_options.decoder}};
+    for (const Module& module : modules) {
+        SCOPED_TRACE(module.library.libName);
+        expectRegistered(module, true);
+        ASSERT_EQ(regsvr32(module.path, true), 0u);
+        expectRegistered(module, false);
+        ASSERT_EQ(regsvr32(module.path, false), 0u);
+        expectRegistered(module, true);
+    }
+    EXPECT_EQ(readString(keyPath({L"Interface", wide(published::kEncoderIid), L"TypeLib"})), kLibIdText)
+        << "late-bound clients reach the encoders through KvLib";
 }
 
 // ---- the data path against kvencode ----------------------------------------------
@@ -468,25 +504,65 @@ found
 80040206
 removed
 )";
-    const auto fill = [&](std::string text) {
-        const std::pair<std::string, std::string> values[] = {
-            {"%IN%", ascii(g_options.input)},
-            {"%COPY%", ascii(copy)},
-            {"%X%", std::string(96, 'x')},
-            {"%N%", std::to_string(readFile(expectedFile(kFormats[0])).size())},
-            {"%TAKES%",
-             "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is mono; "
-             "stereo sources are averaged)"}};
-        for (const auto& [key, value] : values)
-            for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), value);
-        return text;
-    };
-    DWORD status = 99;
-    std::string echoed = cscript(fill(script), L"edges", &status);
-    echoed.erase(std::remove(echoed.begin(), echoed.end(), '\r'), echoed.end());
-    EXPECT_EQ(status, 0u) << echoed;
-    EXPECT_EQ(echoed, fill(expected));
+    expectEchoed(script, expected,
+                 {{"%IN%", ascii(g_options.input)},
+                  {"%COPY%", ascii(copy)},
+                  {"%X%", std::string(96, 'x')},
+                  {"%N%", std::to_string(readFile(expectedFile(kFormats[0])).size())},
+                  {"%TAKES%",
+                   "SamplesPerSec takes 8000 to 192000, BitsPerSample 8 or 16, Channels 1 (the capture is mono; "
+                   "stereo sources are averaged)"}},
+                 L"edges");
     DeleteFileW(copy.c_str());
+}
+
+// A decoder's dual interface from a script: its properties, its words for
+// what it refuses, and Decode of the byte array a memory sink holds, given
+// as an expression and as a variable (a reference to a VARIANT).
+TEST(Decoders, AScriptDecodesAByteArrayAndSetsTheProperties) {
+    const std::string script = R"(Sub Show
+  WScript.Echo Hex(Err.Number) & "|" & Err.Description
+  Err.Clear
+End Sub
+Set reg = CreateObject("KvAudioComponents.Registry")
+Set rec = CreateObject("KvAudioComponents.Recorder")
+reg.Add "KvCom.KvAudio.KvAudioRecorder", rec
+Set enc = CreateObject("KvAudioEncoder.KV_AudioG7231")
+Set sink = CreateObject("KvAudioComponents.MemorySink")
+enc.AddSink sink
+rec.CaptureFile "%IN%", 640
+Set dec = CreateObject("KvAudioDecoder.G7231")
+WScript.Echo dec.SampleRate & " " & dec.PostFilter
+dec.SampleRate = 8000
+dec.PostFilter = False
+WScript.Echo dec.SampleRate & " " & dec.PostFilter
+On Error Resume Next
+dec.SampleRate = 11025 : Show
+dec.Decode 5 : Show
+dec.AddTarget sink : Show
+dec.Decode sink.Data : Show
+data = sink.Data
+dec.Decode data : Show
+dec.FrameLost : Show
+dec.Flush : Show
+WScript.Echo dec.BytesReceived & " " & dec.SampleRate
+reg.Remove "KvCom.KvAudio.KvAudioRecorder"
+)";
+    const std::string expected = R"(16000 True
+8000 False
+80070057|cannot set SampleRate to 11025: it takes 16000 (the streams of our encoders) or 8000 (the 8 kHz streams of a standard peer)
+80020005|cannot decode: Decode takes a byte array (VT_ARRAY | VT_UI1), such as a MemorySink's Data, not a value of variant type 2
+80004002|cannot add the target: the object takes no PCM (it has no IKvAudioDataTarget)
+0|
+0|
+0|
+0|
+%N% 8000
+)";
+    expectEchoed(
+        script, expected,
+        {{"%IN%", ascii(g_options.input)}, {"%N%", std::to_string(2 * readFile(expectedFile(kFormats[2])).size())}},
+        L"decode");
 }
 
 bool takeOption(const std::wstring& arg, const wchar_t* name, std::wstring& into) {
@@ -499,6 +575,8 @@ bool takeOption(const std::wstring& arg, const wchar_t* name, std::wstring& into
 }  // namespace
 }  // namespace client
 
+std::filesystem::path kvtest::roundTripData() { return client::g_options.data; }
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     int wargc = 0;
@@ -506,12 +584,15 @@ int main(int argc, char** argv) {
     auto& o = client::g_options;
     for (int i = 1; wargv && i < wargc; ++i) {
         const std::wstring arg = wargv[i];
-        client::takeOption(arg, L"components", o.components) || client::takeOption(arg, L"input", o.input) ||
-            client::takeOption(arg, L"expected", o.expected);
+        client::takeOption(arg, L"components", o.components) || client::takeOption(arg, L"decoder", o.decoder) ||
+            client::takeOption(arg, L"input", o.input) || client::takeOption(arg, L"expected", o.expected) ||
+            client::takeOption(arg, L"data", o.data);
     }
     LocalFree(wargv);
-    if (o.components.empty() || o.input.empty() || o.expected.empty()) {
-        std::fprintf(stderr, "usage: components_client_test --components=DLL --input=WAV --expected=FOLDER\n");
+    if (o.components.empty() || o.decoder.empty() || o.input.empty() || o.expected.empty() || o.data.empty()) {
+        std::fprintf(stderr,
+                     "usage: components_client_test --components=DLL --decoder=DLL --input=WAV --expected=FOLDER "
+                     "--data=FOLDER\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
