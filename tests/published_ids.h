@@ -108,11 +108,10 @@ inline constexpr TypeLibrary kDecoderLib{.libId = "{2B08C28E-8046-44AF-B118-655C
     .libName = "KvAudioDecoderLib", .libHelp = "KvAudioDecoder 1.0 Type Library", .lcid = 0};
 inline constexpr const char* kEncoderIid = "{ABF09E32-54C3-4425-90F1-0B34CDC09690}";
 
-// The other interfaces an encoder or decoder meets outside its module.
+// The other interfaces an encoder meets outside its module.
 inline constexpr const char* kSinkIid = "{7A0A540B-E78A-40B0-901E-01020541C682}";
 inline constexpr const char* kObjectRegistryIid = "{24361205-DC52-447C-9414-E0A949E0AC41}";
 inline constexpr const char* kAudioRecorderIid = "{A0BC833A-239A-4D4F-90D8-907C814DAC4C}";
-inline constexpr const char* kDataTargetIid = "{A56579B4-E645-4AC3-AE9F-9DA25CA41FDD}";
 // clang-format on
 
 // A GUID from its registry text, in the includer's GUID type.

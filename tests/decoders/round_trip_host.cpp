@@ -2,14 +2,9 @@
 // creatable for the run, on the thread of one single-threaded apartment.
 #include "components/Components.h"
 #include "decoders/dll/ClassTable.h"
-#include "tests/decoders/round_trip.h"
 #include "tests/server/linked_classes.h"
 
 #include <gtest/gtest.h>
-
-namespace kvtest {
-
-std::filesystem::path roundTripData() { return KV_TEST_DATA_DIR; }
 
 namespace {
 
@@ -17,11 +12,11 @@ class LinkedClasses : public testing::Environment {
     void SetUp() override {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         ASSERT_TRUE(SUCCEEDED(kv::components::RegisterComponents()));
-        ASSERT_EQ(registerLinkedClasses(), S_OK);
-        ASSERT_EQ(registerLinkedClasses(kv::decoders::dll::server()), S_OK);
+        ASSERT_EQ(kvtest::registerLinkedClasses(), S_OK);
+        ASSERT_EQ(kvtest::registerLinkedClasses(kv::decoders::dll::server()), S_OK);
     }
     void TearDown() override {
-        revokeLinkedClasses();
+        kvtest::revokeLinkedClasses();
         kv::components::RevokeComponents();
         CoUninitialize();
     }
@@ -30,4 +25,3 @@ class LinkedClasses : public testing::Environment {
 testing::Environment* const g_linkedClasses = testing::AddGlobalTestEnvironment(new LinkedClasses);
 
 }  // namespace
-}  // namespace kvtest

@@ -19,8 +19,8 @@
 # --expected, a folder where kvencode.exe (--kvencode) wrote that input's
 # stream in every format (flushed at the end, as the recorder flushes).
 #
-# With --decoder, KvAudioDecoder.dll is installed beside the module and
-# registered too, and the client is given --decoder, its path.
+# With --decoder, KvAudioDecoder.dll is installed and registered beside the
+# module, and the client is given --decoder.
 #
 # --arch (win32 by default) says which regsvr32 and registry view the modules
 # go through. --peer-dll registers KvAudioEncoder.dll of the other bitness
@@ -89,15 +89,13 @@ wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with
 wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
 # add_module FILE FOLDER MODULE CLASS_KEY OPTION: installs FILE in FOLDER as
-# the Windows path MODULE names, registers it, checks that its class is
-# there, and gives the client --OPTION=MODULE.
+# MODULE, registers it and gives the client --OPTION=MODULE.
 add_module() {
     cp "$1" "$2/${3##*\\}" || fail "cannot install $1"
     wine_quiet "$regsvr32" /s "$3" || fail "regsvr32 /s \"$3\" exited with $?"
     wine_quiet reg query "$4\\InprocServer32" $view || fail "regsvr32 registered nothing of $3"
     client_args+=("--$5=$3")
 }
-# remove_module MODULE CLASS_KEY: unregisters it and checks that its class is gone.
 remove_module() {
     wine_quiet "$regsvr32" /u /s "$1" || fail "regsvr32 /u /s \"$1\" exited with $?"
     if wine_quiet reg query "$2" $view; then fail "$1 is still registered after regsvr32 /u"; fi
