@@ -33,7 +33,7 @@ private:
     unsigned short m_type = 0;
     BYTE* m_data = nullptr;
     LONG m_size = 0;
-    void* m_locked = nullptr;  // the SAFEARRAY whose data is accessed
+    [[maybe_unused]] void* m_locked = nullptr;  // the SAFEARRAY whose data is accessed (win32)
 };
 
 }  // namespace kv::com

@@ -42,7 +42,7 @@ inline constexpr DecoderClass kDecoderClasses[] = {
     {codecs::StreamFormat::Quorvan, com::guid("{BAC822F9-62C9-4077-8497-A75F02EC04C2}"), KV_W("KvAudioDecoder.Quorvan"),
      KV_W("KvAudioDecoder Quorvan Class")},
 };
-consteval const DecoderClass& decoderClass(codecs::StreamFormat format) {
+constexpr const DecoderClass& decoderClass(codecs::StreamFormat format) {
     for (const DecoderClass& c : kDecoderClasses)
         if (c.format == format) return c;
     throw "no decoder class takes this format";
