@@ -77,23 +77,21 @@ ComPtr<I> create() {
     return e;
 }
 
+using kv::codecs::StreamFormat;
+template <StreamFormat Format>
+constexpr auto decoderOf = &create<kv::decoders::CKvAudioDecoder<Format>, IKvAudioDecoder>;
+
 TEST_F(Allocations, NonePerDataCallAfterTheFirst) {
-    using kv::codecs::StreamFormat;
-    using kv::decoders::CKvAudioDecoder;
     struct Class {
         const char* name;
         ComPtr<IKvAudioEncoder> (*create)();
-        ComPtr<IKvAudioDecoder> (*decoder)();
+        ComPtr<IKvAudioDecoder> (*createDecoder)();
     };
     const Class classes[] = {
-        {"G.711 A-law", &create<kv::encoders::CKV_AudioG711A>,
-         &create<CKvAudioDecoder<StreamFormat::G711A>, IKvAudioDecoder>},
-        {"G.711 mu-law", &create<kv::encoders::CKV_AudioG711U>,
-         &create<CKvAudioDecoder<StreamFormat::G711U>, IKvAudioDecoder>},
-        {"Quorvan", &create<kv::encoders::CKV_AudioQuorvan>,
-         &create<CKvAudioDecoder<StreamFormat::Quorvan>, IKvAudioDecoder>},
-        {"G.723.1", &create<kv::encoders::CKV_AudioG7231>,
-         &create<CKvAudioDecoder<StreamFormat::G7231>, IKvAudioDecoder>},
+        {"G.711 A-law", &create<kv::encoders::CKV_AudioG711A>, decoderOf<StreamFormat::G711A>},
+        {"G.711 mu-law", &create<kv::encoders::CKV_AudioG711U>, decoderOf<StreamFormat::G711U>},
+        {"Quorvan", &create<kv::encoders::CKV_AudioQuorvan>, decoderOf<StreamFormat::Quorvan>},
+        {"G.723.1", &create<kv::encoders::CKV_AudioG7231>, decoderOf<StreamFormat::G7231>},
     };
     // Capture-sized calls, then sizes that split samples and blocks, fill
     // and overrun the staging, start unaligned, and come in pieces.
@@ -103,7 +101,7 @@ TEST_F(Allocations, NonePerDataCallAfterTheFirst) {
     for (const Class& c : classes) {
         SCOPED_TRACE(c.name);
         ComPtr<IKvAudioEncoder> encoder = c.create();
-        ComPtr<IKvAudioDecoder> decoder = c.decoder();
+        ComPtr<IKvAudioDecoder> decoder = c.createDecoder();
         auto sink = kv::com::make<CountingSink>();
         ASSERT_EQ(encoder->AddSink(sink->identity()), S_OK);
         ASSERT_EQ(decoder->AddTarget(sink->identity()), S_OK);
