@@ -63,7 +63,6 @@ const Case kCases[] = {{"G711A", pub::kG711A, pub::kDecoderG711A},
                        {"G7231", pub::kG7231, pub::kDecoderG7231},
                        {"G7231_PostFilterOff", pub::kG7231, pub::kDecoderG7231, false},
                        {"Quorvan", pub::kQuorvan, pub::kDecoderQuorvan}};
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // What the codec makes of a G.711 or G.723.1 stream.
 Samples codecDecode(const Case& c, const Bytes& code) {
