@@ -19,10 +19,14 @@ com::ErrorText& operator<<(com::ErrorText& text, long long n) { return text << s
 template <codecs::StreamFormat Format>
 template <class T>
 HRESULT CKvAudioDecoder<Format>::answer(T* out, T value, const char* what) {
-    com::ErrorText why;
-    if (!out) return kErrors.fail(E_POINTER, why << "cannot tell " << what << ": no place to put it");
-    *out = value;
-    return S_OK;
+    if (out) {
+        *out = value;
+        return S_OK;
+    }
+    return kErrors.guard([&] {
+        com::ErrorText why;
+        return kErrors.fail(E_POINTER, why << "cannot tell " << what << ": no place to put it");
+    });
 }
 
 template <codecs::StreamFormat Format>
@@ -33,11 +37,13 @@ HRESULT CKvAudioDecoder<Format>::GetBytesReceived(LONG* count) {
 
 template <codecs::StreamFormat Format>
 HRESULT CKvAudioDecoder<Format>::OnEncodedData(BYTE* data, LONG length) {
-    com::ErrorText why;
-    if (length < 0) return kErrors.fail(E_INVALIDARG, why << "cannot decode a block of " << length << " bytes");
-    if (!data && length > 0)
-        return kErrors.fail(E_POINTER, why << "cannot decode a block of " << length << " bytes: its data is null");
-    return take(data, length);
+    return kErrors.guard([&] {
+        com::ErrorText why;
+        if (length < 0) return kErrors.fail(E_INVALIDARG, why << "cannot decode a block of " << length << " bytes");
+        if (!data && length > 0)
+            return kErrors.fail(E_POINTER, why << "cannot decode a block of " << length << " bytes: its data is null");
+        return take(data, length);
+    });
 }
 
 template <codecs::StreamFormat Format>
@@ -136,25 +142,28 @@ HRESULT CKvAudioDecoder<Format>::get_SampleRate(LONG* rate) {
 // either way (our encoders take 16 kHz captures as the codecs' 8 kHz input).
 template <codecs::StreamFormat Format>
 HRESULT CKvAudioDecoder<Format>::put_SampleRate(LONG rate) {
-    com::ErrorText why;
-    if (rate != 16000 && rate != 8000)
-        return kErrors.fail(E_INVALIDARG, why << "cannot set SampleRate to " << static_cast<long long>(rate)
-                                              << ": it takes 16000 (the streams of our encoders) or 8000 (the "
-                                                 "8 kHz streams of a standard peer)");
-    m_sampleRate = rate;
-    return S_OK;
+    return kErrors.guard([&] {
+        com::ErrorText why;
+        if (rate != 16000 && rate != 8000)
+            return kErrors.fail(E_INVALIDARG, why << "cannot set SampleRate to " << static_cast<long long>(rate)
+                                                  << ": it takes 16000 (the streams of our encoders) or 8000 (the "
+                                                     "8 kHz streams of a standard peer)");
+        m_sampleRate = rate;
+        return S_OK;
+    });
 }
 
 template <codecs::StreamFormat Format>
 HRESULT CKvAudioDecoder<Format>::take(const BYTE* data, LONG length) {
     m_received += length;
-    return turn(Call::Data, data, length);
+    inTurn(Call::Data, data, length);
+    return S_OK;
 }
 
 template <codecs::StreamFormat Format>
-HRESULT CKvAudioDecoder<Format>::turn(Call kind, const BYTE* data, LONG length) {
+HRESULT CKvAudioDecoder<Format>::turn(Call kind) {
     return kErrors.guard([&] {
-        inTurn(kind, data, length);
+        inTurn(kind);
         return S_OK;
     });
 }

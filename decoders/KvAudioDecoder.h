@@ -92,12 +92,12 @@ private:
     // An [out, retval] value; E_POINTER, described, when there is no place for it.
     template <class T>
     HRESULT answer(T* out, T value, const char* what);
-    // Takes encoded bytes.
+    // Takes encoded bytes (inside a guard).
     HRESULT take(const BYTE* data, LONG length);
     // A call now, or from a target after the delivery under way (then its
     // result is 0); for Flush, the bytes it dropped. turn() is its COM side.
     std::size_t inTurn(Call kind, const BYTE* data = nullptr, LONG length = 0);
-    HRESULT turn(Call kind, const BYTE* data = nullptr, LONG length = 0);
+    HRESULT turn(Call kind);
     std::size_t run(Call kind, const BYTE* data, LONG length);
     // From the stream decoder: samples to every target.
     void pcm(const std::int16_t* samples, int count) override;
