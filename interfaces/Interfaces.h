@@ -25,6 +25,8 @@ KV_INTERFACE_ID(IKvRecorder, IID_IKvRecorder);
 KV_INTERFACE_ID(IKvFileSink, IID_IKvFileSink);
 KV_INTERFACE_ID(IKvMemorySink, IID_IKvMemorySink);
 KV_INTERFACE_ID(IKvMemorySinkBuffer, IID_IKvMemorySinkBuffer);
+KV_INTERFACE_ID(IKvPlayer, IID_IKvPlayer);
+KV_INTERFACE_ID(IKvWavFileTarget, IID_IKvWavFileTarget);
 
 namespace kv {
 

@@ -1,7 +1,9 @@
-// The host has no audio input: the device says so and holds nothing.
+// The host has no audio input or output: the devices say so and hold nothing.
 #include <gtest/gtest.h>
 
 #include "components/CaptureDevice.h"
+#include "components/Player.h"
+#include "tests/com/last_error.h"
 
 namespace {
 
@@ -17,6 +19,14 @@ TEST(CaptureDevice, TheHostHasNoInputDevice) {
     EXPECT_EQ(device->start(format, listener), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_FALSE(device->recording());
     EXPECT_EQ(device->stop(), S_FALSE);
+}
+
+TEST(PlaybackDevice, TheHostHasNoOutputDevice) {
+    auto player = kv::com::make<kv::components::CKvPlayer>();
+    EXPECT_EQ(player->Open(), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(kvtest::lastError(), "cannot open the player: there is no audio output device (0x8007048F)");
+    BYTE two[2] = {};
+    EXPECT_EQ(player->OnAudioData(two, 2), kv::components::E_KV_NOT_OPEN);
 }
 
 }  // namespace
