@@ -3,6 +3,8 @@
 // and every way of failing leaves nothing open. Over the real waveIn (when
 // the runner put a raw file behind the default ALSA device, and names it in
 // KV_WAVEIN_RAW): the file's samples arrive, and encode as the file does.
+// Over the real waveOut (the runner's plugin appends what the default ALSA
+// device plays to KV_WAVEOUT_RAW): the player plays those samples as given.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "components/Player.h"
 #include "components/Sinks.h"
 #include "components/WaveIn_win32.h"
 #include "tests/components/helpers.h"
@@ -314,6 +317,40 @@ TEST_F(WaveInFromFile, AnEncoderOnTheDeviceCodesTheFile) {
     fromDevice.encoder.reset();
     fromFile.encoder.reset();
     revokeLinkedClasses();
+}
+
+// ---- the real waveOut, with a raw file behind the default playback device -------
+
+// Wine opens the ALSA device at the player's rate and format, so what the
+// plugin wrote is the samples byte for byte, with nothing but the silence
+// Wine plays while it has nothing to play around them.
+TEST(WaveOutToFile, ThePlayerPlaysTheSamplesAsGiven) {
+    const char* in = std::getenv("KV_WAVEIN_RAW");
+    const char* out = std::getenv("KV_WAVEOUT_RAW");
+    if (!in || !out) GTEST_SKIP() << "KV_WAVEOUT_RAW names no file behind the default output device";
+    Bytes pcm = readFile(in);
+    ASSERT_GT(pcm.size(), 16000u);
+    const std::size_t before = readFile(out).size();
+    {
+        auto player = kv::com::make<kc::CKvPlayer>();
+        ASSERT_EQ(player->Open(), S_OK);
+        // As a G.723.1 decoder hands them over: 30 ms a call.
+        for (std::size_t at = 0; at < pcm.size(); at += 960)
+            ASSERT_EQ(
+                player->OnAudioData(pcm.data() + at, static_cast<LONG>(std::min<std::size_t>(960, pcm.size() - at))),
+                S_OK);
+        EXPECT_EQ(player->Close(), S_OK);
+    }
+    const Bytes all = readFile(out);
+    const Bytes played(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    const auto at = std::search(played.begin(), played.end(), pcm.begin(), pcm.end());
+    ASSERT_NE(at, played.end()) << played.size() << " bytes were played, not the " << pcm.size() << " given";
+    const auto silent = [](BYTE b) { return b == 0; };
+    EXPECT_TRUE(std::all_of(played.begin(), at, silent));
+    EXPECT_TRUE(std::all_of(at + static_cast<std::ptrdiff_t>(pcm.size()), played.end(), silent));
+    std::printf("played %zu bytes: %zu of silence before the samples, %zu after\n", played.size(),
+                static_cast<std::size_t>(at - played.begin()),
+                played.size() - pcm.size() - static_cast<std::size_t>(at - played.begin()));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The data targets of decoded PCM: the player over a scripted device (the
-// real waveOut is played through under Wine, test_playback_win32.cpp), and
+// real waveOut is played through under Wine, test_capture_device_win32.cpp), and
 // the WAVE file target read back by the capture component's reader.
 #include <deque>
 
