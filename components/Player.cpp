@@ -10,6 +10,7 @@ namespace {
 
 using kv::com::ErrorText;
 using kv::com::Hex;
+
 template <class Describe>
 HRESULT report(HRESULT hr, REFIID iid, Describe&& describe) noexcept {
     return describedFailure(hr, kPlayerProgId, iid, describe);

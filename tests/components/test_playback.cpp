@@ -150,8 +150,9 @@ TEST_F(DataTargets, ThePlayerPlaysEverythingItIsGiven) {
     auto player = kv::com::make<kc::CKvPlayer>(device);
     ASSERT_EQ(player->put_SampleRate(8000), S_OK);
     ASSERT_EQ(player->Open(), S_OK);
-    EXPECT_EQ(device->format.nSamplesPerSec, 8000u);
-    EXPECT_EQ(device->format.wBitsPerSample, 16);
+    // Copies: the platform's WAVEFORMATEX is packed.
+    EXPECT_EQ(DWORD{device->format.nSamplesPerSec}, 8000u);
+    EXPECT_EQ(WORD{device->format.wBitsPerSample}, 16);
     Bytes pcm;
     for (std::size_t i = 0; i < 3 * player->queueLimit() / 2; ++i) put16(pcm, static_cast<unsigned>(i * 7919));
     const std::size_t pieces[] = {0, 2, 98, 202, pcm.size() / 2 - 302, pcm.size() / 2};
@@ -196,9 +197,9 @@ TEST(WavFileTarget, WritesAWaveFileThatReadsBack) {
         kc::PcmReader reader;
         ASSERT_EQ(reader.open(path, 16000), S_OK);
         const WAVEFORMATEX& f = reader.layout().format;
-        EXPECT_EQ(f.nSamplesPerSec, 11025u);
-        EXPECT_EQ(f.nChannels, 1);
-        EXPECT_EQ(f.wBitsPerSample, 16);
+        EXPECT_EQ(DWORD{f.nSamplesPerSec}, 11025u);
+        EXPECT_EQ(WORD{f.nChannels}, 1);
+        EXPECT_EQ(WORD{f.wBitsPerSample}, 16);
         EXPECT_EQ(reader.layout().claimedBytes, pcm.size()) << "the header tells the length";
         Bytes back(pcm.size() + 2);
         std::size_t got = 0;
