@@ -3,7 +3,6 @@
 
 #include "components/CaptureDevice.h"
 #include "components/Player.h"
-#include "tests/com/last_error.h"
 
 namespace {
 
@@ -22,11 +21,7 @@ TEST(CaptureDevice, TheHostHasNoInputDevice) {
 }
 
 TEST(PlaybackDevice, TheHostHasNoOutputDevice) {
-    auto player = kv::com::make<kv::components::CKvPlayer>();
-    EXPECT_EQ(player->Open(), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
-    EXPECT_EQ(kvtest::lastError(), "cannot open the player: there is no audio output device (0x8007048F)");
-    BYTE two[2] = {};
-    EXPECT_EQ(player->OnAudioData(two, 2), kv::components::E_KV_NOT_OPEN);
+    EXPECT_EQ(kv::com::make<kv::components::CKvPlayer>()->Open(), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
 }
 
 }  // namespace

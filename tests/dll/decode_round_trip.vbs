@@ -1,7 +1,5 @@
-' The voice path as a script builds it from the registered DLLs: recorder ->
-' G.723.1 encoder -> G.723.1 decoder (the encoder's sink) -> a data target.
-'   cscript //nologo decode_round_trip.vbs INPUT wav OUTPUT.wav
-'   cscript //nologo decode_round_trip.vbs INPUT player
+' Recorder -> G.723.1 encoder -> G.723.1 decoder (the encoder's sink) -> a data target:
+'   cscript //nologo decode_round_trip.vbs INPUT wav OUTPUT.wav | INPUT player
 Option Explicit
 Dim reg, rec, enc, dec, target
 Set reg = CreateObject("KvAudioComponents.Registry")
@@ -11,10 +9,10 @@ Set enc = CreateObject("KvAudioEncoder.KV_AudioG7231")
 Set dec = CreateObject("KvAudioDecoder.G7231")
 If WScript.Arguments(1) = "player" Then
     Set target = CreateObject("KvAudioComponents.Player")
-    target.Open                                   ' the default output device, at 16000 Hz
+    target.Open                                   ' the default output device, at 16000 Hz as the decoder gives
 Else
     Set target = CreateObject("KvAudioComponents.WavFileTarget")
-    target.Open WScript.Arguments(2)              ' 16000 Hz, as the decoder gives by default
+    target.Open WScript.Arguments(2)
 End If
 dec.AddTarget target
 enc.AddSink dec
@@ -24,4 +22,3 @@ enc.RemoveSink dec
 dec.RemoveTarget target
 target.Close                                      ' the player plays out what it holds first
 reg.Remove "KvCom.KvAudio.KvAudioRecorder"
-WScript.Echo "done"

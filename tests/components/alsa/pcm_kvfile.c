@@ -1,10 +1,8 @@
-/* An ALSA device of 16-bit mono samples at whatever rate the client opens
- * it with, paced by the clock, over a raw file. Capture records the file,
- * then silence once it ends; playback appends what it plays to the file
- * (which must exist: the test that reads it makes it, and every open of the
- * device, probes included, adds to it rather than start it anew). It lets a
- * test put known samples behind the default devices of a machine that has no
- * sound card, and see what was played there.
+/* An ALSA device over a raw file: 16-bit mono samples at whatever rate the
+ * client opens it with, paced by the clock. Capture records the file, then
+ * silence once it ends; playback appends to the file (made by the test, so
+ * that no probing open starts it anew). It lets a test put known samples
+ * behind the default devices of a machine that has no sound card.
  *
  *   pcm_type.kvfile { lib "/path/to/libasound_module_pcm_kvfile.so" }
  *   pcm.!default { type asym
@@ -44,7 +42,7 @@ typedef struct {
     int clocked;       /* the clock has started (at the first look after start) */
     uint64_t start_ns; /* clock time of frame 0, moved on while the clock is held */
     uint64_t done;     /* frames recorded or played since start: what ALSA has been told */
-    uint64_t moved;    /* frames handed to the reader since start, or taken from the writer since prepare */
+    uint64_t moved;    /* frames handed to the reader, or taken from the writer, since prepare */
 } kvfile_t;
 
 static int playing(const kvfile_t* k) { return k->io.stream == SND_PCM_STREAM_PLAYBACK; }
@@ -61,8 +59,6 @@ static int kvfile_start(snd_pcm_ioplug_t* io) {
     uint64_t ns = (uint64_t)io->period_size * 1000000000u / io->rate;
     k->clocked = 0;
     k->done = 0;
-    /* What a writer put in before the start is played from it. */
-    if (!playing(k)) k->moved = 0;
     period.it_interval.tv_sec = period.it_value.tv_sec = ns / 1000000000u;
     period.it_interval.tv_nsec = period.it_value.tv_nsec = ns % 1000000000u;
     return timerfd_settime(k->timer, 0, &period, NULL) < 0 ? -errno : 0;

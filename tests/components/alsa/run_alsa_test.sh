@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Runs the device tests of a win32 test program under Wine with raw files
-# behind ALSA's default devices, through our own ALSA plugin, in real time:
-# capture records the samples of the WAVE file's data chunk (KV_WAVEIN_RAW
-# names that file for the program), and playback appends what it plays to an
-# empty file (KV_WAVEOUT_RAW).
+# Runs the device tests of a win32 test program under Wine with our ALSA
+# plugin behind ALSA's default devices: capture records the samples of the
+# WAVE file's data chunk (KV_WAVEIN_RAW), playback appends to KV_WAVEOUT_RAW.
 #
 #   run_alsa_test.sh --name NAME --results DIR --client EXE --plugin SO
 #                    --wave WAV [--prefix DIR]
