@@ -1,6 +1,7 @@
 // Throughput of the codecs on speech: frames (or blocks) per second.
 #include "codecs/G711Codec.h"
 #include "codecs/G722Codec.h"
+#include "codecs/G7231Decoder.h"
 #include "g7231/coder.h"
 
 #include <benchmark/benchmark.h>
@@ -41,6 +42,24 @@ void G7231Coder(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(G7231Coder);
+
+// The 6.3 kbit/s speech stream, postfilter on, from its start again when it ends.
+void G7231Decoder(benchmark::State& state) {
+    std::ifstream f(std::string(KV_TEST_DATA_DIR) + "/g7231-decode/speech_en.r63.g7231", std::ios::binary);
+    const std::vector<std::uint8_t> stream{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    kv::codecs::CG7231Decoder dec;
+    std::int16_t out[kv::codecs::CG7231Decoder::kFrameSamples];
+    std::size_t at = 0;
+    for (auto _ : state) {
+        dec.decodeFrame(&stream[at], false, out);
+        benchmark::DoNotOptimize(out);
+        at += kv::codecs::CG7231Decoder::frameBytes(stream[at]);
+        if (at >= stream.size()) at = 0;
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(G7231Decoder);
 
 void G711ALawBlock(benchmark::State& state) {
     const auto pcm = speech();

@@ -3,11 +3,14 @@
 // stage's cost per unit without the start-up (see bench/report.py).
 //   g711a, g711u, quorvan  N blocks of 160 / 160 / 240 samples, codec alone
 //   g7231                  N frames through the coder
+//   g7231dec63, g7231dec53 N frames of the speech stream at that rate through
+//                          the decoder, postfilter on
 //   datapath               N calls of 640 bytes into an A-law object, one sink
 //   sizes                  prints sizeof of each encoder class
 #include "bench/CountingSink.h"
 #include "codecs/G711Codec.h"
 #include "codecs/G722Codec.h"
+#include "codecs/G7231Decoder.h"
 #include "encoders/KV_AudioG711.h"
 #include "encoders/KV_AudioG7231.h"
 #include "encoders/KV_AudioQuorvan.h"
@@ -33,6 +36,21 @@ std::vector<std::int16_t> speech() {
 }
 
 unsigned g_sink;  // keeps the outputs alive
+
+// Decodes n frames of a coded stream, from its start again when it ends.
+void decodeFrames(long n, const char* stream) {
+    std::ifstream f(std::string(KV_TEST_DATA_DIR) + "/g7231-decode/" + stream, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    kv::codecs::CG7231Decoder dec;
+    std::int16_t out[kv::codecs::CG7231Decoder::kFrameSamples];
+    std::size_t at = 0;
+    for (long i = 0; i < n; ++i) {
+        dec.decodeFrame(&bytes[at], false, out);
+        g_sink += static_cast<unsigned>(out[0]);
+        at += kv::codecs::CG7231Decoder::frameBytes(bytes[at]);
+        if (at >= bytes.size()) at = 0;
+    }
+}
 
 template <class Block>
 void blocks(long n, std::size_t samplesIn, std::size_t bytesOut, Block block) {
@@ -106,6 +124,10 @@ int main(int argc, char** argv) {
             std::memcpy(work, in, sizeof work);
             kv::g7231::Coder(cs, work, out);
         });
+    } else if (stage == "g7231dec63") {
+        decodeFrames(n, "speech_en.r63.g7231");
+    } else if (stage == "g7231dec53") {
+        decodeFrames(n, "speech_en.r53.g7231");
     } else if (stage == "datapath") {
         if (dataPath(n) != 0) return 1;
     } else {

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """One table of the benchmark figures; prepends it to bench/RESULTS.md.
 
-usage: report.py BENCH_BIN_DIR WORK_DIR [--win32 WIN32_BIN_DIR] [--no-save]
+usage: report.py BENCH_BIN_DIR WORK_DIR [--win32 WIN32_BIN_DIR] [--no-save] [--decoders]
+
+--decoders measures and prints only the G.723.1 decoder rows (ours and
+FFmpeg's), without saving.
 
 Instructions are callgrind's totals (Ir) of two runs of the same work at two
 sizes, subtracted, so start-up and reading the data drop out, divided by the
@@ -20,6 +23,9 @@ from datetime import datetime, timezone
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SPEECH = os.path.join(ROOT, "tests", "data", "g7231", "speech_en.pcm")
+# The coded speech of the decoder rows, by rate: (probe stage, stream).
+DECODE_STREAMS = [("6.3", "g7231dec63", "speech_en.r63.g7231"), ("5.3", "g7231dec53", "speech_en.r53.g7231")]
+DECODE_SHORT = 10  # frames of the start-up run
 RATE = 16000
 # Seconds of speech each format codes end to end (G.723.1 is slow under callgrind).
 SECONDS = {"g711a": 60, "g711u": 60, "quorvan": 60, "g7231": 6}
@@ -96,6 +102,44 @@ def kvencode_ir(kvencode, fmt, pcm, work):
     return callgrind_ir([kvencode, "-f", fmt, "-i", pcm, "-o", os.path.join(work, "out." + fmt)])
 
 
+def frame_sizes(stream):
+    data = open(stream, "rb").read()
+    sizes, at = [], 0
+    while at < len(data):
+        sizes.append((24, 20, 4, 1)[data[at] & 3])
+        at += sizes[-1]
+    return data, sizes
+
+
+def decoder_rows(probe, work, rate):
+    """Instructions per frame of our decoder and of FFmpeg's on the same speech, postfilter on (rate: our
+    host frames/s at 6.3 kbit/s). FFmpeg decodes the whole stream and its first frames alone, in one thread
+    (callgrind counts only the main one)."""
+    rows = []
+    ffmpeg = shutil.which("ffmpeg")
+    for kbit, stage, name in DECODE_STREAMS:
+        data, sizes = frame_sizes(os.path.join(ROOT, "tests", "data", "g7231-decode", name))
+        ours = per_unit(lambda n: [probe, stage, str(n)], DECODE_SHORT, len(sizes))
+        rows.append(("G.723.1 decoder, {} kbit/s speech, postfilter on".format(kbit), "frame",
+                     rate if kbit == "6.3" else None, None, ours, 1))
+        if not ffmpeg:
+            print("no ffmpeg: its decoder row is left out", file=sys.stderr)
+            continue
+        os.makedirs(work, exist_ok=True)
+        short = os.path.join(work, "short." + name)
+        open(short, "wb").write(data[:sum(sizes[:DECODE_SHORT])])
+
+        def ffmpeg_cmd(n):
+            src = short if n == DECODE_SHORT else os.path.join(ROOT, "tests", "data", "g7231-decode", name)
+            return [ffmpeg, "-hide_banner", "-loglevel", "error", "-threads", "1", "-f", "g723_1", "-i", src,
+                    "-f", "s16le", "-y", os.path.join(work, "ffmpeg.pcm")]
+
+        theirs = per_unit(ffmpeg_cmd, DECODE_SHORT, len(sizes))
+        rows.append(("FFmpeg g723_1 decoder, the same stream ({:.1f} times ours)".format(theirs / ours), "frame",
+                     None, None, theirs, 1))
+    return rows
+
+
 def google_benchmark(binary):
     out = subprocess.run([binary, "--benchmark_format=json", "--benchmark_min_time=0.5"], stdout=subprocess.PIPE,
                          stderr=subprocess.DEVNULL, text=True, check=True).stdout
@@ -131,8 +175,9 @@ def wine_rate(exe, fmt, work, tiny):
 
 def main():
     args = sys.argv[1:]
-    save = "--no-save" not in args
-    args = [a for a in args if a != "--no-save"]
+    decoders_only = "--decoders" in args
+    save = "--no-save" not in args and not decoders_only
+    args = [a for a in args if a not in ("--no-save", "--decoders")]
     win32 = None
     if "--win32" in args:
         i = args.index("--win32")
@@ -141,6 +186,10 @@ def main():
     bin_dir, work = args
     probe = os.path.join(bin_dir, "probe")
     kvencode = os.path.join(bin_dir, "kvencode")
+    if decoders_only:
+        for what, unit, _, _, ins, _ in decoder_rows(probe, work, None):
+            print("| {} | {} | {:.2f} |".format(what, unit, ins))
+        return
     tiny = make_input(work, TINY / RATE)
 
     rows = []  # (what, unit, host rate, win32 rate, instructions)
@@ -164,6 +213,7 @@ def main():
     rows.append(("G.711 mu-law codec", "sample", codec_rates.get("G711MuLawBlock"), None, g711u, 160))
     rows.append(("Quorvan codec", "sample", codec_rates.get("G722QuorvanBlock"), None, quorvan, 240))
     rows.append(("G.723.1 Coder", "frame", codec_rates.get("G7231Coder"), None, coder, 1))
+    rows += decoder_rows(probe, work, codec_rates.get("G7231Decoder"))
     rows.append(("data path: 640 B A-law call, one sink, OnAudioData entry to return, less the codec", "call",
                  object_rates.get("DataPathG711A"), None, call, 1))
     rows.append(("the same with the caller's loop (the table's earlier row)", "call", None, None, loop, 1))

@@ -142,6 +142,33 @@ constinit Chosen g_chosen;
     return true;
 }();
 
+// Expansion, by code byte.
+constexpr int16_t aLawToLinear(uint8_t code) {
+    const int b = code ^ 0x55;
+    const int m = b & 0x0F;
+    const int e = (b >> 4) & 7;
+    const int t = e == 0 ? (m << 4) + 8 : ((m << 4) + 0x108) << (e - 1);
+    return static_cast<int16_t>((b & 0x80) ? t : -t);
+}
+
+constexpr int16_t muLawToLinear(uint8_t code) {
+    const int u = ~code & 0xFF;
+    const int t = (((u & 0x0F) << 3) + 0x84) << ((u >> 4) & 7);
+    return static_cast<int16_t>((u & 0x80) ? 0x84 - t : t - 0x84);
+}
+
+using SampleTable = std::array<int16_t, 256>;
+
+template <int16_t (*Law)(uint8_t)>
+constexpr SampleTable makeSamples() {
+    SampleTable t{};
+    for (unsigned i = 0; i < t.size(); ++i) t[i] = Law(static_cast<uint8_t>(i));
+    return t;
+}
+
+constexpr SampleTable kALawSamples = makeSamples<&aLawToLinear>();
+constexpr SampleTable kMuLawSamples = makeSamples<&muLawToLinear>();
+
 int32_t encodeBlock(EncodeFn encode, const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) {
     // outCount is checked with the others: a refusal must leave no write behind.
     if (samples == nullptr || output == nullptr || outCount == nullptr || byteCount <= 0 || (byteCount & 1) != 0)
@@ -174,6 +201,14 @@ void CG711Codec::encodeALawSamples(const int16_t* samples, int32_t n, uint8_t* o
 
 void CG711Codec::encodeMuLawSamples(const int16_t* samples, int32_t n, uint8_t* output) {
     g_chosen.muLaw(samples, n, output);
+}
+
+void CG711Codec::decodeALawSamples(const uint8_t* codes, int32_t n, int16_t* samples) {
+    for (int32_t i = 0; i < n; ++i) samples[i] = kALawSamples[codes[i]];
+}
+
+void CG711Codec::decodeMuLawSamples(const uint8_t* codes, int32_t n, int16_t* samples) {
+    for (int32_t i = 0; i < n; ++i) samples[i] = kMuLawSamples[codes[i]];
 }
 
 int32_t CG711Codec::encodeALaw(const int16_t* samples, int32_t byteCount, uint8_t* output, int32_t* outCount) const {

@@ -17,6 +17,9 @@ enum class G722Alignment {
 
 class CG722Decoder {
 public:
+    // A fresh 64 kbit/s, right-aligned, 16 kHz stream.
+    CG722Decoder() { reset(8, G722Alignment::Right, false); }
+
     // bitsPerCode 8, 7 or 6. lowBandOnly gives one 8 kHz sample per code
     // word, otherwise two 16 kHz samples. Starts a fresh stream.
     void reset(int bitsPerCode, G722Alignment alignment, bool lowBandOnly);
@@ -31,8 +34,9 @@ private:
     int m_bitsPerCode = 8;
     G722Alignment m_alignment = G722Alignment::Right;
     bool m_lowBandOnly = false;
-    // The decoder's private state (bands, QMF history) is its own; fields
-    // are added by the implementation.
+    G722BandState m_low{};
+    G722BandState m_high{};
+    std::int32_t m_qmf[24] = {};  // receive QMF history, oldest first
 };
 
 }  // namespace kv::codecs

@@ -4,11 +4,8 @@
 // untransmitted frames) back into 240 samples each.
 
 #include <cstdint>
-#include <memory>
 
-namespace kv::g7231 {
-struct DecStat;
-}
+#include "g7231/decoder.h"
 
 namespace kv::codecs {
 
@@ -26,7 +23,6 @@ public:
 
     // A fresh stream with the postfilter on.
     CG7231Decoder();
-    ~CG7231Decoder();
     CG7231Decoder(const CG7231Decoder&) = delete;
     CG7231Decoder& operator=(const CG7231Decoder&) = delete;
 
@@ -42,7 +38,8 @@ public:
     void decodeFrame(const std::uint8_t* frame, bool erased, std::int16_t out[kFrameSamples]);
 
 private:
-    std::unique_ptr<kv::g7231::DecStat> m_state;
+    // Each decoder owns its stream, held in place: decoding never allocates.
+    kv::g7231::DecStat m_state;
     bool m_postFilter = true;
 };
 

@@ -433,11 +433,11 @@ void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDE
     }
 }
 
-void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid) {
+void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid, Crate Rate) {
     Word16 RezBuf[RezLen];
     Get_Rez(RezBuf, PrevExc, static_cast<Word16>(Olp - Pstep + Lid));
 
-    const Word16* row = (Olp >= SubFrLen - 2) ? AcbkGainTable170[Gid] : AcbkGainTable085[Gid];
+    const Word16* row = (Olp >= SubFrLen - 2 || Rate == Rate53) ? AcbkGainTable170[Gid] : AcbkGainTable085[Gid];
     // Five taps: when 2 * max|RezBuf| * sum|row| fits, no L_mac saturates.
     Word32 MaxRez = 0, RowSum = 0;
     for (int i = 0; i < RezLen; i++) {

@@ -16,8 +16,10 @@ extern const Word16 (*const AcbkGainTablePtr[2])[20];
 void Find_Acbk(CodStat& cs, Word16* Tv, Word16* ImpResp, Word16* PrevExc, LINEDEF* Line, Word16 Sfc);
 // 64 samples of past excitation around Lag, the last period repeated for short lags.
 void Get_Rez(Word16* Tv, Word16* PrevExc, Word16 Lag);
-// Writes the 60-sample adaptive excitation for lag Olp - 1 + Lid and gain row Gid.
-void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid);
+// Writes the 60-sample adaptive excitation for lag Olp - 1 + Lid and gain row
+// Gid. At 6.3 kbit/s lags Olp below 58 take their gains from the 85-row table;
+// 5.3 kbit/s frames always use the 170-row one.
+void Decod_Acbk(Word16* Tv, Word16* PrevExc, Word16 Olp, Word16 Lid, Word16 Gid, Crate Rate = WrkRate);
 
 // Each of these steps takes a fast route only where a bound shows the
 // saturating arithmetic cannot saturate. AcbkPath[step][1] counts the exact

@@ -41,7 +41,8 @@ inline constexpr int MaxPulseNum = 6;
 inline constexpr Word32 Err0 = 4;
 
 // Configuration: this encoder always runs at 6.3 kbit/s with the high-pass on.
-enum Crate : int32_t { Rate63 = 0 };
+// The decoder follows the rate of each frame it reads.
+enum Crate : int32_t { Rate63 = 0, Rate53 = 1 };
 inline constexpr Crate WrkRate = Rate63;
 inline constexpr Flag UseHp = 1;
 

@@ -85,6 +85,57 @@ inline int64_t sumsq(const Word16* a, int n) {
     return s;
 }
 
+// The largest abs_s(x[i]) (32767 for -32768), 0 when n is 0.
+inline Word16 max_abs(const Word16* x, int n) {
+    int i = 0;
+    Word16 m = 0;
+#ifdef KV_G7231_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    __m128i mv = zero;
+    for (const int end = n & ~7; i < end; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        mv = _mm_max_epi16(mv, _mm_max_epi16(v, _mm_subs_epi16(zero, v)));
+    }
+    mv = _mm_max_epi16(mv, _mm_shuffle_epi32(mv, 0x4E));
+    mv = _mm_max_epi16(mv, _mm_shuffle_epi32(mv, 0xB1));
+    mv = _mm_max_epi16(mv, _mm_shufflelo_epi16(mv, 0xB1));
+    m = static_cast<Word16>(_mm_cvtsi128_si32(mv));
+#endif
+    for (; i < n; i++) {
+        const Word16 a = abs_s(x[i]);
+        if (a > m) m = a;
+    }
+    return m;
+}
+
+// x[i] * 2^s for s >= 0, x[i] >> -s (rounding down) for s < 0, in place. The
+// caller makes sure no value leaves 16 bits.
+inline void shift(Word16* x, int n, int s) {
+    int i = 0;
+#ifdef KV_G7231_SSE2
+    const __m128i count = _mm_cvtsi32_si128(s < 0 ? -s : s);
+    for (const int end = n & ~7; i < end; i += 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(x + i);
+        const __m128i v = _mm_loadu_si128(p);
+        _mm_storeu_si128(p, s < 0 ? _mm_sra_epi16(v, count) : _mm_sll_epi16(v, count));
+    }
+#endif
+    for (; i < n; i++) x[i] = static_cast<Word16>(s < 0 ? x[i] >> -s : x[i] * (1 << s));
+}
+
+// out[i] = add(shl(f[i], 1), a[i]): the excitation sum.
+inline void add_twice(const Word16* f, const Word16* a, Word16* out, int n) {
+    int i = 0;
+#ifdef KV_G7231_SSE2
+    for (const int end = n & ~7; i < end; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + i));
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_adds_epi16(_mm_adds_epi16(v, v), w));
+    }
+#endif
+    for (; i < n; i++) out[i] = add(shl(f[i], 1), a[i]);
+}
+
 // ceil(|x[i]| / 8) into out, 4096 for -32768. A sum of n products of two
 // of these stays below n * 2^24, and 64 times it bounds the same sum over the
 // true magnitudes: a cheaper bound than Cauchy-Schwarz when signals are loud
@@ -175,6 +226,24 @@ struct Taps10 {
     }
 };
 
+// A delay line kept as a linear history: the newest-first delay line of a
+// ten-tap filter is the last ten entries reversed, so pushing a value is one
+// store. Six spare entries past the end are read (with zero weight) by dot10.
+struct History {
+    Word16 h[10 + 60 + 6] = {};
+
+    explicit History(const Word16* Dl) {
+        for (int j = 0; j < 10; j++) h[9 - j] = Dl[j];
+    }
+    // The last ten values before sample i, oldest first.
+    const Word16* at(int i) const { return &h[i]; }
+    void push(int i, Word16 v) { h[10 + i] = v; }
+    // The delay line after n samples.
+    void store(Word16* Dl, int n) const {
+        for (int j = 0; j < 10; j++) Dl[j] = h[n + 9 - j];
+    }
+};
+
 inline int32_t dot10(const Taps10& t, const Word16* h) {
 #ifdef KV_G7231_SSE2
     const __m128i* c = reinterpret_cast<const __m128i*>(t.c);
@@ -206,6 +275,15 @@ inline int32_t bound10(const Word16* h) {
     }
     return m + 1;
 #endif
+}
+
+// The same bound for one value.
+inline int32_t bound1(Word16 v) { return (v < 0 ? ~v : v) + 1; }
+
+// round(L) of L the saturated value of v: extract_h(L_add(clamp(v), 0x8000)).
+inline Word16 round_sat(int64_t v) {
+    v = (v + 0x8000) >> 16;
+    return static_cast<Word16>(v > MAX_16 ? MAX_16 : v < MIN_16 ? MIN_16 : v);
 }
 
 // The chains L_mac / L_msu over the ten taps from acc, given M >= |h[j]|:

@@ -5,28 +5,6 @@
 
 namespace kv::g7231 {
 
-namespace {
-
-// A delay line kept as a linear history: the newest-first delay line of the
-// filter is the last ten entries reversed, so pushing a value is one store.
-// Six spare entries past the end are read (with zero weight) by dsp::dot10.
-struct History {
-    Word16 h[LpcOrder + SubFrLen + 6] = {};
-
-    explicit History(const Word16* Dl) {
-        for (int j = 0; j < LpcOrder; j++) h[LpcOrder - 1 - j] = Dl[j];
-    }
-    // The last ten values before sample i, oldest first.
-    const Word16* at(int i) const { return &h[i]; }
-    void push(int i, Word16 v) { h[LpcOrder + i] = v; }
-    // The delay line after n samples.
-    void store(Word16* Dl, int n) const {
-        for (int j = 0; j < LpcOrder; j++) Dl[j] = h[n + LpcOrder - 1 - j];
-    }
-};
-
-}  // namespace
-
 void Wght_Lpc(Word16* PerLpc, Word16* UnqLpc) {
     for (int k = 0; k < SubFrames; k++) {
         for (int j = 0; j < LpcOrder; j++) {
@@ -40,8 +18,8 @@ void Error_Wght(CodStat& cs, Word16* Dpnt, Word16* PerLpc) {
     for (int k = 0; k < SubFrames; k++) {
         const dsp::Taps10 Zero(&PerLpc[2 * LpcOrder * k]);
         const dsp::Taps10 Pole(&PerLpc[2 * LpcOrder * k + LpcOrder]);
-        History Fir(cs.WghtFirDl);
-        History Iir(cs.WghtIirDl);
+        dsp::History Fir(cs.WghtFirDl);
+        dsp::History Iir(cs.WghtIirDl);
         for (int i = 0; i < SubFrLen; i++) {
             const Word16 x = *Dpnt;
             Word32 Acc0 = static_cast<Word32>(x) * 0x4000;  // L_mult(x, 0x2000): exact
@@ -62,8 +40,8 @@ void Comp_Ir(Word16* ImpResp, Word16* QntLpc, Word16* PerLpc, PWDEF Pw) {
     const dsp::Taps10 Syn(QntLpc);
     const dsp::Taps10 Zero(PerLpc);
     const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
-    History Fir(Zeros);
-    History Iir(Zeros);
+    dsp::History Fir(Zeros);
+    dsp::History Iir(Zeros);
     Word16 Temp[PitchMax + SubFrLen] = {};
 
     for (int i = 0; i < SubFrLen; i++) {
@@ -89,8 +67,8 @@ void Sub_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16*
     const dsp::Taps10 Syn(QntLpc);
     const dsp::Taps10 Zero(PerLpc);
     const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
-    History Fir(cs.RingFirDl);
-    History Iir(cs.RingIirDl);
+    dsp::History Fir(cs.RingFirDl);
+    dsp::History Iir(cs.RingIirDl);
     Word16 Temp[PitchMax + SubFrLen];
     for (int j = 0; j < PitchMax; j++) Temp[j] = PrevErr[j];
 
@@ -121,8 +99,8 @@ void Upd_Ring(CodStat& cs, Word16* Dpnt, Word16* QntLpc, Word16* PerLpc, Word16*
     const dsp::Taps10 Syn(QntLpc);
     const dsp::Taps10 Zero(PerLpc);
     const dsp::Taps10 Pole(&PerLpc[LpcOrder]);
-    History Fir(cs.RingFirDl);
-    History Iir(cs.RingIirDl);
+    dsp::History Fir(cs.RingFirDl);
+    dsp::History Iir(cs.RingIirDl);
 
     for (int i = 0; i < SubFrLen; i++) {
         const int32_t Mf = dsp::bound10(Fir.at(i));

@@ -9,9 +9,6 @@ namespace {
 
 constexpr int PrevDatLen = LpcFrame - SubFrLen;  // 120
 
-// Powers of two for Vec_Norm; the last one is cut to fit 16 bits.
-constexpr Word16 ShiftTable[16] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32767};
-
 }  // namespace
 
 void Rem_Dc(CodStat& cs, Word16* Dpnt) {
@@ -28,15 +25,12 @@ void Rem_Dc(CodStat& cs, Word16* Dpnt) {
     }
 }
 
-void Vec_Norm(Word16* Vect, Word16 Len) {
-    Word16 Max = 0;
-    for (int i = 0; i < Len; i++) {
-        const Word16 a = abs_s(Vect[i]);
-        if (a > Max) Max = a;
-    }
-    const Word16 Exp = norm_s(Max);
-    const Word16 Factor = ShiftTable[Exp];
-    for (int i = 0; i < Len; i++) Vect[i] = extract_l(L_shr(L_mult(Factor, Vect[i]), 4));
+Word16 Vec_Norm(Word16* Vect, Word16 Len) {
+    const Word16 Exp = norm_s(dsp::max_abs(Vect, Len));
+    // Every |x| * 2^Exp is below 2^15, so L_mult(2^Exp, x) cannot saturate
+    // and L_shr(., 4) of it is x shifted by Exp - 3, rounding down.
+    dsp::shift(Vect, Len, Exp - 3);
+    return static_cast<Word16>(Exp - 3);
 }
 
 void Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {

@@ -19,8 +19,9 @@ void Comp_Lpc(CodStat& cs, Word16* UnqLpc, const Word16* PrevDat, const Word16* 
 // reflection coefficient (32767 when the recursion stops early).
 void Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2);
 
-// Scales Vect[Len] in place so that its largest magnitude lies in [2048, 4096].
-void Vec_Norm(Word16* Vect, Word16 Len);
+// Scales Vect[Len] in place so that its largest magnitude lies in [2048, 4096]
+// and returns the shift applied (negative: to the right).
+Word16 Vec_Norm(Word16* Vect, Word16 Len);
 
 // Delays DataBuff by one subframe and keeps its last 120 samples in PrevDat.
 void Mem_Shift(Word16* PrevDat, Word16* DataBuff);

@@ -11,9 +11,11 @@ namespace kv::g7231 {
 namespace {
 
 constexpr Word16 LspPred0 = 0x3000;  // first-order prediction factor, 0.375
+constexpr Word16 LspPred1 = 23552;   // the same for a lost frame, 0.71875
 constexpr Word16 LspMinFreq = 0x180;
 constexpr Word16 LspMaxFreq = 0x7E00;
 constexpr Word16 LspMinDiff = 0x100;
+constexpr Word16 LspMinDiffLost = 0x200;
 constexpr int MaxStabPasses = 10;
 
 // Codebook row n of band k (rows of 3, 3 and 4 values).
@@ -232,7 +234,17 @@ Word32 Lsp_Svq(const Word16* Tv, const Word16* Wvect) {
     return Rez;
 }
 
-void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, [[maybe_unused]] Word16 Crc) {
+void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, Word16 Crc) {
+    // A lost frame carries no index: it leans harder on the previous vector
+    // and keeps the frequencies further apart.
+    Word16 Pred = LspPred0;
+    Word16 MinDiff = LspMinDiff;
+    if (Crc != 0) {
+        LspId = 0;
+        Pred = LspPred1;
+        MinDiff = LspMinDiffLost;
+    }
+
     for (int k = LspQntBands - 1; k >= 0; k--) {
         const int idx = LspId & 0xff;
         LspId >>= 8;
@@ -244,7 +256,7 @@ void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, [[maybe_unused]] 
 
     for (int j = 0; j < LpcOrder; j++) {
         const Word16 Prev = sub(PrevLsp[j], LspDcTable[j]);
-        Lsp[j] = add(Lsp[j], mult_r(Prev, LspPred0));
+        Lsp[j] = add(Lsp[j], mult_r(Prev, Pred));
         Lsp[j] = add(Lsp[j], LspDcTable[j]);
     }
 
@@ -253,9 +265,9 @@ void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, [[maybe_unused]] 
         if (Lsp[0] < LspMinFreq) Lsp[0] = LspMinFreq;
         if (Lsp[LpcOrder - 1] > LspMaxFreq) Lsp[LpcOrder - 1] = LspMaxFreq;
 
-        // Push neighbours closer than LspMinDiff apart, symmetrically.
+        // Push neighbours closer than MinDiff apart, symmetrically.
         for (int j = 1; j < LpcOrder; j++) {
-            Word16 t = sub(add(LspMinDiff, Lsp[j - 1]), Lsp[j]);
+            Word16 t = sub(add(MinDiff, Lsp[j - 1]), Lsp[j]);
             if (t > 0) {
                 t = shr(t, 1);
                 Lsp[j - 1] = sub(Lsp[j - 1], t);
@@ -265,7 +277,7 @@ void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, [[maybe_unused]] 
 
         stable = true;
         for (int j = 1; j < LpcOrder; j++)
-            if (sub(sub(add(Lsp[j - 1], LspMinDiff), 4), Lsp[j]) > 0) stable = false;
+            if (sub(sub(add(Lsp[j - 1], MinDiff), 4), Lsp[j]) > 0) stable = false;
     }
 
     if (!stable)
@@ -289,12 +301,14 @@ void Lsp_Int(Word16* QntLpc, const Word16* CurrLsp, const Word16* PrevLsp) {
 }
 
 void LsptoA(Word16* Lsp) {
-    // Negated cosines, interpolated from the table.
+    // Negated cosines, interpolated from the table. A damaged stream can
+    // decode to a negative frequency: the table holds one period of the
+    // cosine, so its index wraps around instead of reading before it.
     for (int i = 0; i < LpcOrder; i++) {
-        const Word16 n = shr(Lsp[i], 7);
+        const int n = shr(Lsp[i], 7) & 511;
         const Word16 frac = add(shl(static_cast<Word16>(Lsp[i] & 0x7F), 8), 0x80);
         Word32 Acc = L_deposit_h(CosineTable[n]);
-        Acc = L_mac(Acc, sub(CosineTable[n + 1], CosineTable[n]), frac);
+        Acc = L_mac(Acc, sub(CosineTable[(n + 1) & 511], CosineTable[n]), frac);
         Lsp[i] = negate(round(L_shl(Acc, 1)));
     }
 

@@ -18,8 +18,9 @@ Word32 Lsp_Qnt(Word16* CurrLsp, const Word16* PrevLsp);
 // Weighted split VQ of the residual Tv with weights Wvect.
 Word32 Lsp_Svq(const Word16* Tv, const Word16* Wvect);
 
-// Decodes LspId against PrevLsp into Lsp, stabilised. The encoder decodes only
-// correctly received frames, so Crc must be 0.
+// Decodes LspId against PrevLsp into Lsp, stabilised. Crc != 0 marks a lost
+// frame: LspId is then not read. The encoder decodes only correctly received
+// frames (Crc 0).
 void Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, Word16 Crc);
 
 // Four interpolated quantised LPC sets (10 per subframe) from PrevLsp to CurrLsp.

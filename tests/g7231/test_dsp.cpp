@@ -157,3 +157,36 @@ TEST(Dsp, TenTapChainsMatchTheLiteralChain) {
 }
 
 }  // namespace
+
+// The element-wise kernels against the operators they stand for, on every
+// length around a vector's width and on the values where saturation bites.
+TEST(Dsp, ElementKernelsMatchTheOperators) {
+    const Word16 kEdges[] = {-32768, -32767, -16385, -16384, -1, 0, 1, 16383, 16384, 32767};
+    std::mt19937 rng(5);
+    for (int n = 0; n <= 20; n++) {
+        for (int trial = 0; trial < 50; trial++) {
+            std::vector<Word16> f(n), a(n), out(n);
+            for (int i = 0; i < n; i++) {
+                f[i] = trial % 2 ? kEdges[rng() % 10] : static_cast<Word16>(rng());
+                a[i] = static_cast<Word16>(rng());
+            }
+            Word16 peak = 0;
+            for (Word16 v : f) peak = std::max(peak, g::abs_s(v));
+            ASSERT_EQ(dsp::max_abs(f.data(), n), peak);
+
+            dsp::add_twice(f.data(), a.data(), out.data(), n);
+            for (int i = 0; i < n; i++) ASSERT_EQ(out[i], g::add(g::shl(f[i], 1), a[i])) << f[i] << " " << a[i];
+
+            // Vec_Norm's scaling, at the shifts its peak allows.
+            const int s = g::norm_s(peak) - 3;
+            out = f;
+            dsp::shift(out.data(), n, s);
+            for (int i = 0; i < n; i++)
+                ASSERT_EQ(out[i], g::extract_l(g::L_shr(g::L_mult(static_cast<Word16>(1 << (s + 3)), f[i]), 4)));
+
+            const int64_t v = static_cast<int64_t>(static_cast<int32_t>(rng())) << (trial % 4);
+            const Word32 sat = v > g::MAX_32 ? g::MAX_32 : v < g::MIN_32 ? g::MIN_32 : static_cast<Word32>(v);
+            ASSERT_EQ(dsp::round_sat(v), g::round(sat)) << v;
+        }
+    }
+}
