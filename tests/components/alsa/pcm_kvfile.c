@@ -160,8 +160,7 @@ static const snd_pcm_ioplug_callback_t kvfile_callbacks = {
 
 static int kvfile_constrain(snd_pcm_ioplug_t* io) {
     /* Reads and writes only: the clock's hold counts what the other side
-     * moved by what the transfers handed over, which is so only when every
-     * transfer is a read or a write. */
+     * moved by what the transfers handed over. */
     static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
     static const unsigned int format[] = {SND_PCM_FORMAT_S16_LE};
     int err;
