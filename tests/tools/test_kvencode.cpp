@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "components/WavHeader.h"
 #include "tests/tools/g711_reference.h"
 #include "tests/tools/tool_server.h"
 
@@ -198,6 +199,7 @@ struct Mistake {
     const char* name;
     std::vector<std::string> args;  // {dir} and {out} stand for the test's folder and output
     const char* says;
+    const char* tool = "kvencode";
     friend void PrintTo(const Mistake& m, std::ostream* os) { *os << m.name; }
 };
 
@@ -209,21 +211,24 @@ TEST_P(Mistakes, EndInOneLineOnStderrAndAFailureStatus) {
     writeFile(file("float.wav"), wave(3, 1, 16000, 32, Bytes(800, 0)));
     writeFile(file("text.wav"), Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e'});
     fs::create_directory(file("folder.wav"));
+    writeFile(file("out.pcm"), text("before"));
     std::vector<std::string> args;
     for (std::string a : m.args) {
         for (const auto& [key, value] :
-             {std::pair<std::string, std::string>{"{dir}", (dir / "").string()}, {"{out}", file("out.bin").string()}}) {
+             {std::pair<std::string, std::string>{"{dir}", (dir / "").string()}, {"{out}", file("out.pcm").string()}}) {
             if (const auto at = a.find(key); at != std::string::npos) a.replace(at, key.size(), value);
         }
         args.push_back(a);
     }
-    const Outcome r = run(args);
+    const bool decoding = std::string(m.tool) == "kvdecode";
+    const Outcome r = run(args, decoding ? fs::path("bin") / KV_DECODE_TOOL_NAME : builtTool());
     EXPECT_NE(r.status, 0);
     ASSERT_EQ(r.errorLines.size(), 1u) << r.out;
     const std::string& line = r.errorLines.back();
-    EXPECT_EQ(line.rfind("kvencode: ", 0), 0u) << line;
+    EXPECT_EQ(line.rfind(std::string(m.tool) + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(m.says), std::string::npos) << line;
-    EXPECT_FALSE(fs::exists(file("out.bin"))) << "a failed run leaves no output";
+    EXPECT_EQ(readFile(file("out.pcm")), text("before")) << "a failed run leaves the output as it was";
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_NE(entry.path().extension(), ".tmp");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -250,7 +255,27 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"notAWave", {"-f", "g7231", "-i", "{dir}text.wav", "-o", "{out}"}, "not a WAV file"},
         Mistake{"unwritableOutput",
                 {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{dir}no-such-folder/out.bin"},
-                "cannot write"}),
+                "cannot write"},
+        Mistake{"decodeUnknownFormat", {"-f", "mp3", "-i", "{dir}in.raw", "-o", "{out}"}, "unknown format", "kvdecode"},
+        Mistake{"decodeBitsNotG722",
+                {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--bits", "7"},
+                "--bits is for g722",
+                "kvdecode"},
+        Mistake{"decodeLostNotG7231",
+                {"-f", "quorvan", "-i", "{dir}in.raw", "-o", "{out}", "--lost", "1"},
+                "--lost is for g7231",
+                "kvdecode"},
+        Mistake{"decodeBadList",
+                {"-f", "g7231", "-i", "{dir}in.raw", "-o", "{out}", "--lost", "1,,2"},
+                "bad --lost",
+                "kvdecode"},
+        Mistake{"decodeG722At8k",
+                {"-f", "g722", "-i", "{dir}in.raw", "-o", "{out}", "--rate", "8000"},
+                "does not apply",
+                "kvdecode"},
+        Mistake{"decodeOutputName", {"-f", "g711u", "-i", "{dir}in.raw", "-o", "{dir}out.mp3"}, ".wav", "kvdecode"},
+        Mistake{"decodeMissingInput", {"-f", "g711u", "-i", "{dir}absent", "-o", "{out}"}, "no such file", "kvdecode"},
+        Mistake{"decodeSameFile", {"-f", "g711u", "-i", "{out}", "-o", "{out}"}, "same file", "kvdecode"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Kvencode, ExplainsItselfOnHelp) {
@@ -740,4 +765,53 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileInput, ::testing::ValuesIn(hostileFiles()
 // Files nobody wrote on purpose: a valid one with header bytes overwritten by
 // extreme or random values, or cut inside its headers. Each one is taken or
 // refused in one line; none crashes the tool or leaves output behind.
+
+// ---- kvdecode -------------------------------------------------------------------
+
+// The G.723.1 decoder vectors through kvdecode as a user runs it: every
+// stream with the postfilter on and off, and the 6.3 streams with the frames
+// of lost.txt lost, give the reference decoder's samples byte for byte.
+TEST_F(Kvencode, DecodesTheG7231VectorsAsTheReferenceDecoderDoes) {
+    const fs::path data = fs::path(KV_TEST_DATA_DIR) / "g7231-decode";
+    std::string lost;
+    std::getline(std::ifstream(data / "lost.txt"), lost);
+    int streams = 0;
+    for (const auto& entry : fs::directory_iterator(data)) {
+        if (entry.path().extension() != ".g7231") continue;
+        ++streams;
+        const std::string stem = (data / entry.path().stem()).string();
+        std::vector<std::pair<std::vector<std::string>, std::string>> cases{{{}, ".pf.pcm"},
+                                                                            {{"--no-postfilter"}, ".nopf.pcm"}};
+        if (fs::exists(stem + ".lost.pcm")) cases.push_back({{"--lost", lost}, ".lost.pcm"});
+        for (const auto& [options, expected] : cases) {
+            SCOPED_TRACE(stem + expected);
+            const fs::path output = file("decoded" + std::to_string(runs) + ".pcm");
+            std::vector<std::string> args{"-f", "g7231", "-i", utf8(entry.path()), "-o", utf8(output)};
+            args.insert(args.end(), options.begin(), options.end());
+            const Outcome r = run(args, fs::path("bin") / KV_DECODE_TOOL_NAME);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_TRUE(r.errorLines.empty()) << testing::PrintToString(r.errorLines);
+            EXPECT_TRUE(readFile(output) == readFile(stem + expected));
+        }
+    }
+    EXPECT_EQ(streams, 20);
+}
+
+// A stream cut inside a frame: the frames before it, as a WAV file, and exit
+// status 3 with a line that says so.
+TEST_F(Kvencode, DecodesACutStreamUpToItsLastWholeFrame) {
+    const fs::path data = fs::path(KV_TEST_DATA_DIR) / "g7231-decode";
+    const Bytes stream = readFile(data / "speech_en.r63.g7231");
+    writeFile(file("cut.g7231"), Bytes(stream.begin(), stream.begin() + 4 * 24 + 5));
+    const Outcome r = run({"-f", "g7231", "-i", utf8(file("cut.g7231")), "-o", utf8(file("cut.wav"))},
+                          fs::path("bin") / KV_DECODE_TOOL_NAME);
+    EXPECT_EQ(r.status, 3);
+    ASSERT_EQ(r.errorLines.size(), 1u);
+    EXPECT_NE(r.errorLines[0].find("ends 5 byte(s) into a G.723.1 frame"), std::string::npos) << r.errorLines[0];
+    const Bytes samples = readFile(data / "speech_en.r63.pf.pcm");
+    const auto header = kv::components::wavHeader(16000, 4 * 480);
+    EXPECT_TRUE(readFile(file("cut.wav")) ==
+                Bytes(header.begin(), header.end()) + Bytes(samples.begin(), samples.begin() + 4 * 480));
+}
+
 }  // namespace

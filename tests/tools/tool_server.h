@@ -32,7 +32,7 @@ std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::fi
 
 // Runs a command line written in UTF-8 through the platform's command
 // interpreter (on win32 through the wide one, so that any file name in it
-// survives) and returns its status as std::system does.
+// survives) and returns its exit status, or -1 when it did not exit.
 int runCommand(const std::string& utf8Line);
 
 // The server the tests were built with, registered for the life of the

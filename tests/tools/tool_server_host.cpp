@@ -1,6 +1,8 @@
 // Host: the tool links the server in and registers it in its own process.
 #include "tests/tools/tool_server.h"
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 
 namespace kvtest {
@@ -16,7 +18,10 @@ std::pair<std::filesystem::path, std::filesystem::path> linkedFile(const std::fi
     return {folder / name, link};
 }
 
-int runCommand(const std::string& utf8Line) { return std::system(utf8Line.c_str()); }
+int runCommand(const std::string& utf8Line) {
+    const int status = std::system(utf8Line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 RegisteredServer::RegisteredServer(const std::filesystem::path&) {}
 

@@ -4,24 +4,28 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
-#include "components/FileIdentity.h"
 #include "components/PcmFile.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
-#include "tools/kvencode/Console.h"
+#include "tools/common/Console.h"
+#include "tools/common/Tool.h"
 #include "tools/kvencode/Server.h"
+
+const char kv::tools::kToolName[] = "kvencode";
 
 namespace {
 
 using kv::com::ComPtr;
+using kv::tools::Failure;
+using kv::tools::isStandard;
+using kv::tools::kRunError;
+using kv::tools::kUsageError;
 namespace kc = kv::components;
 
 const char kUsage[] =
@@ -73,32 +77,13 @@ const Format kFormats[] = {
 // The capture format the encoders ask for: raw input is taken at it.
 constexpr DWORD kCaptureRate = 16000;
 
-struct Options {
-    const Format* format = nullptr;
-    std::string input;  // UTF-8, as given
-    std::string output;
+struct Options : kv::tools::CommonOptions<Format> {
     LONG chunk = 0;
     bool flush = true;
     bool raw = false;
-    bool help = false;
 };
 
-bool isStandard(const std::string& name) { return name == "-"; }
 std::string shown(const std::string& name) { return isStandard(name) ? "standard input" : name; }
-
-// A failure reported as one line on stderr, and the exit status for it.
-struct Failure {
-    std::string message;
-    int status;
-};
-
-int fail(const Failure& f) {
-    std::fprintf(stderr, "kvencode: %s\n", f.message.c_str());
-    return f.status;
-}
-
-constexpr int kUsageError = 2;
-constexpr int kRunError = 1;
 
 std::string hex(HRESULT hr) {
     char text[16];
@@ -106,58 +91,26 @@ std::string hex(HRESULT hr) {
     return text;
 }
 
-std::optional<LONG> chunkValue(const char* text) {
-    long long v = 0;
-    if (!*text) return std::nullopt;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return std::nullopt;
-        v = v * 10 + (*p - '0');
-        if (v > 0x7FFFFFFF) return std::nullopt;
-    }
-    if (v == 0) return std::nullopt;
-    return static_cast<LONG>(v);
-}
+constexpr kv::tools::Option kOptions[] = {
+    {nullptr, "--chunk", true},
+    {nullptr, "--no-flush", false},
+    {nullptr, "--raw", false},
+};
 
 std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-            return std::nullopt;
-        }
-        if (arg == "--no-flush" || arg == "--raw") {
-            (arg == "--raw" ? o.raw : o.flush) = arg == "--raw";
-            continue;
-        }
-        const bool takesValue = arg == "-f" || arg == "--format" || arg == "-i" || arg == "--input" || arg == "-o" ||
-                                arg == "--output" || arg == "--chunk";
-        if (!takesValue)
-            return Failure{arg.size() > 1 && arg[0] == '-' ? "unknown option " + arg + " (see --help)"
-                                                           : "unexpected argument " + arg + " (see --help)",
-                           kUsageError};
-        if (i + 1 >= args.size()) return Failure{arg + " needs a value (see --help)", kUsageError};
-        const char* value = args[++i].c_str();
-        if (arg == "-f" || arg == "--format") {
-            o.format = nullptr;
-            for (const Format& f : kFormats)
-                if (std::strcmp(f.name, value) == 0) o.format = &f;
-            if (!o.format)
-                return Failure{std::string("unknown format '") + value + "' (g711a, g711u, quorvan or g7231)",
-                               kUsageError};
-        } else if (arg == "-i" || arg == "--input") {
-            o.input = value;
-        } else if (arg == "-o" || arg == "--output") {
-            o.output = value;
+    const auto take = [&](const std::string& name, const std::string& value) -> std::optional<Failure> {
+        if (name == "--chunk") {
+            const std::optional<std::uint64_t> chunk = kv::tools::decimal(value, 0x7FFFFFFF);
+            if (!chunk || *chunk == 0)
+                return Failure{"bad --chunk '" + value + "': need 1 to 2147483647 bytes", kUsageError};
+            o.chunk = static_cast<LONG>(*chunk);
         } else {
-            const std::optional<LONG> chunk = chunkValue(value);
-            if (!chunk)
-                return Failure{std::string("bad --chunk '") + value + "': need 1 to 2147483647 bytes", kUsageError};
-            o.chunk = *chunk;
+            (name == "--raw" ? o.raw : o.flush) = name == "--raw";
         }
-    }
-    if (!o.format) return Failure{"missing -f FORMAT (see --help)", kUsageError};
-    if (o.input.empty()) return Failure{"missing -i INPUT (see --help)", kUsageError};
-    if (o.output.empty()) return Failure{"missing -o OUTPUT (see --help)", kUsageError};
+        return std::nullopt;
+    };
+    if (std::optional<Failure> f = kv::tools::parseOptions(args, kFormats, kOptions, "INPUT", o, take)) return f;
+    if (o.help) return std::nullopt;
     if (o.chunk == 0) o.chunk = o.format->defaultChunk;
     if (o.raw && !isStandard(o.input))
         return Failure{"--raw is for standard input; a raw file is named .pcm or .raw", kUsageError};
@@ -193,36 +146,24 @@ std::optional<Failure> openInput(const Options& o, kc::PcmReader& reader) {
     // known before it comes.
     if (isStandard(o.input)) return std::nullopt;
     if (layout.presentBytes < layout.claimedBytes)
-        std::fprintf(stderr,
-                     "kvencode: warning: %s: the data chunk claims %llu bytes but the file holds %llu; "
-                     "encoding those (was the recording finished?)\n",
-                     o.input.c_str(), static_cast<unsigned long long>(layout.claimedBytes),
-                     static_cast<unsigned long long>(layout.presentBytes));
+        kv::tools::warn(o.input + ": the data chunk claims " + std::to_string(layout.claimedBytes) +
+                        " bytes but the file holds " + std::to_string(layout.presentBytes) +
+                        "; encoding those (was the recording finished?)");
     if (const std::uint64_t rest = layout.presentBytes - layout.dataBytes; rest != 0 && layout.presentBytes != 0)
-        std::fprintf(stderr, "kvencode: warning: %s: the last %llu byte(s) are not a whole %s and are left out\n",
-                     o.input.c_str(), static_cast<unsigned long long>(rest),
-                     layout.format.nBlockAlign == 2 && layout.format.nChannels == 1 ? "sample" : "sample frame");
+        kv::tools::warn(o.input + ": the last " + std::to_string(rest) + " byte(s) are not a whole " +
+                        (layout.format.nBlockAlign == 2 && layout.format.nChannels == 1 ? "sample" : "sample frame") +
+                        " and are left out");
     return std::nullopt;
 }
 
-// Where the encoded stream goes: a file or standard output, counted in 64
-// bits. A failed write is sticky; the encoder ignores what sinks return.
+// Where the encoded stream goes: the output, counted in 64 bits. A failed
+// write is sticky in the output; the encoder ignores what sinks return.
 class OutputSink
     : public kv::com::implements<OutputSink, kc::NoTypeInfo<IKvAudioSink>, kv::com::alias<IDispatch, IKvAudioSink>> {
 public:
-    void attach(std::FILE* file, bool owned) {
-        m_file = file;
-        m_owned = owned;
-    }
-    // Whether everything was written, closing the file if it is ours.
-    bool close() {
-        drain();
-        bool ok = m_ok && m_file && std::fflush(m_file) == 0;
-        if (m_file && m_owned) ok = std::fclose(m_file) == 0 && ok;
-        m_file = nullptr;
-        return ok;
-    }
-    std::uint64_t written() const { return m_written; }
+    void attach(kv::tools::OutputFile& output) { m_output = &output; }
+    // Hands on what is gathered.
+    void close() { drain(); }
 
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override {
         if (!count) return E_POINTER;
@@ -249,9 +190,7 @@ public:
 private:
     static constexpr std::size_t kBuffer = 32 * 1024;
 
-    void write(const BYTE* data, std::size_t n) {
-        if (!m_file || std::fwrite(data, 1, n, m_file) != n) m_ok = false;
-    }
+    void write(const BYTE* data, std::size_t n) { m_output->write(data, n); }
     void drain() {
         if (m_used) write(m_buffer, m_used);
         m_used = 0;
@@ -259,45 +198,8 @@ private:
 
     BYTE m_buffer[kBuffer];
     std::size_t m_used = 0;
-    std::FILE* m_file = nullptr;
-    bool m_owned = false;
-    bool m_ok = true;
+    kv::tools::OutputFile* m_output = nullptr;
     std::uint64_t m_written = 0;
-};
-
-// One line on stderr, rewritten in place, for a watcher of a long run: the
-// share done when the input's length is known, else the seconds of audio.
-class ProgressLine {
-public:
-    ProgressLine(const kc::PcmReader& reader, bool terminal)
-        : m_bytesPerSecond(reader.layout().format.nAvgBytesPerSec),
-          m_total(reader.lengthKnown() ? reader.layout().dataBytes : 0),
-          m_on(terminal && m_bytesPerSecond != 0 && (m_total == 0 || m_total > kLongInput * m_bytesPerSecond)) {}
-
-    void update(std::uint64_t done) {
-        if (!m_on) return;
-        const std::uint64_t seconds = done / m_bytesPerSecond;
-        const std::uint64_t shown = m_total ? done * 100 / m_total : seconds;
-        if (m_total == 0 && seconds <= kLongInput) return;
-        if (shown == m_shown) return;
-        m_shown = shown;
-        if (m_total)
-            std::fprintf(stderr, "\rkvencode: %llu%%", static_cast<unsigned long long>(shown));
-        else
-            std::fprintf(stderr, "\rkvencode: %llu s", static_cast<unsigned long long>(shown));
-        m_drawn = true;
-    }
-    void clear() {
-        if (m_drawn) std::fputs("\r                         \r", stderr);
-        m_drawn = false;
-    }
-
-private:
-    static constexpr std::uint64_t kLongInput = 5;  // seconds
-    std::uint64_t m_bytesPerSecond, m_total;
-    bool m_on;
-    bool m_drawn = false;
-    std::uint64_t m_shown = ~std::uint64_t{0};
 };
 
 // The encoder's side of things: COM, the server, the objects. The input is
@@ -334,7 +236,9 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
         if (FAILED(hr)) failure = Failure{"the encoder refused the output sink (" + hex(hr) + ")", kRunError};
     }
     if (!failure) {
-        ProgressLine progress(reader, kv::tools::stderrIsTerminal());
+        const kc::PcmLayout& layout = reader.layout();
+        kv::tools::ProgressLine progress(reader.lengthKnown() ? layout.dataBytes : 0, layout.format.nAvgBytesPerSec,
+                                         kv::tools::stderrIsTerminal());
         // The recorder flushes the encoder at the end: what it holds comes out.
         hr = recorder->capture(
             reader, o.chunk, [&](std::uint64_t done) { progress.update(done); }, o.flush);
@@ -352,30 +256,17 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
 }  // namespace
 
 int main(int argc, char** argv) {
+    using kv::tools::fail;
     Options options;
-    if (std::optional<Failure> f = parse(kv::tools::arguments(argc, argv), options)) return fail(*f);
-    if (options.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    kv::tools::binaryStandardStreams();
-
-    // Opening the output for writing empties it: were it the input, the input
-    // would be gone before it was read. Identity, not spelling, decides.
-    const bool toStdout = isStandard(options.output);
-    const std::filesystem::path output = kv::tools::pathOf(options.output);
-    if (!isStandard(options.input) && !toStdout && kc::sameFile(kv::tools::pathOf(options.input), output))
-        return fail(
-            {options.input + " and " + options.output + " are the same file; the output would destroy the input",
-             kUsageError});
+    if (std::optional<int> status = kv::tools::start(argc, argv, kUsage, options, &parse)) return *status;
     kc::PcmReader reader;
     if (std::optional<Failure> f = openInput(options, reader)) return fail(*f);
 
     ComPtr<OutputSink> sink = kv::com::make<OutputSink>();
     if (!sink) return fail({"out of memory", kRunError});
-    std::FILE* out = toStdout ? stdout : kv::tools::openForWriting(output);
-    if (!out) return fail({"cannot write " + options.output, kRunError});
-    sink->attach(out, !toStdout);
+    kv::tools::OutputFile output;
+    if (std::optional<Failure> f = output.open(options.output)) return fail(*f);
+    sink->attach(output);
 
     std::optional<Failure> failure;
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -385,16 +276,10 @@ int main(int argc, char** argv) {
         failure = encode(options, reader, sink);
         CoUninitialize();
     }
-    const bool written = sink->close();
-    if (!failure && !written)
-        failure =
-            Failure{"writing " + (toStdout ? std::string("standard output") : options.output) + " failed", kRunError};
-    if (failure) {
-        // What was written is not the encoding of the input; leave nothing.
-        sink.reset();
-        std::error_code ec;
-        if (!toStdout) std::filesystem::remove(output, ec);
-        return fail(*failure);
-    }
+    sink->close();
+    if (!failure) failure = output.commit();
+    // Otherwise what was written is not the encoding of the input: the
+    // output drops it, and a file of that name stays as it was.
+    if (failure) return fail(*failure);
     return 0;
 }

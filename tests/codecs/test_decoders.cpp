@@ -1,5 +1,7 @@
-// The decoders against FFmpeg's, run as a black box on the same bytes, and
-// the Quorvan stream's round trip through our own encoder.
+// The stream decoder against FFmpeg's decoders, run as a black box on the
+// same bytes, and against the G.723.1 reference vectors, the stream cut into
+// calls of every size; and the Quorvan stream's round trip through our own
+// encoder.
 #include "codecs/G722Codec.h"
 #include "codecs/StreamDecoder.h"
 
@@ -95,6 +97,31 @@ TEST(DecodersAgainstFfmpeg, G722AtEveryRate) {
         const std::string args = "-bits_per_codeword " + std::to_string(bits) + " -f g722";
         EXPECT_EQ(difference(decode(decoder, stream), ffmpeg(args, stream, "-f s16le")), "") << bits << " bits";
     }
+}
+
+// Frames of every size and type cut across calls, and frames marked lost
+// while their first byte is held: the reference decoder's samples all the same.
+TEST(StreamDecoder, PutsG7231FramesBackTogether) {
+    const std::string data = std::string(KV_TEST_DATA_DIR) + "/g7231-decode/";
+    for (const char* name : {"speech_en.mix", "noise.v53", "voice_a.v63"}) {
+        kv::codecs::CStreamDecoder decoder(StreamFormat::G7231);
+        EXPECT_EQ(difference(decode(decoder, readFile(data + name + ".g7231")), readFile(data + name + ".pf.pcm")), "")
+            << name;
+    }
+    // Every frame of a 6.3 kbit/s stream is 24 bytes.
+    const Bytes stream = readFile(data + "speech_en.r63.g7231");
+    kv::codecs::CStreamDecoder decoder(StreamFormat::G7231);
+    Collect out;
+    std::size_t at = 0;
+    std::ifstream lost(data + "lost.txt");
+    for (std::string frame; std::getline(lost, frame, ',');) {
+        const std::size_t held = 24 * std::stoul(frame) + 1;
+        decoder.decode(stream.data() + at, held - at, out);
+        at = held;
+        EXPECT_TRUE(decoder.frameLost());
+    }
+    decoder.decode(stream.data() + at, stream.size() - at, out);
+    EXPECT_EQ(difference(out.bytes, readFile(data + "speech_en.r63.lost.pcm")), "");
 }
 
 double power(const std::vector<double>& x) {

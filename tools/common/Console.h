@@ -1,6 +1,6 @@
 #pragma once
 
-// What the tool needs of the console and the file system that each platform
+// What the tools need of the console and the file system that each platform
 // does its own way (Console_host.cpp, Console_win32.cpp).
 
 #include <cstdio>
@@ -25,5 +25,8 @@ bool stderrIsTerminal();
 
 // Creates or truncates a file for writing; null when it cannot.
 std::FILE* openForWriting(const std::filesystem::path& path);
+
+// Opens a file for reading; null when it cannot.
+std::FILE* openForReading(const std::filesystem::path& path);
 
 }  // namespace kv::tools

@@ -1,7 +1,7 @@
 // Host: arguments are bytes already, and so are the streams.
 #include <unistd.h>
 
-#include "tools/kvencode/Console.h"
+#include "tools/common/Console.h"
 
 namespace kv::tools {
 
@@ -14,5 +14,7 @@ void binaryStandardStreams() {}
 bool stderrIsTerminal() { return ::isatty(2) != 0; }
 
 std::FILE* openForWriting(const std::filesystem::path& path) { return std::fopen(path.c_str(), "wb"); }
+
+std::FILE* openForReading(const std::filesystem::path& path) { return std::fopen(path.c_str(), "rb"); }
 
 }  // namespace kv::tools

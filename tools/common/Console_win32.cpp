@@ -4,7 +4,7 @@
 #include <io.h>
 
 #include "platform/win32.h"
-#include "tools/kvencode/Console.h"
+#include "tools/common/Console.h"
 
 #include <shellapi.h>
 
@@ -45,5 +45,7 @@ void binaryStandardStreams() {
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::FILE* openForWriting(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"wb"); }
+
+std::FILE* openForReading(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"rb"); }
 
 }  // namespace kv::tools
