@@ -27,6 +27,8 @@ KV_INTERFACE_ID(IKvFileSink, IID_IKvFileSink);
 KV_INTERFACE_ID(IKvMemorySink, IID_IKvMemorySink);
 KV_INTERFACE_ID(IKvMemorySinkBuffer, IID_IKvMemorySinkBuffer);
 KV_INTERFACE_ID(IKvAudioDecoder, IID_IKvAudioDecoder);
+KV_INTERFACE_ID(IKvPlayer, IID_IKvPlayer);
+KV_INTERFACE_ID(IKvWavFileTarget, IID_IKvWavFileTarget);
 
 namespace kv {
 

@@ -71,7 +71,15 @@ inline constexpr ComponentClass kFileSink{
 inline constexpr ComponentClass kMemorySink{
     .clsid = "{8CEA055D-238B-4512-BC78-D45099838CF1}", .defaultIid = "{23539D5E-EC33-48BA-82F0-39B3DE2393C7}",
     .versionIndependentProgId = "KvAudioComponents.MemorySink", .description = "KvAudioComponents MemorySink Class"};
-inline constexpr const ComponentClass* kComponentClasses[] = {&kRegistry, &kRecorder, &kFileSink, &kMemorySink};
+inline constexpr ComponentClass kPlayer{
+    .clsid = "{623E690F-C93B-441F-8364-38735B8D95C8}", .defaultIid = "{2ED70819-B4ED-4409-AB3C-4458F21B6D3F}",
+    .versionIndependentProgId = "KvAudioComponents.Player", .description = "KvAudioComponents Player Class"};
+inline constexpr ComponentClass kWavFileTarget{
+    .clsid = "{FD4766C0-E032-4EB6-9412-FA06D4DAEF5B}", .defaultIid = "{2666D05C-52F1-40D8-A84C-30A169B473F1}",
+    .versionIndependentProgId = "KvAudioComponents.WavFileTarget",
+    .description = "KvAudioComponents WavFileTarget Class"};
+inline constexpr const ComponentClass* kComponentClasses[] = {&kRegistry, &kRecorder, &kFileSink, &kMemorySink,
+                                                              &kPlayer, &kWavFileTarget};
 
 // In KvAudioDecoder.dll's registration order; described like the components,
 // each with IKvAudioDecoder as its dual default interface.

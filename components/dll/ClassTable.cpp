@@ -1,12 +1,13 @@
-// KvAudioComponents.dll as an in-process server: its four classes, one row
+// KvAudioComponents.dll as an in-process server: its six classes, one row
 // each in the order of the object map and of registration, entered by the
 // toolkit's script for apartment classes (ProgIDs, in-process server,
-// threading model "Apartment"). It carries KvLib as resource 1 of type
-// "TYPELIB".
+// threading model "Apartment"). It carries KvLib as resource 1 of type "TYPELIB".
 #include "com/InprocServer.h"
 #include "components/AudioRecorder.h"
 #include "components/ObjectRegistry.h"
+#include "components/Player.h"
 #include "components/Sinks.h"
+#include "components/WavFileTarget.h"
 
 namespace kv::components::dll {
 namespace {
@@ -26,6 +27,10 @@ constexpr com::ServerClass kClasses[] = {
                                                         com::createInstance<CKvFileSink>),
     row<CLSID_KvMemorySink, kMemorySinkProgId, IKvMemorySink>(KV_W("KvAudioComponents MemorySink Class"),
                                                               com::createInstance<CKvMemorySink>),
+    row<CLSID_KvPlayer, kPlayerProgId, IKvPlayer>(KV_W("KvAudioComponents Player Class"),
+                                                  com::createInstance<CKvPlayer>),
+    row<CLSID_KvWavFileTarget, kWavFileTargetProgId, IKvWavFileTarget>(KV_W("KvAudioComponents WavFileTarget Class"),
+                                                                       com::createInstance<CKvWavFileTarget>),
 };
 
 constexpr auto kServer =

@@ -486,7 +486,7 @@ found
 80070003|cannot capture '...%X%.wav': the folder does not exist
 80040205|cannot close: no file is open
 0|
-80040208|cannot capture '%COPY%': an open FileSink writes this file and will replace it at its Close
+80040208|cannot capture '%COPY%': an open FileSink or WavFileTarget writes this file and will replace it at its Close
 0|
 80040206
 0|
