@@ -16,3 +16,23 @@ function(kv_module_def VAR DEF)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   set(${VAR} ${out} PARENT_SCOPE)
 endfunction()
+
+# kv_server_dll(<name> RESOURCES <target> TLB <tlb-target> <file.tlb> [SOURCES <files...>] LIBS <targets...>):
+# the in-process server <name>.dll in bin/, exporting what <name>.def in the
+# current folder names, with the resources of <name>.rc there compiled as the
+# object library <target>: they embed ${CMAKE_BINARY_DIR}/tlb/<file.tlb>,
+# which <tlb-target> makes.
+function(kv_server_dll NAME)
+  cmake_parse_arguments(D "" "RESOURCES" "TLB;SOURCES;LIBS" ${ARGN})
+  list(GET D_TLB 0 tlb_target)
+  list(GET D_TLB 1 tlb_file)
+  add_library(${D_RESOURCES} OBJECT ${NAME}.rc)
+  add_dependencies(${D_RESOURCES} ${tlb_target})
+  set_source_files_properties(${NAME}.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/tlb/${tlb_file})
+  target_include_directories(${D_RESOURCES} PRIVATE ${CMAKE_BINARY_DIR}/tlb)
+
+  kv_module_def(def ${NAME}.def)
+  add_library(${NAME} SHARED ${D_SOURCES} ${def})
+  target_link_libraries(${NAME} PRIVATE ${D_LIBS} kv_dll_main ${D_RESOURCES})
+  set_target_properties(${NAME} PROPERTIES PREFIX "" OUTPUT_NAME ${NAME} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endfunction()

@@ -86,6 +86,19 @@ HRESULT guardedDescribed(const OLECHAR* source, REFIID iid, Body&& body) noexcep
     }
 }
 
+// Where a class's errors come from, as a client sees them: its ProgID and the
+// interface it was called through.
+struct ErrorSource {
+    const OLECHAR* progId;
+    const IID* iid;
+
+    HRESULT fail(HRESULT hr, const ErrorText& text) const noexcept { return reportError(hr, progId, *iid, text); }
+    template <class Body>
+    HRESULT guard(Body&& body) const noexcept {
+        return guardedDescribed(progId, *iid, body);
+    }
+};
+
 // Answers S_OK for the listed interfaces, S_FALSE for any other.
 template <class... Interfaces>
 class SupportsErrorInfo : public ISupportErrorInfo {

@@ -86,6 +86,30 @@ private:
 // exports (the kv_server_exports library).
 const InprocServer& thisServer();
 
+// The class script of a server whose classes live in single-threaded
+// apartments and are described by the type library it carries: each class's
+// ProgIDs, its CLSID key (replaced whole at registration) with the ProgIDs,
+// the module as InprocServer32 with threading model "Apartment", and the
+// library.
+namespace scripts {
+using namespace registrar;
+inline constexpr Line kApartmentClass[] = {
+    key(0, var(Var::ProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(0, var(Var::VersionIndependentProgId), var(Var::Description)),
+    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
+    key(1, lit(KV_W("CurVer")), var(Var::ProgId)),
+    key(0, lit(KV_W("CLSID")), kNone, Rule::NeverRemoved),
+    key(1, var(Var::Clsid), var(Var::Description), Rule::RemovedBeforeWritten),
+    key(2, lit(KV_W("ProgID")), var(Var::ProgId)),
+    key(2, lit(KV_W("VersionIndependentProgID")), var(Var::VersionIndependentProgId)),
+    key(2, lit(KV_W("InprocServer32")), var(Var::Module)),
+    value(3, KV_W("ThreadingModel"), lit(KV_W("Apartment"))),
+    key(2, lit(KV_W("TypeLib")), var(Var::LibId)),
+};
+static_assert(wellFormed(kApartmentClass));
+}  // namespace scripts
+
 // ---- for the rows of a class table -------------------------------------------------
 
 namespace detail {
@@ -134,5 +158,19 @@ inline constexpr auto kProgIdVersion1 = detail::versionOne<detail::length(Versio
 // A GUID as the registry writes it, in upper case, as StringFromGUID2 does.
 template <const GUID& Guid>
 inline constexpr std::array<OLECHAR, 39> kGuidText = detail::registryText(Guid);
+
+// The row of a class whose identifiers are constants of its own: the
+// registry writes the CLSID as StringFromGUID2 does, version 1's ProgID adds
+// ".1" to the version-independent one.
+template <const CLSID& Clsid, const OLECHAR* const& VersionIndependentProgId, class DefaultInterface>
+consteval ServerClass classRow(const OLECHAR* description, InstanceCreator create) {
+    return {kGuidText<Clsid>.data(),
+            Clsid,
+            kProgIdVersion1<VersionIndependentProgId>.data(),
+            VersionIndependentProgId,
+            description,
+            InterfaceId<DefaultInterface>::address(),
+            create};
+}
 
 }  // namespace kv::com

@@ -7,6 +7,8 @@
 
 #include "platform/win32.h"
 
+#include <array>
+#include <cstddef>
 #include <span>
 
 namespace kv::com::registrar {
@@ -64,6 +66,16 @@ consteval bool wellFormed(std::span<const Line> lines) {
         }
     }
     return true;
+}
+
+// One script after another, as one: what the second adds at depth n goes
+// under the first's last key at depth n-1.
+template <std::size_t N, std::size_t M>
+consteval std::array<Line, N + M> joined(const Line (&first)[N], const Line (&second)[M]) {
+    std::array<Line, N + M> lines{};
+    for (std::size_t i = 0; i < N; ++i) lines[i] = first[i];
+    for (std::size_t i = 0; i < M; ++i) lines[N + i] = second[i];
+    return lines;
 }
 
 // What the replacements of one script stand for.

@@ -50,7 +50,7 @@ const char* captureProblem(HRESULT hr) {
             return "nothing is connected to hear it: enter this recorder in the registry as \"KvCom.KvAudio."
                    "KvAudioRecorder\" before the encoders' first AddSink";
         case E_KV_INPUT_IN_USE:
-            return "an open FileSink writes this file and will replace it at its Close";
+            return "an open FileSink or WavFileTarget writes this file and will replace it at its Close";
         case E_INVALIDARG:
             return "the chunk size must be 1 byte or more, and the path valid";
         case E_OUTOFMEMORY:
@@ -175,8 +175,8 @@ HRESULT CKvAudioRecorder::playFile(LPCOLESTR path, LONG chunkBytes) {
             // is the caller's argument, not an unexpected failure.
             return E_INVALIDARG;
         }
-        // An open file sink will put its output in this file's place at its
-        // Close: the input would be lost to its own encoding.
+        // An open file sink or WAVE file target will put its output in this
+        // file's place at its Close: the input would be lost to its own encoding.
         if (replacedByOpenFileSink(file)) return E_KV_INPUT_IN_USE;
         PcmReader reader;
         HRESULT opened = reader.open(file, m_samplesPerSec);

@@ -52,8 +52,8 @@ namespace kv::components {
 // own.
 //
 // CaptureFile refuses, before reading anything: no data target
-// (E_KV_NO_TARGET: nothing would hear it), a file that an open FileSink of
-// this process will replace at its Close (E_KV_INPUT_IN_USE), E_POINTER,
+// (E_KV_NO_TARGET: nothing would hear it), a file that an open FileSink or
+// WavFileTarget of this process will replace at its Close (E_KV_INPUT_IN_USE), E_POINTER,
 // E_INVALIDARG (chunkBytes <= 0, or a path with broken UTF-16); then the
 // failures of PcmReader, or E_KV_CONVERSION. S_OK when the file went out.
 //

@@ -8,37 +8,14 @@
 #include <vector>
 
 #include "com/Barrier.h"
+#include "components/MmWindow_win32.h"
 #include "components/WaveIn_win32.h"
 
 namespace kv::components {
 
 namespace {
 
-HRESULT fromMmResult(MMRESULT r) {
-    switch (r) {
-        case MMSYSERR_NOERROR:
-            return S_OK;
-        case MMSYSERR_BADDEVICEID:
-        case MMSYSERR_NODRIVER:
-            return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-        case MMSYSERR_ALLOCATED:
-            return HRESULT_FROM_WIN32(ERROR_BUSY);
-        case MMSYSERR_NOMEM:
-            return E_OUTOFMEMORY;
-        case WAVERR_BADFORMAT:
-        case MMSYSERR_NOTSUPPORTED:
-            return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
-        case MMSYSERR_INVALHANDLE:
-            return E_HANDLE;
-        case MMSYSERR_INVALFLAG:
-        case MMSYSERR_INVALPARAM:
-            return E_INVALIDARG;
-        default:
-            return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
-    }
-}
-
-class WaveInDevice final : public CaptureDevice, public std::enable_shared_from_this<WaveInDevice> {
+class WaveInDevice final : public CaptureDevice, private MmWindow, public std::enable_shared_from_this<WaveInDevice> {
 public:
     explicit WaveInDevice(const WaveInApi& api) : m_api(api) {}
     ~WaveInDevice() override { close(false); }
@@ -48,13 +25,11 @@ public:
     bool recording() const override { return m_wave != nullptr; }
 
 private:
-    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool onMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void deliverReturned();
     void close(bool deliver);
 
     const WaveInApi m_api;
-    HWND m_window = nullptr;
-    WNDPROC m_staticProc = nullptr;
     HWAVEIN m_wave = nullptr;
     DWORD m_thread = 0;
     CaptureListener* m_listener = nullptr;
@@ -79,22 +54,13 @@ HRESULT WaveInDevice::start(const WAVEFORMATEX& format, CaptureListener& listene
     });
     if (FAILED(allocated)) return allocated;
 
-    // A message-only window of a system class, its procedure replaced: a
-    // class of our own would outlive this module if it were unloaded.
-    m_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    if (!m_window) {
-        const DWORD error = GetLastError();
-        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    }
-    SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    m_staticProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WaveInDevice::windowProc)));
+    if (const HRESULT hr = createWindow(); FAILED(hr)) return hr;
     m_thread = GetCurrentThreadId();
     m_listener = &listener;
     m_closing = false;
 
     HRESULT hr = fromMmResult(
-        m_api.open(&m_wave, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(m_window), 0, CALLBACK_WINDOW));
+        m_api.open(&m_wave, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(window()), 0, CALLBACK_WINDOW));
     if (FAILED(hr)) {
         m_wave = nullptr;
         close(false);
@@ -163,34 +129,24 @@ void WaveInDevice::close(bool deliver) {
     m_prepared = 0;
     m_queued.clear();
     m_listener = nullptr;
-    if (m_window) {
-        // Messages still posted for the old buffers die with the window.
-        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_staticProc));
-        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
-        DestroyWindow(m_window);
-        m_window = nullptr;
-    }
+    destroyWindow();  // with the messages still posted for the old buffers
     m_closing = false;
 }
 
-LRESULT CALLBACK WaveInDevice::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<WaveInDevice*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wParam, lParam);
-    if (message == MM_WIM_DATA) {
-        // The listener may drop the last reference to the device; it goes
-        // once this procedure is done with it.
-        const std::shared_ptr<WaveInDevice> keep = self->weak_from_this().lock();
-        // Nothing may leave a window procedure. A buffer that could not be
-        // queued again is lost, as an overrun would lose it.
-        if (!self->m_closing) {
-            kv::com::guarded([&] {
-                self->deliverReturned();
-                return S_OK;
-            });
-        }
-        return 0;
+bool WaveInDevice::onMessage(UINT message, WPARAM, LPARAM) {
+    if (message != MM_WIM_DATA) return false;
+    // The listener may drop the last reference to the device; it goes once
+    // this procedure is done with it.
+    const std::shared_ptr<WaveInDevice> keep = weak_from_this().lock();
+    // Nothing may leave a window procedure. A buffer that could not be
+    // queued again is lost, as an overrun would lose it.
+    if (!m_closing) {
+        kv::com::guarded([&] {
+            deliverReturned();
+            return S_OK;
+        });
     }
-    return CallWindowProcW(self->m_staticProc, window, message, wParam, lParam);
+    return true;
 }
 
 }  // namespace

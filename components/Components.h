@@ -37,6 +37,23 @@ HRESULT describedFailure(HRESULT hr, const OLECHAR* source, REFIID iid, Describe
     return hr;
 }
 
+// The words of descriptions, and a count as a message shows it.
+using kv::com::operator<<;
+inline kv::com::ErrorText& operator<<(kv::com::ErrorText& text, long long n) {
+    return text << std::to_string(n).c_str();
+}
+
+// A count as a LONG property shows it: the largest LONG past that.
+inline LONG saturated(long long n) { return n > 0x7FFFFFFF ? LONG{0x7FFFFFFF} : static_cast<LONG>(n); }
+
+// The data of a call that hands over bytes: null with length 0 is no data;
+// null with a length, or a negative length, is E_POINTER / E_INVALIDARG.
+inline HRESULT checkBlock(const BYTE* data, LONG length) {
+    if (length < 0) return E_INVALIDARG;
+    if (!data && length > 0) return E_POINTER;
+    return S_OK;
+}
+
 // The classes' scripting side: each answers IDispatch with its dual default
 // interface, described by KvLib (registered by KvAudioComponents.dll).
 template <class I>
@@ -44,6 +61,8 @@ using ComponentDispatch = kv::com::DispatchImpl<I, kv::LIBID_KvLib, 1, 0>;
 
 inline constexpr CLSID CLSID_KvFileSink = kv::com::guid("{9B4D24E1-05A5-478A-95E7-3146561265A6}");
 inline constexpr CLSID CLSID_KvMemorySink = kv::com::guid("{8CEA055D-238B-4512-BC78-D45099838CF1}");
+inline constexpr CLSID CLSID_KvPlayer = kv::com::guid("{623E690F-C93B-441F-8364-38735B8D95C8}");
+inline constexpr CLSID CLSID_KvWavFileTarget = kv::com::guid("{FD4766C0-E032-4EB6-9412-FA06D4DAEF5B}");
 
 // The version-independent ProgIDs, which are also the source of the errors
 // each class reports to automation clients.
@@ -51,6 +70,8 @@ inline constexpr const OLECHAR* kRegistryProgId = KV_W("KvAudioComponents.Regist
 inline constexpr const OLECHAR* kRecorderProgId = KV_W("KvAudioComponents.Recorder");
 inline constexpr const OLECHAR* kFileSinkProgId = KV_W("KvAudioComponents.FileSink");
 inline constexpr const OLECHAR* kMemorySinkProgId = KV_W("KvAudioComponents.MemorySink");
+inline constexpr const OLECHAR* kPlayerProgId = KV_W("KvAudioComponents.Player");
+inline constexpr const OLECHAR* kWavFileTargetProgId = KV_W("KvAudioComponents.WavFileTarget");
 
 // Failures of CKvAudioRecorder::CaptureFile besides E_POINTER (no path),
 // E_INVALIDARG (chunk size of 0 or less), E_ACCESSDENIED (the file exists but
@@ -63,11 +84,13 @@ inline constexpr HRESULT E_KV_NOT_PCM = makeError(0x80040201);         // a WAVE
 inline constexpr HRESULT E_KV_UNSUPPORTED = makeError(0x80040202);     // PCM, but a layout we do not convert
 inline constexpr HRESULT E_KV_CONVERSION = makeError(0x80040203);      // the converter refused the formats
 inline constexpr HRESULT E_KV_RECORDING = makeError(0x80040204);       // not while the device records
-inline constexpr HRESULT E_KV_NOT_OPEN = makeError(0x80040205);        // a file sink with no file
+inline constexpr HRESULT E_KV_NOT_OPEN = makeError(0x80040205);        // a file sink, target or player not open
 inline constexpr HRESULT E_KV_NO_TARGET = makeError(0x80040206);       // nothing is connected to hear a capture
 inline constexpr HRESULT E_KV_FORMAT_FIXED = makeError(0x80040207);    // fixed while encoders are connected
 inline constexpr HRESULT E_KV_INPUT_IN_USE = makeError(0x80040208);    // an open file sink replaces the input
-inline constexpr HRESULT E_KV_SINK_FULL = makeError(0x80040209);       // a memory sink reached its limit
+inline constexpr HRESULT E_KV_SINK_FULL = makeError(0x80040209);       // a memory sink or WAVE file reached its limit
+inline constexpr HRESULT E_KV_ALREADY_OPEN = makeError(0x8004020A);    // not while a file or device is open
+inline constexpr HRESULT E_KV_PLAYER_STALLED = makeError(0x8004020B);  // the player's queue is full and stays full
 inline constexpr HRESULT E_KV_PATH_NOT_FOUND = makeError(0x80070003);  // as Win32 ERROR_PATH_NOT_FOUND: no such folder
 
 // Makes the registry and the capture component creatable with CoCreateInstance

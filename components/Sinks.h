@@ -8,13 +8,13 @@
 // counted.
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "com/ErrorInfo.h"
 #include "com/Object.h"
 #include "components/Components.h"
 #include "com/NoTypeInfo.h"
+#include "components/ReplacingFile.h"
 
 namespace kv::components {
 
@@ -82,60 +82,33 @@ private:
 };
 
 // Writes every block as it comes into a new file beside its target, and puts
-// that file in the target's place at close (also when released while open):
-// until then, and when anything fails, the target stays as it was. A failed
+// that file in the target's place at close (see ReplacingFile). A failed
 // write is sticky: the new file is then dropped at close, which status()
 // tells, since an encoder ignores what its sinks return.
 class CKvFileSink
     : public kv::com::implements<CKvFileSink, ComponentDispatch<IKvFileSink>, NoTypeInfo<IKvAudioSink>,
                                  kv::com::alias<IDispatch, IKvFileSink>, kv::com::SupportsErrorInfo<IKvFileSink>> {
 public:
-    ~CKvFileSink() override;
-
-    // Starts a new file for `path`, which it follows through symbolic links.
-    // E_KV_PATH_NOT_FOUND when the folder does not exist; E_ACCESSDENIED for
-    // a folder or anything else that is not a plain file, for a file that
-    // cannot be written or replaced, and for a folder that cannot be written;
-    // E_UNEXPECTED when a file is open already.
-    HRESULT open(const std::filesystem::path& path);
-    // Flushes, closes and puts the file in place; the first failure of any
-    // write, of the close or of putting it in place, else S_OK. After a
-    // failure the new file is gone and the target is as it was. Closing a
-    // sink that is not open is S_FALSE.
-    HRESULT close();
-    // S_OK while every write (and the last close) has succeeded, else the
-    // failure (E_KV_WRITE_FAULT for a write).
-    HRESULT status() const { return m_status; }
+    // As ReplacingFile's.
+    HRESULT open(const std::filesystem::path& path) {
+        const HRESULT hr = m_file.open(path);
+        if (SUCCEEDED(hr)) m_received = 0;
+        return hr;
+    }
+    HRESULT close() { return m_file.close(); }
+    HRESULT status() const { return m_file.status(); }
 
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override;
     HRESULT STDMETHODCALLTYPE OnEncodedData(BYTE* data, LONG length) override;
 
     HRESULT STDMETHODCALLTYPE Open(BSTR path) override;
-    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE Close() override { return m_file.closeDescribed(kFileSinkProgId, IID_IKvFileSink); }
     HRESULT STDMETHODCALLTYPE get_BytesReceived(LONG* count) override { return GetBytesReceived(count); }
 
 private:
-    HRESULT failed(HRESULT hr, const char* why) {
-        m_why = why;
-        return hr;
-    }
-
-    std::ofstream m_file;
-    HRESULT m_status = S_OK;
+    ReplacingFile m_file;
     long long m_received = 0;
-    std::filesystem::path m_target;  // what the file replaces at close
-    std::filesystem::path m_temp;    // the file being written
-    OleString m_path;                // as the caller gave it, for messages
-    const char* m_why = "";          // the last failure of open or close, for messages
     kv::com::ModuleLock m_moduleLock;
 };
-
-// Whether an open file sink of this process will replace `input` at its
-// close: by the file's identity, so another spelling, a hard link or a
-// symbolic link to a target counts. A file that does not exist is replaced
-// by nothing. Any thread may ask.
-bool replacedByOpenFileSink(const std::filesystem::path& input);
-
-inline constexpr HRESULT E_KV_WRITE_FAULT = makeError(0x8003001D);  // STG_E_WRITEFAULT
 
 }  // namespace kv::components

@@ -1,5 +1,7 @@
 #include "encoders/EncoderDispatch.h"
 
+#include "com/VariantBytes.h"
+
 #include <algorithm>
 
 namespace kv::encoders {
@@ -56,25 +58,15 @@ HRESULT EncoderDispatch::invokeOnAudioData(const DISPPARAMS& params, VARIANT* re
     VariantInit(&length);
     if (FAILED(VariantChangeType(&length, &params.rgvarg[lengthAt], 0, VT_I4))) return S_FALSE;
 
-    // Script engines pass their variables as references to a VARIANT.
-    const VARIANT* data = &params.rgvarg[dataAt];
-    while (V_VT(data) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(data)) data = V_VARIANTREF(data);
-
-    const VARTYPE type = V_VT(data);
-    if (type == (VT_BYREF | VT_UI1)) return S_FALSE;
-    if (type == (VT_ARRAY | VT_UI1) || type == (VT_BYREF | VT_ARRAY | VT_UI1)) {
-        SAFEARRAY* array = (type & VT_BYREF) ? (V_ARRAYREF(data) ? *V_ARRAYREF(data) : nullptr) : V_ARRAY(data);
-        LONG lower = 0, upper = -1;
-        if (array && (SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
-                      FAILED(SafeArrayGetUBound(array, 1, &upper)))) {
-            if (argErr) *argErr = static_cast<UINT>(dataAt);
-            return DISP_E_TYPEMISMATCH;
-        }
-        const LONG size = array ? upper - lower + 1 : 0;
-        void* bytes = nullptr;
-        if (size > 0 && FAILED(SafeArrayAccessData(array, &bytes))) return E_UNEXPECTED;
-        const HRESULT hr = OnAudioData(static_cast<BYTE*>(bytes), std::min(V_I4(&length), size));
-        if (bytes) SafeArrayUnaccessData(array);
+    const com::VariantBytes bytes(&params.rgvarg[dataAt]);
+    if (bytes.type() == (VT_BYREF | VT_UI1)) return S_FALSE;
+    if (bytes.status() == DISP_E_TYPEMISMATCH) {
+        if (argErr) *argErr = static_cast<UINT>(dataAt);
+        return DISP_E_TYPEMISMATCH;
+    }
+    if (FAILED(bytes.status())) return bytes.status();
+    if (bytes.status() == S_OK) {
+        const HRESULT hr = OnAudioData(bytes.data(), std::min(V_I4(&length), bytes.size()));
         if (result) VariantInit(result);
         return hr;
     }

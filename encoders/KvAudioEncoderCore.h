@@ -2,7 +2,7 @@
 
 // The COM object every encoder class stands on: its two dual interfaces, the
 // connection to the capture component, the converter, and the data path that
-// joins a block stager (BlockStager.h) to a sink set (SinkSet.h). A class adds
+// joins a block stager (BlockStager.h) to a set of sinks (com/DeliverySet.h). A class adds
 // its codec, as the stager calls it, its Blocks (with kEmptyBlockIsNull: an
 // empty delivery hands on null), and kProgId, the source of its error
 // descriptions. It may hide releaseCodec (its own step of the final release)
@@ -11,12 +11,12 @@
 #include "codecs/PCMSampleConvert.h"
 #include "com/Barrier.h"
 #include "com/Bstr.h"
+#include "com/DeliverySet.h"
 #include "com/ErrorInfo.h"
 #include "com/Module.h"
 #include "com/Object.h"
 #include "encoders/BlockStager.h"
 #include "encoders/EncoderDispatch.h"
-#include "encoders/SinkSet.h"
 #include "interfaces/Interfaces.h"
 
 #include <utility>
@@ -24,6 +24,9 @@
 namespace kv::encoders {
 
 using com::operator<<;
+
+// The calls that code, queued when they come in during a delivery.
+enum class Call { Data, Flush, Reset };
 
 template <class Derived, class ClassInterface, class Blocks>
 class CKvAudioEncoderCore
@@ -58,9 +61,7 @@ public:
 
     // The last reference may go while a sink is being called: the object
     // then stays until the delivery has ended (see inTurn).
-    void takeLastReference(com::LastReference<Derived> self) {
-        if (m_sinks.delivering()) m_lastReference = std::move(self);
-    }
+    void takeLastReference(com::LastReference<Derived> self) { m_sinks.keepUntilDelivered(std::move(self)); }
 
     void finalRelease() {
         derived().releaseCodec();
@@ -101,8 +102,8 @@ protected:
     void resetCodec() {}
 
 private:
-    using Call = SinkSet::Call;
-    using SinkPtr = SinkSet::SinkPtr;
+    using SinkSet = com::DeliverySet<Derived, IKvAudioSink, &IKvAudioSink::OnEncodedData, Call>;
+    using SinkPtr = typename SinkSet::TargetPtr;
 
     Derived& derived() { return static_cast<Derived&>(*this); }
     IUnknown* defaultInterface() { return static_cast<ClassInterface*>(this); }
@@ -138,16 +139,9 @@ private:
         return S_OK;
     }
 
-    // Now, or from a sink after the delivery under way (see SinkSet). The
+    // Now, or from a sink after the delivery under way (see DeliverySet). The
     // last reference may have gone meanwhile: the object ends after it.
     HRESULT inTurn(Call kind, const BYTE* data, LONG length) {
-        const struct End {
-            CKvAudioEncoderCore& core;
-            ~End() {
-                if (core.m_sinks.delivering()) return;
-                const com::LastReference<Derived> last = std::move(core.m_lastReference);
-            }
-        } end{*this};
         m_sinks.inTurn(kind, data, length, [this](Call k, const BYTE* d, LONG n) { run(k, d, n); });
         return S_OK;
     }
@@ -255,7 +249,6 @@ private:
     com::ComPtr<IKvAudioRecorder> m_pRecorder;
     codecs::CPCMSampleConvert m_converter;
     BlockStager<Blocks> m_stager;
-    com::LastReference<Derived> m_lastReference;  // kept while a delivery is under way
 };
 
 }  // namespace kv::encoders

@@ -1,11 +1,12 @@
 #pragma once
 
-// The interfaces the encoder objects implement and call, generated from
-// KvInterfaces.idl and KvAudioEncoder.idl, tied to their IIDs for ComPtr.
+// The interfaces the encoder and decoder objects implement and call,
+// generated from the IDL files of this folder, tied to their IIDs for ComPtr.
 
 #include "com/Dispatch.h"
 #include "com/Guid.h"
 
+#include "KvAudioDecoder.h"
 #include "KvAudioEncoder.h"
 #include "KvInterfaces.h"
 #include "KvLib.h"
@@ -25,6 +26,9 @@ KV_INTERFACE_ID(IKvRecorder, IID_IKvRecorder);
 KV_INTERFACE_ID(IKvFileSink, IID_IKvFileSink);
 KV_INTERFACE_ID(IKvMemorySink, IID_IKvMemorySink);
 KV_INTERFACE_ID(IKvMemorySinkBuffer, IID_IKvMemorySinkBuffer);
+KV_INTERFACE_ID(IKvAudioDecoder, IID_IKvAudioDecoder);
+KV_INTERFACE_ID(IKvPlayer, IID_IKvPlayer);
+KV_INTERFACE_ID(IKvWavFileTarget, IID_IKvWavFileTarget);
 
 namespace kv {
 

@@ -44,23 +44,13 @@ constexpr Line kAppIdScript[] = {
     value(2, KV_W("AppID"), var(Var::AppId)),
 };
 
-// Each class's entries, filled in from its row.
-constexpr Line kClassScript[] = {
-    key(0, var(Var::ProgId), var(Var::Description)),
-    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
-    key(0, var(Var::VersionIndependentProgId), var(Var::Description)),
-    key(1, lit(KV_W("CLSID")), var(Var::Clsid)),
-    key(1, lit(KV_W("CurVer")), var(Var::ProgId)),
-    key(0, lit(KV_W("CLSID")), kNone, Rule::NeverRemoved),
-    key(1, var(Var::Clsid), var(Var::Description), Rule::RemovedBeforeWritten),
-    key(2, lit(KV_W("ProgID")), var(Var::ProgId)),
-    key(2, lit(KV_W("VersionIndependentProgID")), var(Var::VersionIndependentProgId)),
+// Each class's entries, filled in from its row: those of every apartment
+// class, and in its CLSID key the Programmable key and the AppID.
+constexpr Line kEncoderEntries[] = {
     key(2, lit(KV_W("Programmable")), kNone, Rule::RemovedBeforeWritten),
-    key(2, lit(KV_W("InprocServer32")), var(Var::Module)),
-    value(3, KV_W("ThreadingModel"), lit(KV_W("Apartment"))),
     value(2, KV_W("AppID"), var(Var::AppId)),
-    key(2, lit(KV_W("TypeLib")), var(Var::LibId)),
 };
+constexpr auto kClassScript = joined(com::scripts::kApartmentClass, kEncoderEntries);
 
 static_assert(wellFormed(kAppIdScript));
 static_assert(wellFormed(kClassScript));

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the two DLLs publish, as their clients know it and the registry shows
+// What the three DLLs publish, as their clients know it and the registry shows
 // it: written here once for every test, apart from the product's own tables,
 // so that the tests hold the product to it. The Wine scripts read the fields
 // too (tests/wine/prefix.sh): keep each `.field = "text"` on one line.
@@ -71,7 +71,33 @@ inline constexpr ComponentClass kFileSink{
 inline constexpr ComponentClass kMemorySink{
     .clsid = "{8CEA055D-238B-4512-BC78-D45099838CF1}", .defaultIid = "{23539D5E-EC33-48BA-82F0-39B3DE2393C7}",
     .versionIndependentProgId = "KvAudioComponents.MemorySink", .description = "KvAudioComponents MemorySink Class"};
-inline constexpr const ComponentClass* kComponentClasses[] = {&kRegistry, &kRecorder, &kFileSink, &kMemorySink};
+inline constexpr ComponentClass kPlayer{
+    .clsid = "{623E690F-C93B-441F-8364-38735B8D95C8}", .defaultIid = "{2ED70819-B4ED-4409-AB3C-4458F21B6D3F}",
+    .versionIndependentProgId = "KvAudioComponents.Player", .description = "KvAudioComponents Player Class"};
+inline constexpr ComponentClass kWavFileTarget{
+    .clsid = "{FD4766C0-E032-4EB6-9412-FA06D4DAEF5B}", .defaultIid = "{2666D05C-52F1-40D8-A84C-30A169B473F1}",
+    .versionIndependentProgId = "KvAudioComponents.WavFileTarget",
+    .description = "KvAudioComponents WavFileTarget Class"};
+inline constexpr const ComponentClass* kComponentClasses[] = {&kRegistry, &kRecorder, &kFileSink, &kMemorySink,
+                                                              &kPlayer, &kWavFileTarget};
+
+// In KvAudioDecoder.dll's registration order; described like the components,
+// each with IKvAudioDecoder as its dual default interface.
+inline constexpr const char* kDecoderIid = "{65196782-DF73-4D26-B3F3-4AA2F8AF74DC}";
+inline constexpr ComponentClass kDecoderG711A{
+    .clsid = "{864B3F29-F763-4AFF-AFF6-26814AF4FBA2}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G711A", .description = "KvAudioDecoder G711A Class"};
+inline constexpr ComponentClass kDecoderG711U{
+    .clsid = "{C2CB197E-7979-4C7F-861C-B8CE14240581}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G711U", .description = "KvAudioDecoder G711U Class"};
+inline constexpr ComponentClass kDecoderG7231{
+    .clsid = "{6A224D22-85A1-4F99-AC63-9211C68D7E89}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.G7231", .description = "KvAudioDecoder G7231 Class"};
+inline constexpr ComponentClass kDecoderQuorvan{
+    .clsid = "{BAC822F9-62C9-4077-8497-A75F02EC04C2}", .defaultIid = kDecoderIid,
+    .versionIndependentProgId = "KvAudioDecoder.Quorvan", .description = "KvAudioDecoder Quorvan Class"};
+inline constexpr const ComponentClass* kDecoderClasses[] = {&kDecoderG711A, &kDecoderG711U, &kDecoderG7231,
+                                                            &kDecoderQuorvan};
 
 // The type library each module carries as resource 1; KvLib, language-neutral,
 // also describes IKvAudioEncoder, through which late-bound clients reach the
@@ -86,6 +112,8 @@ inline constexpr TypeLibrary kEncoderLib{.libId = "{43CFE32C-E2DD-487D-8A1C-6888
     .libName = "KvAudioEncoderLib", .libHelp = "KvAudioEncoder 1.0 Type Library", .lcid = 0x0409};
 inline constexpr TypeLibrary kKvLib{.libId = "{575AA7B5-E1A9-414D-8EF9-AAE317E10B10}",
     .libName = "KvLib", .libHelp = "KvLib 1.0 Type Library", .lcid = 0};
+inline constexpr TypeLibrary kDecoderLib{.libId = "{2B08C28E-8046-44AF-B118-655C19DEC42C}",
+    .libName = "KvAudioDecoderLib", .libHelp = "KvAudioDecoder 1.0 Type Library", .lcid = 0};
 inline constexpr const char* kEncoderIid = "{ABF09E32-54C3-4425-90F1-0B34CDC09690}";
 
 // The other interfaces an encoder meets outside its module.

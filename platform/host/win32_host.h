@@ -74,6 +74,7 @@ using LPCSTR = const char*;
 #define TYPE_E_CANTLOADLIBRARY KV_HR(0x80029C4A)
 #define DISP_E_UNKNOWNNAME KV_HR(0x80020006)
 #define DISP_E_MEMBERNOTFOUND KV_HR(0x80020003)
+#define DISP_E_TYPEMISMATCH KV_HR(0x80020005)
 
 // ---- Win32 error codes ---------------------------------------------------------
 #define ERROR_SUCCESS 0L
@@ -87,6 +88,8 @@ using LPCSTR = const char*;
 #define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
+#define ERROR_BUSY 170L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_DEVICE_NOT_CONNECTED 1167L
 #define FACILITY_WIN32 7
 inline HRESULT HRESULT_FROM_WIN32(long x) {
@@ -171,6 +174,7 @@ extern const IID IID_IClassFactory;
 #define REGCLS_SINGLEUSE 0
 #define REGCLS_MULTIPLEUSE 1
 #define RPC_E_CHANGED_MODE KV_HR(0x80010106)
+#define RPC_E_WRONG_THREAD KV_HR(0x8001010E)
 
 HRESULT CoInitialize(LPVOID reserved);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);

@@ -1,7 +1,8 @@
-// The host has no audio input: the device says so and holds nothing.
+// The host has no audio input or output: the devices say so and hold nothing.
 #include <gtest/gtest.h>
 
 #include "components/CaptureDevice.h"
+#include "components/Player.h"
 
 namespace {
 
@@ -17,6 +18,10 @@ TEST(CaptureDevice, TheHostHasNoInputDevice) {
     EXPECT_EQ(device->start(format, listener), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_FALSE(device->recording());
     EXPECT_EQ(device->stop(), S_FALSE);
+}
+
+TEST(PlaybackDevice, TheHostHasNoOutputDevice) {
+    EXPECT_EQ(kv::com::make<kv::components::CKvPlayer>()->Open(), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // and every way of failing leaves nothing open. Over the real waveIn (when
 // the runner put a raw file behind the default ALSA device, and names it in
 // KV_WAVEIN_RAW): the file's samples arrive, and encode as the file does.
+// Over the real waveOut (the runner's plugin appends what the default ALSA
+// device plays to KV_WAVEOUT_RAW): the player plays those samples as given.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "components/Player.h"
 #include "components/Sinks.h"
 #include "components/WaveIn_win32.h"
 #include "tests/components/helpers.h"
@@ -314,6 +317,29 @@ TEST_F(WaveInFromFile, AnEncoderOnTheDeviceCodesTheFile) {
     fromDevice.encoder.reset();
     fromFile.encoder.reset();
     revokeLinkedClasses();
+}
+
+// ---- the real waveOut, with a raw file behind the default playback device -------
+
+// Wine opens ALSA at the player's format: the samples come through byte for byte.
+TEST(WaveOutToFile, ThePlayerPlaysTheSamplesAsGiven) {
+    const char *in = std::getenv("KV_WAVEIN_RAW"), *out = std::getenv("KV_WAVEOUT_RAW");
+    if (!in || !out) GTEST_SKIP() << "KV_WAVEOUT_RAW names no file behind the default output device";
+    Bytes pcm = readFile(in);
+    ASSERT_GT(pcm.size(), 16000u);
+    const std::size_t before = readFile(out).size();
+    auto player = kv::com::make<kc::CKvPlayer>();
+    ASSERT_EQ(player->Open(), S_OK);
+    for (std::size_t at = 0; at < pcm.size(); at += 960)  // 30 ms a call, as a G.723.1 decoder hands them over
+        ASSERT_EQ(player->OnAudioData(pcm.data() + at, static_cast<LONG>(std::min<std::size_t>(960, pcm.size() - at))),
+                  S_OK);
+    EXPECT_EQ(player->Close(), S_OK);
+    Bytes played = readFile(out);
+    played.erase(played.begin(), played.begin() + static_cast<std::ptrdiff_t>(before));
+    const auto at = std::search(played.begin(), played.end(), pcm.begin(), pcm.end());
+    ASSERT_TRUE(at != played.end()) << played.size() << " bytes played, " << pcm.size() << " given";
+    played.erase(at, at + static_cast<std::ptrdiff_t>(pcm.size()));
+    EXPECT_TRUE(std::all_of(played.begin(), played.end(), [](BYTE b) { return b == 0; }));
 }
 
 }  // namespace

@@ -195,7 +195,7 @@ std::vector<Refusal> refusals() {
     return {
         {"missingFile", "", {}, 640, kc::E_KV_FILE_NOT_FOUND},
         {"missingFolder", "no/", {}, 640, kc::E_KV_PATH_NOT_FOUND, "the folder does not exist"},
-        {"whatAnOpenSinkReplaces", "sink/", good, 640, kc::E_KV_INPUT_IN_USE, "an open FileSink writes this file"},
+        {"whatAnOpenSinkReplaces", "sink/", good, 640, kc::E_KV_INPUT_IN_USE, "an open FileSink or WavFileTarget writes this file"},
         {"folder", "dir/", {}, 640, E_ACCESSDENIED},
         {"chunkZero", "in.wav", good, 0, E_INVALIDARG, "the chunk size"},
         {"chunkNegative", "in.wav", good, -640, E_INVALIDARG},

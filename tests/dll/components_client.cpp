@@ -1,9 +1,11 @@
 // components_client_test --components=<registered KvAudioComponents.dll>
-//     --input=<WAV> --expected=<folder of kvencode's streams> [gtest flags]
+//     --decoder=<registered KvAudioDecoder.dll> --input=<WAV>
+//     --expected=<folder of kvencode's streams> [gtest flags]
 //
-// KvAudioComponents.dll and KvAudioEncoder.dll registered with regsvr32 in a
-// fresh prefix, nothing else: a C++ client and VBScript under cscript drive
-// the four encoders through the real components, and their output must equal
+// KvAudioComponents.dll and KvAudioEncoder.dll (and KvAudioDecoder.dll, for
+// its tests and tests/decoders') registered with regsvr32 in a fresh prefix,
+// nothing else: a C++ client and VBScript under cscript drive the four
+// encoders through the real components, and their output must equal
 // kvencode's for the same input and pieces.
 #include "tests/com/registry_view.h"
 #include "tests/dll/client.h"
@@ -18,6 +20,7 @@
 #include <iterator>
 #include <set>
 #include <shellapi.h>
+#include <span>
 #include <thread>
 
 namespace client {
@@ -51,7 +54,7 @@ struct IKvMemorySink : IDispatch {
 namespace {
 
 struct Options {
-    std::wstring components, input, expected;
+    std::wstring components, decoder, input, expected;
 } g_options;
 
 // ---- what a client of KvAudioComponents.dll knows ------------------------------
@@ -104,8 +107,8 @@ DWORD run(std::wstring command, const std::wstring& output = L"NUL") {
     return status;
 }
 
-DWORD regsvr32(bool unregister) {
-    return run(std::wstring(L"regsvr32.exe ") + (unregister ? L"/u " : L"") + L"/s \"" + g_options.components + L"\"");
+DWORD regsvr32(const std::wstring& module, bool unregister) {
+    return run(std::wstring(L"regsvr32.exe ") + (unregister ? L"/u " : L"") + L"/s \"" + module + L"\"");
 }
 
 // Runs VBScript text under cscript; what it echoed.
@@ -133,8 +136,17 @@ using kvtest::keyPath;
 using kvtest::readString;
 using Names = std::set<std::wstring>;
 
-void expectRegistered(bool registered) {
-    for (const published::ComponentClass* component : published::kComponentClasses) {
+// A module whose classes have dual default interfaces that its library,
+// language-neutral, describes.
+struct Module {
+    std::span<const published::ComponentClass* const> classes;
+    const published::TypeLibrary& library;
+    const std::wstring& path;
+};
+
+void expectRegistered(const Module& module, bool registered) {
+    const std::wstring libId = wide(module.library.libId);
+    for (const published::ComponentClass* component : module.classes) {
         SCOPED_TRACE(component->versionIndependentProgId);
         const std::wstring progId = wide(component->versionIndependentProgId), versioned = progId + L".1";
         const std::wstring clsid = wide(component->clsid), description = wide(component->description);
@@ -152,10 +164,10 @@ void expectRegistered(bool registered) {
             {key, nullptr, description},
             {keyPath({key, L"ProgID"}), nullptr, versioned},
             {keyPath({key, L"VersionIndependentProgID"}), nullptr, progId},
-            {server, nullptr, g_options.components},
+            {server, nullptr, module.path},
             {server, L"ThreadingModel", L"Apartment"},
-            {keyPath({key, L"TypeLib"}), nullptr, kLibIdText},
-            {keyPath({L"Interface", wide(component->defaultIid), L"TypeLib"}), nullptr, kLibIdText},
+            {keyPath({key, L"TypeLib"}), nullptr, libId},
+            {keyPath({L"Interface", wide(component->defaultIid), L"TypeLib"}), nullptr, libId},
         };
         for (const auto& e : entries) {
             if (registered)
@@ -164,26 +176,30 @@ void expectRegistered(bool registered) {
                 EXPECT_FALSE(keyExists(e.key)) << narrow(e.key);
         }
     }
-    const std::wstring library = keyPath({L"TypeLib", kLibIdText, L"1.0"});
+    const std::wstring library = keyPath({L"TypeLib", libId, L"1.0"});
     if (registered) {
-        EXPECT_EQ(readString(library), wide(published::kKvLib.libHelp));
-        EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})),
-                  g_options.components)
+        EXPECT_EQ(readString(library), wide(module.library.libHelp));
+        EXPECT_EQ(readString(keyPath({library, L"0", kSysKind == SYS_WIN64 ? L"win64" : L"win32"})), module.path)
             << "language-neutral";
-        EXPECT_EQ(readString(keyPath({L"Interface", wide(published::kEncoderIid), L"TypeLib"})), kLibIdText)
-            << "late-bound clients reach the encoders through KvLib";
     } else {
-        EXPECT_FALSE(keyExists(keyPath({L"TypeLib", kLibIdText})));
+        EXPECT_FALSE(keyExists(keyPath({L"TypeLib", libId})));
     }
     EXPECT_TRUE(keyExists(L"CLSID"));
 }
 
 TEST(Components, RegsvrWritesEveryEntryAndUnregisteringTakesThemAll) {
-    expectRegistered(true);
-    ASSERT_EQ(regsvr32(true), 0u);
-    expectRegistered(false);
-    ASSERT_EQ(regsvr32(false), 0u);
-    expectRegistered(true);
+    const Module modules[] = {{published::kComponentClasses, published::kKvLib, g_options.components},
+                              {published::kDecoderClasses, published::kDecoderLib, g_options.decoder}};
+    for (const Module& module : modules) {
+        SCOPED_TRACE(module.library.libName);
+        expectRegistered(module, true);
+        ASSERT_EQ(regsvr32(module.path, true), 0u);
+        expectRegistered(module, false);
+        ASSERT_EQ(regsvr32(module.path, false), 0u);
+        expectRegistered(module, true);
+    }
+    EXPECT_EQ(readString(keyPath({L"Interface", wide(published::kEncoderIid), L"TypeLib"})), kLibIdText)
+        << "late-bound clients reach the encoders through KvLib";
 }
 
 // ---- the data path against kvencode ----------------------------------------------
@@ -397,7 +413,9 @@ TEST(Components, EachApartmentKeepsItsRegistryRecorderAndEncoders) {
 // while an encoder listens, an input that an open file sink would replace
 // refused, an encoder that moves to another recorder heard once and by that
 // one only, also after its release, the bytes a memory sink holds, and the
-// registry's lookups; Flush by name through the encoder's IDispatch.
+// registry's lookups; Flush by name through the encoder's IDispatch; and a
+// decoder's properties, and its Decode of the bytes a memory sink holds,
+// given as an expression and as a variable (a reference to a VARIANT).
 TEST(Components, AScriptGetsDescribedErrorsAndNoDoubledAudio) {
     const std::wstring copy = scratch(L"edges.wav");
     ASSERT_TRUE(CopyFileW(g_options.input.c_str(), copy.c_str(), FALSE));
@@ -439,6 +457,15 @@ WScript.Echo sink.BytesReceived & " " & sink2.BytesReceived & " " & VarType(sink
 Set enc = Nothing
 rec.CaptureFile inp, 640 : WScript.Echo Hex(Err.Number) : Err.Clear
 other.CaptureFile inp, 640 : WScript.Echo Hex(Err.Number) : Err.Clear
+Set dec = CreateObject("KvAudioDecoder.G711A")
+WScript.Echo dec.SampleRate & " " & dec.PostFilter
+dec.SampleRate = 11025 : Show
+dec.Decode 5 : Show
+dec.Decode sink.Data : Show
+data = sink.Data
+dec.Decode data : Show
+dec.SampleRate = 8000 : dec.PostFilter = False
+WScript.Echo dec.SampleRate & " " & dec.PostFilter & " " & (dec.BytesReceived = 2 * sink.BytesReceived)
 reg.Remove name
 If reg.Lookup(name) Is Nothing Then WScript.Echo "removed"
 )";
@@ -459,13 +486,19 @@ found
 80070003|cannot capture '...%X%.wav': the folder does not exist
 80040205|cannot close: no file is open
 0|
-80040208|cannot capture '%COPY%': an open FileSink writes this file and will replace it at its Close
+80040208|cannot capture '%COPY%': an open FileSink or WavFileTarget writes this file and will replace it at its Close
 0|
 80040206
 0|
 %N% %N% 8209
 80040206
 80040206
+16000 True
+80070057|cannot set SampleRate to 11025: it takes 16000 (the streams of our encoders) or 8000 (the 8 kHz streams of a standard peer)
+80020005|cannot decode: Decode takes a byte array (VT_ARRAY | VT_UI1), such as a MemorySink's Data, not a value of variant type 2
+0|
+0|
+8000 False True
 removed
 )";
     const auto fill = [&](std::string text) {
@@ -506,12 +539,13 @@ int main(int argc, char** argv) {
     auto& o = client::g_options;
     for (int i = 1; wargv && i < wargc; ++i) {
         const std::wstring arg = wargv[i];
-        client::takeOption(arg, L"components", o.components) || client::takeOption(arg, L"input", o.input) ||
-            client::takeOption(arg, L"expected", o.expected);
+        client::takeOption(arg, L"components", o.components) || client::takeOption(arg, L"decoder", o.decoder) ||
+            client::takeOption(arg, L"input", o.input) || client::takeOption(arg, L"expected", o.expected);
     }
     LocalFree(wargv);
-    if (o.components.empty() || o.input.empty() || o.expected.empty()) {
-        std::fprintf(stderr, "usage: components_client_test --components=DLL --input=WAV --expected=FOLDER\n");
+    if (o.components.empty() || o.decoder.empty() || o.input.empty() || o.expected.empty()) {
+        std::fprintf(stderr,
+                     "usage: components_client_test --components=DLL --decoder=DLL --input=WAV --expected=FOLDER\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;

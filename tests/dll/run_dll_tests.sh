@@ -5,7 +5,7 @@
 #
 #   run_dll_tests.sh --name NAME --results DIR --client EXE --dll DLL
 #                    --kvlib TLB --data DIR [--prefix-source DIR] [--arg ARG]...
-#                    [--components DLL --kvencode EXE]
+#                    [--components DLL --kvencode EXE] [--decoder DLL]
 #                    [--arch win32|win64] [--peer-dll DLL] [--per-user]
 #
 # Installs the module as a user would, into a folder whose path has spaces and
@@ -19,13 +19,16 @@
 # --expected, a folder where kvencode.exe (--kvencode) wrote that input's
 # stream in every format (flushed at the end, as the recorder flushes).
 #
+# With --decoder, KvAudioDecoder.dll is installed and registered beside the
+# module, and the client is given --decoder.
+#
 # --arch (win32 by default) says which regsvr32 and registry view the modules
 # go through. --peer-dll registers KvAudioEncoder.dll of the other bitness
 # beside the module for the whole run. --per-user then registers the module
 # for the user alone and checks that HKEY_LOCAL_MACHINE did not change.
 set -uo pipefail
 
-name= results= client= dll= kvlib= data= prefix_source= components= kvencode= arch=win32 peer_dll= per_user=
+name= results= client= dll= kvlib= data= prefix_source= components= kvencode= decoder= arch=win32 peer_dll= per_user=
 client_args=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -42,6 +45,7 @@ while [ $# -gt 0 ]; do
         --arg) client_args+=("$2") ;;
         --components) components=$2 ;;
         --kvencode) kvencode=$2 ;;
+        --decoder) decoder=$2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
     shift 2
@@ -84,14 +88,25 @@ fi
 wine_quiet "$regsvr32" /s "$module" || fail "regsvr32 /s \"$module\" exited with $?"
 wine_quiet reg query "$clsid_key\\InprocServer32" $view || fail "regsvr32 registered nothing"
 
+# add_module FILE FOLDER MODULE CLASS_KEY OPTION: installs FILE in FOLDER as
+# MODULE, registers it and gives the client --OPTION=MODULE.
+add_module() {
+    cp "$1" "$2/${3##*\\}" || fail "cannot install $1"
+    wine_quiet "$regsvr32" /s "$3" || fail "regsvr32 /s \"$3\" exited with $?"
+    wine_quiet reg query "$4\\InprocServer32" $view || fail "regsvr32 registered nothing of $3"
+    client_args+=("--$5=$3")
+}
+remove_module() {
+    wine_quiet "$regsvr32" /u /s "$1" || fail "regsvr32 /u /s \"$1\" exited with $?"
+    if wine_quiet reg query "$2" $view; then fail "$1 is still registered after regsvr32 /u"; fi
+    echo "registered, tested and unregistered $1 in a fresh prefix"
+}
 components_module="C:\\Program Files\\Kv Components\\KvAudioComponents.dll"
 components_key="HKCR\\CLSID\\$(published kRegistry clsid)"
-if [ -n "$components" ]; then
-    cp "$components" "$components_dir/KvAudioComponents.dll" || fail "cannot install $components"
-    wine_quiet "$regsvr32" /s "$components_module" || fail "regsvr32 /s \"$components_module\" exited with $?"
-    wine_quiet reg query "$components_key\\InprocServer32" $view || fail "regsvr32 registered no component"
-    client_args+=("--components=$components_module")
-fi
+[ -n "$components" ] && add_module "$components" "$components_dir" "$components_module" "$components_key" components
+decoder_module="C:\\Program Files\\Kv's Encoder\\KvAudioDecoder.dll"
+decoder_key="HKCR\\CLSID\\$(published kDecoderG711A clsid)"
+[ -n "$decoder" ] && add_module "$decoder" "$install_dir" "$decoder_module" "$decoder_key" decoder
 if [ -n "$kvencode" ]; then
     # The input: the speech vector as a 16 kHz mono 16-bit WAV, which the
     # capture format takes as it is.
@@ -137,6 +152,8 @@ same_machine() {  # same_machine EXPORT EXPORT: equal, or the difference is show
 per_user_modules=("$module|CLSID\\$(published kG711A clsid)|TypeLib\\$(published kEncoderLib libId)")
 [ -n "$components" ] &&
     per_user_modules+=("$components_module|CLSID\\$(published kRegistry clsid)|TypeLib\\$(published kKvLib libId)")
+[ -n "$decoder" ] &&
+    per_user_modules+=("$decoder_module|CLSID\\$(published kDecoderG711A clsid)|TypeLib\\$(published kDecoderLib libId)")
 if [ -n "$per_user" ]; then
     machine_export machine-before || fail "cannot export the machine's classes"
     for entry in "${per_user_modules[@]}"; do
@@ -164,8 +181,5 @@ if [ -n "$peer_dll" ]; then
     wine_quiet "$(regsvr32_for $peer_view)" /u /s "$peer_module" || fail "regsvr32 /u \"$peer_module\" exited with $?"
 fi
 echo "registered, tested and unregistered $module in a fresh prefix"
-if [ -n "$components" ]; then
-    wine_quiet "$regsvr32" /u /s "$components_module" || fail "regsvr32 /u /s \"$components_module\" exited with $?"
-    if wine_quiet reg query "$components_key" $view; then fail "a component is still registered after regsvr32 /u"; fi
-    echo "registered, tested and unregistered $components_module in a fresh prefix"
-fi
+if [ -n "$components" ]; then remove_module "$components_module" "$components_key"; fi
+if [ -n "$decoder" ]; then remove_module "$decoder_module" "$decoder_key"; fi

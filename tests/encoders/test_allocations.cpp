@@ -1,6 +1,8 @@
 // The data path allocates nothing per call: after the first OnAudioData, no
-// call of any size, through any class with one sink, reaches the allocator.
-// A counting allocator replaces the global one for this program.
+// call of any size, through any class with one sink and the decoder of its
+// stream, reaches the allocator. A counting allocator replaces the global one
+// for this program.
+#include "decoders/KvAudioDecoder.h"
 #include "encoders/KV_AudioG711.h"
 #include "encoders/KV_AudioG7231.h"
 #include "encoders/KV_AudioQuorvan.h"
@@ -44,8 +46,9 @@ namespace {
 
 using kv::com::ComPtr;
 
-// A sink that keeps nothing, so that every allocation counted is the encoder's.
-class CountingSink : public kv::com::implements<CountingSink, kv::com::NoTypeInfo<IKvAudioSink>> {
+// A sink and data target that keeps nothing, so that every allocation
+// counted is the encoder's or the decoder's.
+class CountingSink : public kv::com::implements<CountingSink, kv::com::NoTypeInfo<IKvAudioSink>, IKvAudioDataTarget> {
 public:
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override {
         *count = bytes;
@@ -56,29 +59,39 @@ public:
         ++calls;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE OnAudioData(BYTE*, LONG length) override {
+        pcmBytes += length;
+        return S_OK;
+    }
     LONG bytes = 0;
     long calls = 0;
+    LONG pcmBytes = 0;
 };
 
 class Allocations : public ::testing::Test, public kvtest::ComponentsFixture {};
 
-template <class Encoder>
-ComPtr<IKvAudioEncoder> create() {
-    ComPtr<IKvAudioEncoder> e;
-    EXPECT_EQ(kv::com::createInstance<Encoder>(nullptr, IID_IKvAudioEncoder, e.put_void()), S_OK);
+template <class Class, class I = IKvAudioEncoder>
+ComPtr<I> create() {
+    ComPtr<I> e;
+    EXPECT_EQ(kv::com::createInstance<Class>(nullptr, kv::com::iidOf<I>(), e.put_void()), S_OK);
     return e;
 }
+
+using kv::codecs::StreamFormat;
+template <StreamFormat Format>
+constexpr auto decoderOf = &create<kv::decoders::CKvAudioDecoder<Format>, IKvAudioDecoder>;
 
 TEST_F(Allocations, NonePerDataCallAfterTheFirst) {
     struct Class {
         const char* name;
         ComPtr<IKvAudioEncoder> (*create)();
+        ComPtr<IKvAudioDecoder> (*createDecoder)();
     };
     const Class classes[] = {
-        {"G.711 A-law", &create<kv::encoders::CKV_AudioG711A>},
-        {"G.711 mu-law", &create<kv::encoders::CKV_AudioG711U>},
-        {"Quorvan", &create<kv::encoders::CKV_AudioQuorvan>},
-        {"G.723.1", &create<kv::encoders::CKV_AudioG7231>},
+        {"G.711 A-law", &create<kv::encoders::CKV_AudioG711A>, decoderOf<StreamFormat::G711A>},
+        {"G.711 mu-law", &create<kv::encoders::CKV_AudioG711U>, decoderOf<StreamFormat::G711U>},
+        {"Quorvan", &create<kv::encoders::CKV_AudioQuorvan>, decoderOf<StreamFormat::Quorvan>},
+        {"G.723.1", &create<kv::encoders::CKV_AudioG7231>, decoderOf<StreamFormat::G7231>},
     };
     // Capture-sized calls, then sizes that split samples and blocks, fill
     // and overrun the staging, start unaligned, and come in pieces.
@@ -88,8 +101,11 @@ TEST_F(Allocations, NonePerDataCallAfterTheFirst) {
     for (const Class& c : classes) {
         SCOPED_TRACE(c.name);
         ComPtr<IKvAudioEncoder> encoder = c.create();
+        ComPtr<IKvAudioDecoder> decoder = c.createDecoder();
         auto sink = kv::com::make<CountingSink>();
-        ASSERT_EQ(encoder->AddSink(static_cast<IKvAudioSink*>(sink.get())), S_OK);
+        ASSERT_EQ(encoder->AddSink(sink->identity()), S_OK);
+        ASSERT_EQ(decoder->AddTarget(sink->identity()), S_OK);
+        ASSERT_EQ(encoder->AddSink(decoder.get()), S_OK);
         encoder->OnAudioData(pcm.data(), 640);
         long calls = 0;
         const long before = g_allocations;
@@ -103,6 +119,7 @@ TEST_F(Allocations, NonePerDataCallAfterTheFirst) {
         EXPECT_EQ(g_allocations - before, 0) << "over " << calls << " calls";
         EXPECT_GE(sink->calls, calls + 1) << "every call delivers";
         EXPECT_GT(sink->bytes, 0);
+        EXPECT_GT(sink->pcmBytes, 0);
     }
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The SDK as a new user meets it: in a fresh prefix with nothing of ours
-# registered, install the SDK folder, register its two DLLs, and encode one
+# registered, install the SDK folder, register its three DLLs, and encode one
 # WAV file into each format with the example host and with the example
 # script. Both must give exactly the stream kvencode gives.
 #
@@ -36,7 +36,7 @@ case $arch in
     *) view=/reg:64 bin='C:\Program Files\KvAudio SDK\bin64' cscript='C:\windows\system32\cscript.exe' ;;
 esac
 regsvr32=$(regsvr32_for $view) script_wine=$(wine_for $view)
-for dll in KvAudioEncoder KvAudioComponents; do
+for dll in KvAudioEncoder KvAudioComponents KvAudioDecoder; do
     wine_quiet "$regsvr32" /s "$bin\\$dll.dll" || fail "regsvr32 $dll.dll exited with $?"
 done
 

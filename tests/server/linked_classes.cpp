@@ -1,7 +1,5 @@
 #include "tests/server/linked_classes.h"
 
-#include "com/InprocServer.h"
-
 #include <vector>
 
 namespace kvtest {
@@ -23,8 +21,8 @@ std::vector<DWORD> g_cookies;
 
 }  // namespace
 
-HRESULT registerLinkedClasses() {
-    for (const auto& row : kv::com::thisServer().classes()) {
+HRESULT registerLinkedClasses(const kv::com::InprocServer& server) {
+    for (const auto& row : server.classes()) {
         auto factory = kv::com::make<RowFactory>(row.create);
         if (!factory) return E_OUTOFMEMORY;
         DWORD cookie = 0;

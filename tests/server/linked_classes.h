@@ -1,15 +1,15 @@
 #pragma once
 
-// Makes the encoder classes of the class table creatable with
-// CoCreateInstance in this process, without registering the server; each
-// thread that creates them must have initialised COM. Returns the first
-// failure; revokeLinkedClasses undoes what succeeded.
+// Makes the classes of a class table (the encoders', unless another server is
+// named) creatable with CoCreateInstance in this process, without registering
+// the server; each thread that creates them must have initialised COM.
+// Returns the first failure; revokeLinkedClasses undoes what succeeded.
 
-#include "platform/win32.h"
+#include "com/InprocServer.h"
 
 namespace kvtest {
 
-HRESULT registerLinkedClasses();
+HRESULT registerLinkedClasses(const kv::com::InprocServer& server = kv::com::thisServer());
 void revokeLinkedClasses();
 
 }  // namespace kvtest

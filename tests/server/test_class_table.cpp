@@ -1,8 +1,9 @@
-// The class table against the type library the DLL embeds: the same classes,
-// the same identifiers, the same default interfaces, so the IDL and the table
-// cannot drift apart. win32 only: the host has no type-library loader.
+// The class tables against the type libraries their DLLs embed: the same
+// classes, the same identifiers, the same default interfaces, so the IDL and
+// a table cannot drift apart. win32 only: the host has no type-library loader.
 #include "com/ComPtr.h"
 #include "com/InprocServer.h"
+#include "decoders/dll/ClassTable.h"
 
 #include <gtest/gtest.h>
 
@@ -10,24 +11,24 @@
 
 namespace {
 
-std::wstring embeddedLibrary() {
+std::wstring embeddedLibrary(const wchar_t* dll) {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     const std::wstring self(path, n);
-    return self.substr(0, self.rfind(L'\\')) + L"\\KvAudioEncoder.dll";
+    return self.substr(0, self.rfind(L'\\') + 1) + dll;
 }
 
-TEST(ClassTable, MatchesTheEmbeddedTypeLibrary) {
+void expectTableMatchesLibrary(const kv::com::InprocServer& server, const wchar_t* dll) {
     kv::com::ComPtr<ITypeLib> library;
-    ASSERT_EQ(LoadTypeLibEx(embeddedLibrary().c_str(), REGKIND_NONE, library.put()), S_OK);
+    ASSERT_EQ(LoadTypeLibEx(embeddedLibrary(dll).c_str(), REGKIND_NONE, library.put()), S_OK);
     UINT coclasses = 0;
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
         TYPEKIND kind{};
         if (SUCCEEDED(library->GetTypeInfoType(i, &kind)) && kind == TKIND_COCLASS) ++coclasses;
     }
-    EXPECT_EQ(coclasses, kv::com::thisServer().classes().size());
+    EXPECT_EQ(coclasses, server.classes().size());
 
-    for (const auto& row : kv::com::thisServer().classes()) {
+    for (const auto& row : server.classes()) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.progId)));
         kv::com::ComPtr<ITypeInfo> coclass;
         ASSERT_EQ(library->GetTypeInfoOfGuid(row.clsid, coclass.put()), S_OK) << "no coclass with the row's CLSID";
@@ -45,6 +46,11 @@ TEST(ClassTable, MatchesTheEmbeddedTypeLibrary) {
         EXPECT_TRUE(IsEqualGUID(attr->guid, *row.defaultInterface)) << "the default interface differs";
         defaultInterface->ReleaseTypeAttr(attr);
     }
+}
+
+TEST(ClassTable, MatchesTheEmbeddedTypeLibrary) {
+    expectTableMatchesLibrary(kv::com::thisServer(), L"KvAudioEncoder.dll");
+    expectTableMatchesLibrary(kv::decoders::dll::server(), L"KvAudioDecoder.dll");
 }
 
 }  // namespace

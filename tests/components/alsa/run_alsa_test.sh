@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Runs the device tests of a win32 test program under Wine with a raw file
-# behind ALSA's default capture device: the samples of the WAVE file's data
-# chunk, recorded in real time by our own ALSA plugin.
+# Runs the device tests of a win32 test program under Wine with our ALSA
+# plugin behind ALSA's default devices: capture records the samples of the
+# WAVE file's data chunk (KV_WAVEIN_RAW), playback appends to KV_WAVEOUT_RAW.
 #
-#   run_wavein_test.sh --name NAME --results DIR --client EXE --plugin SO
-#                      --wave WAV [--prefix DIR]
+#   run_alsa_test.sh --name NAME --results DIR --client EXE --plugin SO
+#                    --wave WAV [--prefix DIR]
 #
 # Nothing global changes: the ALSA configuration is a file of this run's own
 # (ALSA_CONFIG_PATH), and Wine's PulseAudio driver is off for this process
@@ -34,7 +34,7 @@ set +a
 [ -n "$prefix" ] && export WINEPREFIX=$prefix
 [ -n "${WINEPREFIX:-}" ] || { echo "no Wine prefix (give --prefix DIR or set WINEPREFIX)" >&2; exit 2; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kv-wavein.XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/tmp}/kv-alsa.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
@@ -46,19 +46,23 @@ with wave.open(sys.argv[1]) as w:
     open(sys.argv[2], "wb").write(w.readframes(w.getnframes()))
 PY
 
+: >"$work/output.raw"
 cat >"$work/asound.conf" <<EOF2
 pcm_type.kvfile { lib "$plugin" }
-pcm.!default { type kvfile file "$work/input.raw" }
+pcm.!default { type asym
+               capture.pcm { type kvfile file "$work/input.raw" }
+               playback.pcm { type kvfile file "$work/output.raw" } }
 EOF2
 export ALSA_CONFIG_PATH=$work/asound.conf
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winepulse.drv=d"
-export KV_WAVEIN_RAW
+export KV_WAVEIN_RAW KV_WAVEOUT_RAW
 KV_WAVEIN_RAW=$(winpath "$work/input.raw")
+KV_WAVEOUT_RAW=$(winpath "$work/output.raw")
 
 mkdir -p "$results"
 report=$results/$name.xml
 rm -f "$report"
-wine "$client" --gtest_filter='WaveInFromFile.*' "--gtest_output=xml:$(winpath "$report")" </dev/null
+wine "$client" --gtest_filter='WaveInFromFile.*:WaveOutToFile.*' "--gtest_output=xml:$(winpath "$report")" </dev/null
 status=$?
 [ -s "$report" ] || { echo "FAILED: no report (exit status $status)"; exit 1; }
 # A skipped case would mean the file never reached the program.
