@@ -15,7 +15,7 @@ root=$(dirname "$here")
 
 # The DLLs, in the order they are registered (a later one's entries win where
 # two write the same value, as with regsvr32 in this order).
-DLLS=(KvAudioEncoder KvAudioComponents)
+DLLS=(KvAudioEncoder KvAudioComponents KvAudioDecoder)
 
 arch= bin32= bin64= prefix_source= out=
 while [ $# -gt 0 ]; do
