@@ -322,6 +322,24 @@ TEST_F(WaveInFromFile, AnEncoderOnTheDeviceCodesTheFile) {
 // ---- the real waveOut, with a raw file behind the default playback device -------
 
 // Wine opens ALSA at the player's format: the samples come through byte for byte.
+// Whether the device played the given samples in order with nothing but
+// silence added: before, after, or in a gap where Wine's mixer ran dry on a
+// loaded machine.
+bool playedWithSilence(const Bytes& given, const Bytes& played) {
+    const auto sample = [](const Bytes& b, std::size_t i) { return b[2 * i] | b[2 * i + 1] << 8; };
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < given.size() / 2; ++i, ++j) {
+        while (j < played.size() / 2 && sample(played, j) != sample(given, i)) {
+            if (sample(played, j++) != 0) return false;
+        }
+        if (j == played.size() / 2) return false;
+    }
+    for (; j < played.size() / 2; ++j) {
+        if (sample(played, j) != 0) return false;
+    }
+    return true;
+}
+
 TEST(WaveOutToFile, ThePlayerPlaysTheSamplesAsGiven) {
     const char *in = std::getenv("KV_WAVEIN_RAW"), *out = std::getenv("KV_WAVEOUT_RAW");
     if (!in || !out) GTEST_SKIP() << "KV_WAVEOUT_RAW names no file behind the default output device";
@@ -334,12 +352,9 @@ TEST(WaveOutToFile, ThePlayerPlaysTheSamplesAsGiven) {
         ASSERT_EQ(player->OnAudioData(pcm.data() + at, static_cast<LONG>(std::min<std::size_t>(960, pcm.size() - at))),
                   S_OK);
     EXPECT_EQ(player->Close(), S_OK);
-    Bytes played = readFile(out);
-    played.erase(played.begin(), played.begin() + static_cast<std::ptrdiff_t>(before));
-    const auto at = std::search(played.begin(), played.end(), pcm.begin(), pcm.end());
-    ASSERT_TRUE(at != played.end()) << played.size() << " bytes played, " << pcm.size() << " given";
-    played.erase(at, at + static_cast<std::ptrdiff_t>(pcm.size()));
-    EXPECT_TRUE(std::all_of(played.begin(), played.end(), [](BYTE b) { return b == 0; }));
+    const Bytes all = readFile(out);
+    const Bytes played(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    EXPECT_TRUE(playedWithSilence(pcm, played)) << played.size() << " bytes played, " << pcm.size() << " given";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # decode_round_trip.vbs under cscript in a fresh prefix with the three DLLs registered: its WAVE file
 # must be kvdecode's for kvencode's stream of the same input, and its player, on our ALSA file plugin,
-# must play kvdecode's raw output byte for byte with nothing but silence around it. Options: --encoder,
+# must play kvdecode's raw output byte for byte with nothing but silence added. Options: --encoder,
 # --components, --decoder, --kvencode, --kvdecode, --plugin, --input; [--prefix-source DIR] [--arch A]
 set -uo pipefail
 prefix_source= arch=win32
@@ -43,9 +43,16 @@ ALSA_CONFIG_PATH=$work/asound.conf WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winepulse
     fail "the script exited with $?"
 python3 - "$c/kvdecode.pcm" "$work/played.raw" <<'PY' || fail "the player did not play kvdecode's samples"
 import sys
-ref, got = (open(p, "rb").read() for p in sys.argv[1:3])
-at = got.find(ref)
-ok = ref and at >= 0 and not any(got[:at] + got[at + len(ref):])
-print(f"{'ok' if ok else 'FAILED'}: {len(got)} bytes played, kvdecode's {len(ref)} and silence around them")
+ref, got = (memoryview(open(p, "rb").read()).cast("h") for p in sys.argv[1:3])
+# In order, with nothing but silence added: around the samples, or in a gap
+# where Wine's mixer ran dry on a loaded machine.
+j, gaps = 0, 0
+ok = len(ref) > 0
+for s in ref:
+    while ok and j < len(got) and got[j] != s:
+        ok, j, gaps = got[j] == 0, j + 1, gaps + 1
+    ok, j = ok and j < len(got), j + 1
+ok = ok and not any(got[j:])
+print(f"{'ok' if ok else 'FAILED'}: {2 * len(got)} bytes played, kvdecode's {2 * len(ref)} and {gaps} silent samples")
 sys.exit(0 if ok else 1)
 PY
