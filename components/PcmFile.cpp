@@ -138,8 +138,9 @@ const char* tagWords(WORD tag) {
 HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
     if (size < 16)
         return refuse(layout, E_KV_NOT_WAVE, "fmt chunk too short (" + std::to_string(size) + " bytes, need 16)");
+    constexpr const char* kTaken = "is not supported (only PCM, IEEE float, A-law and mu-law are)";
     WORD tag = le16(body);
-    const char* container = "";
+    std::string container = "format tag ";
     if (tag == kFormatExtensible) {
         // cbSize, valid bits, channel mask, then the sub-format GUID.
         if (size < 40 || le16(body + 16) < 22)
@@ -147,16 +148,13 @@ HRESULT readFormat(const BYTE* body, std::uint64_t size, PcmLayout& layout) {
                 layout, E_KV_NOT_WAVE,
                 "fmt chunk too short for WAVE_FORMAT_EXTENSIBLE (" + std::to_string(size) + " bytes, need 40)");
         if (std::memcmp(body + 26, kSubtypeTail, sizeof kSubtypeTail) != 0)
-            return refuse(
-                layout, E_KV_NOT_PCM,
-                "samples are not PCM (WAVE_FORMAT_EXTENSIBLE, sub-format " + hex(le32(body + 24), 8) + "...)");
+            return refuse(layout, E_KV_NOT_PCM,
+                          "WAVE_FORMAT_EXTENSIBLE sub-format " + hex(le32(body + 24), 8) + "... " + kTaken);
         tag = le16(body + 24);
-        container = "WAVE_FORMAT_EXTENSIBLE, ";
+        container = "WAVE_FORMAT_EXTENSIBLE sub-format ";
     }
     if (tag != kFormatPcm && tag != kFormatFloat && tag != kFormatALaw && tag != kFormatMuLaw)
-        return refuse(layout, E_KV_NOT_PCM,
-                      "samples are not PCM (" + std::string(container) + "format tag " + hex(tag, 4) + tagName(tag) +
-                          "; PCM, IEEE float, A-law and mu-law are supported)");
+        return refuse(layout, E_KV_NOT_PCM, container + hex(tag, 4) + tagName(tag) + " " + kTaken);
     const WORD channels = le16(body + 2);
     const DWORD rate = le32(body + 4);
     const WORD align = le16(body + 12);
