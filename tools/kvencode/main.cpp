@@ -131,7 +131,8 @@ std::string captureMessage(HRESULT hr, const std::string& name, const kc::PcmRea
         hr == kc::E_KV_READ_FAULT)
         return "cannot read " + input + ": " + kv::tools::errnoText(reader.ioError().value());
     if (hr == kc::E_KV_NOT_WAVE) return input + " is not a WAV file (raw 16-bit input must be named .pcm or .raw)";
-    if (hr == kc::E_KV_NOT_PCM) return input + " is a WAV file but its samples are not PCM";
+    if (hr == kc::E_KV_NOT_PCM)
+        return input + " is a WAV file but its samples are in a format this tool does not decode";
     if (hr == kc::E_KV_UNSUPPORTED) return input + ": a layout or a size this tool does not take";
     if (hr == kc::E_KV_CONVERSION) return input + ": cannot convert its format to 16 kHz mono 16-bit";
     if (hr == E_OUTOFMEMORY) return input + " is too large to encode here";
