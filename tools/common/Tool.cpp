@@ -130,7 +130,17 @@ std::optional<Failure> OutputFile::open(const std::string& name) {
         // Through symbolic links: the file they name is what gets replaced.
         target = std::filesystem::canonical(target, ec);
         if (ec) return refused(ec.message());
-        if (std::filesystem::is_directory(target, ec)) return refused("it is a folder");
+        const std::filesystem::file_status status = std::filesystem::status(target, ec);
+        if (std::filesystem::is_directory(status)) return refused("it is a folder");
+        // A device or a pipe (/dev/null, a FIFO) is written where it is:
+        // putting a file in its place would replace the device itself.
+        if (!ec && !std::filesystem::is_regular_file(status)) {
+            errno = 0;
+            m_file = openForWriting(target);
+            if (!m_file) return refused(errnoText(errno));
+            m_direct = true;
+            return std::nullopt;
+        }
         errno = 0;
         if (const HRESULT hr = components::checkReplaceable(target); FAILED(hr)) return refused(systemText(hr, errno));
     }
@@ -198,6 +208,10 @@ std::optional<Failure> OutputFile::commit() {
     errno = 0;
     keep(m_error, std::fclose(m_file) == 0);
     m_file = nullptr;
+    if (m_direct) {
+        m_direct = false;
+        return m_error == 0 ? std::nullopt : std::optional<Failure>(failed(errnoText(m_error)));
+    }
     if (m_error != 0) {
         abandon();
         return failed(errnoText(m_error));
@@ -216,6 +230,7 @@ std::optional<Failure> OutputFile::commit() {
 void OutputFile::abandon() {
     if (m_file && !isStandard()) std::fclose(m_file);
     m_file = nullptr;
+    m_direct = false;
     if (!m_target.empty()) {
         std::error_code ec;
         std::filesystem::remove(m_temp, ec);

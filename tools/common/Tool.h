@@ -141,7 +141,8 @@ private:
 
 // Where a tool's output goes: standard output, or a new file beside the
 // output that takes its place only once everything is written, so that a run
-// that fails leaves an existing file as it was, and no new one.
+// that fails leaves an existing file as it was, and no new one. A device or a
+// pipe is written in place.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -150,7 +151,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     std::optional<Failure> open(const std::string& name);
-    bool isStandard() const { return m_target.empty(); }
+    bool isStandard() const { return m_target.empty() && !m_direct; }
     // The output's name for messages: as given, or "standard output".
     std::string shownName() const;
 
@@ -167,7 +168,8 @@ public:
 
 private:
     std::string m_name;              // as given, for messages
-    std::filesystem::path m_target;  // empty for standard output
+    std::filesystem::path m_target;  // empty for standard output and a device
+    bool m_direct = false;           // a device or a pipe, written in place
     std::filesystem::path m_temp;
     std::FILE* m_file = nullptr;
     int m_error = 0;  // errno of the first failed write; 0 while all went well
