@@ -314,7 +314,7 @@ TEST_F(Kvencode, ExplainsItselfOnHelp) {
         for (const char* word : {"g711a", "g711u", "quorvan", "g7231", "prefix"})
             EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
-    for (const fs::path tool : {builtTool(), fs::path("bin") / KV_DECODE_TOOL_NAME}) {
+    for (const fs::path& tool : {builtTool(), fs::path("bin") / KV_DECODE_TOOL_NAME}) {
         const Outcome r = run({"--version"}, tool);
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(r.errorLines.empty());
