@@ -25,9 +25,9 @@ constexpr std::array<std::uint8_t, kWavHeaderBytes> wavHeader(std::uint32_t samp
     le(36 + dataBytes, 4);
     text("WAVE");
     text("fmt ");
-    le(16, 4);  // chunk size
-    le(1, 2);   // PCM
-    le(1, 2);   // mono
+    le(16, 4);              // chunk size
+    le(1, 2);               // PCM
+    le(1, 2);               // mono
     le(sampleRate, 4);
     le(sampleRate * 2, 4);  // bytes per second
     le(2, 2);               // block alignment
