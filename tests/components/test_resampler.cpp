@@ -144,8 +144,7 @@ TEST(PcmConverter, MixesChannelsDownByTheirMean) {
     std::vector<int> monoIn(mono.begin(), mono.end()), equal, opposed, three, six;
     for (int s : monoIn) {
         equal.insert(equal.end(), {s, s}), opposed.insert(opposed.end(), {s, -s});
-        three.insert(three.end(), {s, s + 1, s + 1});
-        six.insert(six.end(), {s + 1, s, s, s + 1, s, s + 1});
+        three.insert(three.end(), {s, s + 1, s + 1}), six.insert(six.end(), {s + 1, s, s, s + 1, s, s + 1});
     }
     const auto run = [&](int channels, const std::vector<int>& samples) {
         kc::PcmConverter c;

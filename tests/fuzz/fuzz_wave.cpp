@@ -5,10 +5,9 @@
 // cannot seek, as standard input is read; what was read is converted to the
 // capture format as the capture component does. Truncated headers, lying or
 // huge chunk sizes and odd formats must be refused or read within the file;
-// the two agree, the samples are whole frames of a format the reader
-// promises (the file's own bytes at the offset the reader names, where they
-// need no decoding), and the conversion makes exactly the samples the rate
-// ratio calls for.
+// the two agree, the samples are the file's own bytes at the offset the
+// reader names (where undecoded), whole frames of a format the reader promises, and the
+// conversion makes exactly the samples the rate ratio calls for.
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,13 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KV_FUZZ_CHECK(f.nSamplesPerSec >= kc::kMinFileRate && f.nSamplesPerSec <= kc::kMaxFileRate);
     KV_FUZZ_CHECK(f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8);
     KV_FUZZ_CHECK(f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign);
-    const WORD tag = stored.wFormatTag;
-    KV_FUZZ_CHECK(tag == WAVE_FORMAT_PCM || tag == 3 || tag == 6 || tag == 7);
-    KV_FUZZ_CHECK(stored.nChannels == f.nChannels && stored.nSamplesPerSec == f.nSamplesPerSec);
-    KV_FUZZ_CHECK(stored.nBlockAlign == stored.nChannels * stored.wBitsPerSample / 8);
+    const WORD tag = stored.wFormatTag;  // PCM, IEEE float, A-law, mu-law
+    KV_FUZZ_CHECK((tag == 1 || tag == 3 || tag == 6 || tag == 7) && stored.nChannels == f.nChannels &&
+                  stored.nBlockAlign == stored.nChannels * stored.wBitsPerSample / 8);
     KV_FUZZ_CHECK(layout.dataBytes % stored.nBlockAlign == 0 && layout.dataBytes <= layout.presentBytes);
-    // The samples follow the header of a data chunk that declares
-    // claimedBytes, or all ones in an RF64 file, whose ds64 chunk declares it.
+    // The samples follow the header of a data chunk that declares claimedBytes (RF64: in ds64).
     KV_FUZZ_CHECK(layout.dataOffset >= 20 && layout.dataOffset <= size);
     const std::uint8_t* chunk = data + layout.dataOffset - 8;
     KV_FUZZ_CHECK(std::equal(chunk, chunk + 4, "data"));
@@ -96,9 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   (layout.claimedBytes == 0 ? rest : std::min<std::uint64_t>(layout.claimedBytes, rest)));
     KV_FUZZ_CHECK(sameFormat(streamed.layout().format, f) && sameFormat(streamed.layout().stored, stored));
 
-    // Both readers in odd pieces that hold a frame: the file gives its whole
-    // frames, decoded, and the stream the same (up to its end when the size
-    // is one a streaming writer leaves, as the file's end ends the file's).
+    // Both readers in odd pieces that hold a frame: the file gives its whole frames, decoded, and
+    // the stream the same (up to its end when the size is one a streaming writer leaves).
     const auto all = [&](kc::PcmReader& r) {
         std::vector<BYTE> bytes, piece(97 + f.nBlockAlign);
         for (;;) {

@@ -113,21 +113,6 @@ Bytes everySample() {
     return b;
 }
 
-std::vector<int> noise(std::size_t n, std::uint32_t seed) {
-    std::vector<int> s(n);
-    for (int& v : s) {
-        seed = seed * 1103515245u + 12345u;
-        v = static_cast<std::int16_t>(seed >> 16);
-    }
-    return s;
-}
-
-Bytes samples16(const std::vector<int>& s) {
-    Bytes b;
-    for (int v : s) put16(b, static_cast<unsigned>(v) & 0xFFFF);
-    return b;
-}
-
 struct Outcome {
     int status;
     std::vector<std::string> errorLines;
@@ -223,7 +208,6 @@ class Mistakes : public Kvencode, public ::testing::WithParamInterface<Mistake> 
 TEST_P(Mistakes, EndInOneLineOnStderrAndAFailureStatus) {
     const Mistake& m = GetParam();
     writeFile(file("in.raw"), Bytes(6400, 0));
-    writeFile(file("adpcm.wav"), wave(2, 1, 16000, 4, Bytes(800, 0)));
     writeFile(file("text.wav"), Bytes{'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e'});
     fs::create_directory(file("folder.wav"));
     writeFile(file("out.pcm"), text("before"));
@@ -266,15 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"rawFile", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--raw"}, "--raw is for standard input"},
         Mistake{"missingInput", {"-f", "g711a", "-i", "{dir}absent.raw", "-o", "{out}"}, "No such file or directory"},
         Mistake{"folderInput", {"-f", "g711u", "-i", "{dir}folder.wav", "-o", "{out}"}, "Is a directory"},
-        Mistake{"adpcmWave", {"-f", "quorvan", "-i", "{dir}adpcm.wav", "-o", "{out}"}, "(Microsoft ADPCM) is not"},
+        Mistake{"inputTwice", {"-f", "g711a", "-i", "{dir}in.raw", "-i", "{dir}in", "-o", "{out}"}, "-i given twice"},
         Mistake{
-            "inputTwice", {"-f", "g711a", "-i", "{dir}in.raw", "-i", "{dir}in.raw", "-o", "{out}"}, "-i given twice"},
-        Mistake{
-            "outputTwice", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--output", "{out}"}, "--output given"},
-        Mistake{"formatTwice", {"-f", "g711a", "-f", "G711A", "-i", "{dir}in.raw", "-o", "{out}"}, "-f given twice"},
-        Mistake{"chunkTwice",
-                {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "2", "--chunk", "2"},
-                "--chunk given twice"},
+            "chunkTwice", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "2", "--chunk", "2"}, "twice"},
         Mistake{"notAWave", {"-f", "g7231", "-i", "{dir}text.wav", "-o", "{out}"}, "not a WAV file"},
         Mistake{"unwritableOutput",
                 {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{dir}no-such-folder/out.bin"},
@@ -298,10 +276,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "kvdecode"},
         Mistake{"decodeOutputName", {"-f", "g711u", "-i", "{dir}in.raw", "-o", "{dir}out.mp3"}, ".wav", "kvdecode"},
         Mistake{"decodeMissingInput", {"-f", "g711u", "-i", "{dir}absent", "-o", "{out}"}, "No such file", "kvdecode"},
-        Mistake{"decodeRateTwice",
-                {"-f", "g711u", "-i", "{dir}in.raw", "-o", "{out}", "--rate", "8000", "--rate", "8000"},
-                "--rate given twice",
-                "kvdecode"},
         Mistake{"decodeSameFile", {"-f", "g711u", "-i", "{out}", "-o", "{out}"}, "same file", "kvdecode"}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -314,21 +288,9 @@ TEST_F(Kvencode, ExplainsItselfOnHelp) {
         for (const char* word : {"g711a", "g711u", "quorvan", "g7231", "prefix"})
             EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
-    for (const fs::path& tool : {builtTool(), fs::path("bin") / KV_DECODE_TOOL_NAME}) {
-        const Outcome r = run({"--version"}, tool);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_TRUE(r.errorLines.empty());
-        EXPECT_EQ(r.out.substr(0, r.out.find_first_of("\r\n")), tool.stem().string() + " " + KV_PROJECT_VERSION);
-    }
-}
-
-// The format in any case, or spelled as its ProgID.
-TEST_F(Kvencode, TakesTheFormatAsTheClassesSpellIt) {
-    writeFile(file("in.raw"), samples16(noise(1600, 9)));
-    const Bytes expected = encode("g711a", file("in.raw"));
-    ASSERT_EQ(expected.size(), 1600u);
-    for (const char* spelling : {"G711A", "KvAudioEncoder.KV_AudioG711A", "kv_audiog711a"})
-        EXPECT_EQ(encode(spelling, file("in.raw")), expected) << spelling;
+    const Outcome r = run({"--version"});
+    EXPECT_TRUE(r.status == 0 && r.errorLines.empty());
+    EXPECT_EQ(r.out.substr(0, r.out.find_first_of("\r\n")), std::string("kvencode ") + KV_PROJECT_VERSION);
 }
 
 // ---- where the encoder objects come from -------------------------------------------
@@ -699,6 +661,21 @@ struct Hostile {
     friend void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
 };
 
+std::vector<int> noise(std::size_t n, std::uint32_t seed) {
+    std::vector<int> s(n);
+    for (int& v : s) {
+        seed = seed * 1103515245u + 12345u;
+        v = static_cast<std::int16_t>(seed >> 16);
+    }
+    return s;
+}
+
+Bytes samples16(const std::vector<int>& s) {
+    Bytes b;
+    for (int v : s) put16(b, static_cast<unsigned>(v) & 0xFFFF);
+    return b;
+}
+
 std::vector<Hostile> hostileFiles() {
     const std::vector<int> s = noise(800, 5);
     const Bytes data = samples16(s);
@@ -805,10 +782,9 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileInput, ::testing::ValuesIn(hostileFiles()
 
 // ---- the formats other programs write ---------------------------------------------
 
-// A file as sox (or ffmpeg, for RF64) writes it: taken as the same audio that
-// sox itself brings to 16-bit PCM without dither, channels and rate kept, or
-// refused in one line. Quorvan carries every bit of a sample into the codes
-// after it, so a sample read differently shows.
+// A file as sox or ffmpeg writes it: refused in one line, or taken as the audio sox itself
+// brings to 16-bit PCM without dither, channels and rate kept. Quorvan carries every bit of a
+// sample into the codes after it, so a sample read differently shows. (-f spelled as the ProgID.)
 struct Made {
     const char* name;
     const char* command;  // writes {out}
@@ -828,32 +804,24 @@ const Made kMade[] = {
     {"s16Stereo", "sox -D -n -r 44100 -c 2 -e signed -b 16" KV_SOX_SOURCE},
     {"s24", "sox -D -n -r 16000 -c 1 -t wavpcm -e signed -b 24" KV_SOX_SOURCE},
     {"s24SixExtensible", "sox -D -n -r 48000 -c 6 -e signed -b 24" KV_SOX_SOURCE},
-    {"s32", "sox -D -n -r 22050 -c 1 -t wavpcm -e signed -b 32" KV_SOX_SOURCE},
     {"s32ThreeExtensible", "sox -D -n -r 16000 -c 3 -e signed -b 32" KV_SOX_SOURCE},
     {"f32Stereo", "sox -D -n -r 11025 -c 2 -e floating-point -b 32" KV_SOX_SOURCE},
-    {"f32Six", "sox -D -n -r 32000 -c 6 -e floating-point -b 32" KV_SOX_SOURCE},
     {"f64", "sox -D -n -r 96000 -c 1 -e floating-point -b 64" KV_SOX_SOURCE},
     {"alaw", "sox -D -n -r 8000 -c 1 -e a-law" KV_SOX_SOURCE},
     {"ulawStereo", "sox -D -n -r 8000 -c 2 -e u-law" KV_SOX_SOURCE},
-    {"ulawThree", "sox -D -n -r 16000 -c 3 -e u-law" KV_SOX_SOURCE},
-    {"u8QuadExtensible", KV_FFMPEG_CHANNELS("|-0.3", "11025") "-c:a pcm_u8 -f wav {out}"},
     {"alawThreeExtensible", KV_FFMPEG_CHANNELS("", "8000") "-c:a pcm_alaw -f wav {out}"},
     {"ulawThreeExtensible", KV_FFMPEG_CHANNELS("", "16000") "-c:a pcm_mulaw -f wav {out}"},
     {"f64SixExtensible", KV_FFMPEG_CHANNELS("|0.1|-0.2|0.3*sin(90*2*PI*t)", "44100") "-c:a pcm_f64le -f wav {out}"},
-    // Three times too loud: the floats clamp as sox clamps them.
     {"rf64FloatTooLoud", KV_FFMPEG ",volume=3 -c:a pcm_f32le -rf64 always -f wav {out}"},
     {"rf64S24Stereo", KV_FFMPEG ",aformat=channel_layouts=stereo -c:a pcm_s24le -rf64 always -f wav {out}"},
     {"msAdpcm", "sox -n -r 8000 -c 1 -e ms-adpcm" KV_SOX_SOURCE, "format tag 0x0002 (Microsoft ADPCM) is not"},
-    {"imaAdpcm", "sox -n -r 8000 -c 1 -e ima-adpcm" KV_SOX_SOURCE, "format tag 0x0011 (IMA ADPCM) is not"},
-    {"gsm", "sox -n -r 8000 -c 1 -e gsm-full-rate" KV_SOX_SOURCE, "format tag 0x0031 (GSM 6.10) is not"},
     {"g726", KV_FFMPEG ":sample_rate=8000 -c:a g726 -f wav {out}", "format tag 0x0045 is not"},
 };
 
 class MadeInput : public Kvencode, public ::testing::WithParamInterface<Made> {
 protected:
-    // sox and ffmpeg run on the host: there the file is made, in
-    // kvencode-formats/ of the build folder; the win32 run, which ./kv test
-    // makes after it, takes what the host run left.
+    // Made on the host, in kvencode-formats/ of the build folder; the win32
+    // run, which ./kv test makes after it, takes what the host run left.
     static fs::path made(const std::string& name, std::string command) {
 #ifdef KV_HOST_FORMATS
         (void)command;
@@ -872,12 +840,11 @@ TEST_P(MadeInput, IsTakenAsSoxReadsItOrRefusedInOneLine) {
     const Made& m = GetParam();
     const fs::path input = made(m.name, m.command), output = file("out.bin");
     if (!fs::exists(input)) GTEST_SKIP() << "no host build's file at " << input.string();
-    const Outcome r = run({"-f", "quorvan", "-i", utf8(input), "-o", utf8(output)});
+    const Outcome r = run({"-f", "KvAudioEncoder.KV_AudioQUORVAN", "-i", utf8(input), "-o", utf8(output)});
     if (m.refusal) {
-        EXPECT_NE(r.status, 0);
+        EXPECT_TRUE(r.status != 0 && !fs::exists(output));
         ASSERT_EQ(r.errorLines.size(), 1u) << testing::PrintToString(r.errorLines);
         EXPECT_NE(r.errorLines[0].find(m.refusal), std::string::npos) << r.errorLines[0];
-        EXPECT_FALSE(fs::exists(output));
         return;
     }
     EXPECT_EQ(r.status, 0);
