@@ -39,9 +39,9 @@ const char* captureProblem(HRESULT hr) {
         case E_KV_NOT_WAVE:
             return "not a WAVE file, or a broken one (raw 16-bit input must be named .pcm or .raw)";
         case E_KV_NOT_PCM:
-            return "the samples are not PCM";
+            return "the samples are in a format that is not decoded";
         case E_KV_UNSUPPORTED:
-            return "a PCM layout or size that cannot be converted";
+            return "a sample layout or size that cannot be converted";
         case E_KV_CONVERSION:
             return "cannot convert to the capture format";
         case E_KV_RECORDING:

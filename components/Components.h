@@ -80,8 +80,8 @@ constexpr HRESULT makeError(std::uint32_t code) { return static_cast<HRESULT>(co
 inline constexpr HRESULT E_KV_FILE_NOT_FOUND = makeError(0x80070002);  // as Win32 ERROR_FILE_NOT_FOUND
 inline constexpr HRESULT E_KV_READ_FAULT = makeError(0x8007001E);      // as Win32 ERROR_READ_FAULT
 inline constexpr HRESULT E_KV_NOT_WAVE = makeError(0x80040200);        // not a RIFF WAVE file, or a broken one
-inline constexpr HRESULT E_KV_NOT_PCM = makeError(0x80040201);         // a WAVE file whose samples are not PCM
-inline constexpr HRESULT E_KV_UNSUPPORTED = makeError(0x80040202);     // PCM, but a layout we do not convert
+inline constexpr HRESULT E_KV_NOT_PCM = makeError(0x80040201);         // samples in a format not decoded (ADPCM, ...)
+inline constexpr HRESULT E_KV_UNSUPPORTED = makeError(0x80040202);     // a layout we do not convert
 inline constexpr HRESULT E_KV_CONVERSION = makeError(0x80040203);      // the converter refused the formats
 inline constexpr HRESULT E_KV_RECORDING = makeError(0x80040204);       // not while the device records
 inline constexpr HRESULT E_KV_NOT_OPEN = makeError(0x80040205);        // a file sink, target or player not open

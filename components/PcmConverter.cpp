@@ -4,8 +4,8 @@ namespace kv::components {
 
 namespace {
 
-bool takes(const WAVEFORMATEX& f, DWORD lowest, DWORD highest) {
-    return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
+bool takes(const WAVEFORMATEX& f, DWORD lowest, DWORD highest, WORD channels) {
+    return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels >= 1 && f.nChannels <= channels &&
            (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= lowest &&
            f.nSamplesPerSec <= highest && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8;
 }
@@ -14,10 +14,14 @@ int sampleAt(const BYTE* p, int bits) {
     return bits == 8 ? (p[0] - 128) * 256 : static_cast<std::int16_t>(p[0] | p[1] << 8);
 }
 
+// The mean rounded down, as an arithmetic shift gives it for two.
+int floorDiv(int sum, int n) { return sum >= 0 ? sum / n : -((-sum + n - 1) / n); }
+
 }  // namespace
 
 bool PcmConverter::init(const WAVEFORMATEX& from, const WAVEFORMATEX& to) {
-    if (!takes(from, 4000, 384000) || !takes(to, 8000, 192000)) return false;
+    // Channels are summed in an int: 32767 of them cannot overflow it.
+    if (!takes(from, 4000, 384000, 32767) || !takes(to, 8000, 192000, 2)) return false;
     m_from = from;
     m_to = to;
     m_passThrough = from.nChannels == to.nChannels && from.nSamplesPerSec == to.nSamplesPerSec &&
@@ -39,9 +43,10 @@ void PcmConverter::convert(const BYTE* in, std::size_t bytes, std::vector<BYTE>&
     for (int c = 0; c < m_lanes; ++c) m_lane[c].resize(frames);
     for (std::size_t i = 0; i < frames; ++i) {
         const BYTE* frame = in + i * m_from.nBlockAlign;
-        if (m_from.nChannels == 2 && m_lanes == 1) {
-            // Arithmetic shift: the mean rounded down.
-            m_lane[0][i] = static_cast<std::int16_t>((sampleAt(frame, bits) + sampleAt(frame + width, bits)) >> 1);
+        if (m_from.nChannels != m_lanes) {
+            int sum = 0;
+            for (int c = 0; c < m_from.nChannels; ++c) sum += sampleAt(frame + c * width, bits);
+            m_lane[0][i] = static_cast<std::int16_t>(floorDiv(sum, m_from.nChannels));
         } else {
             for (int c = 0; c < m_lanes; ++c)
                 m_lane[c][i] = static_cast<std::int16_t>(sampleAt(frame + c * width, bits));

@@ -12,12 +12,13 @@
 
 namespace kv::components {
 
-// From 1 or 2 channels of 8 or 16 bits at 4000 to 384000 Hz to 1 or 2
-// channels of 8 or 16 bits at 8000 to 192000 Hz. 8-bit samples are unsigned
-// with the 16-bit value in their high byte, both ways. Two channels become
-// one by their mean, rounded down (so equal channels give exactly the
-// mono samples); one becomes two by copying. Rates are converted by
-// Resampler, each channel on its own.
+// From any number of channels of 8 or 16 bits at 4000 to 384000 Hz to 1 or
+// 2 channels of 8 or 16 bits at 8000 to 192000 Hz. 8-bit samples are
+// unsigned with the 16-bit value in their high byte, both ways. Two channels
+// stay two; otherwise the channels become one by their mean, rounded down
+// (so equal channels give exactly the mono samples), which goes to each
+// channel of the output. Rates are converted by Resampler, each channel on
+// its own.
 class PcmConverter {
 public:
     // False for formats it does not take.

@@ -131,17 +131,21 @@ TEST(Resampler, GivesTheSameOutputWhateverThePieces) {
     }
 }
 
-// Two equal channels are the mono signal, at its level and to the bit; two
+// Equal channels, however many, are the mono signal, at its level and to the
+// bit, and so are channels a little above it (the mean is rounded down); two
 // channels in opposition cancel.
-TEST(PcmConverter, MixesStereoDownByItsMean) {
+TEST(PcmConverter, MixesChannelsDownByTheirMean) {
     const std::vector<std::int16_t> mono = tone(1000, 44100, 4410);
     const auto bytesOf = [](const std::vector<int>& v) {
         std::vector<BYTE> b;
         for (int s : v) b.push_back(static_cast<BYTE>(s & 0xFF)), b.push_back(static_cast<BYTE>((s >> 8) & 0xFF));
         return b;
     };
-    std::vector<int> monoIn(mono.begin(), mono.end()), equal, opposed;
-    for (int s : monoIn) equal.insert(equal.end(), {s, s}), opposed.insert(opposed.end(), {s, -s});
+    std::vector<int> monoIn(mono.begin(), mono.end()), equal, opposed, three, six;
+    for (int s : monoIn) {
+        equal.insert(equal.end(), {s, s}), opposed.insert(opposed.end(), {s, -s});
+        three.insert(three.end(), {s, s + 1, s + 1}), six.insert(six.end(), {s + 1, s, s, s + 1, s, s + 1});
+    }
     const auto run = [&](int channels, const std::vector<int>& samples) {
         kc::PcmConverter c;
         const WAVEFORMATEX to = kv::codecs::pcmWaveFormat(1, 16000, 16);
@@ -154,6 +158,8 @@ TEST(PcmConverter, MixesStereoDownByItsMean) {
     const std::vector<BYTE> reference = run(1, monoIn);
     ASSERT_GT(reference.size(), 3000u);
     EXPECT_EQ(run(2, equal), reference);
+    EXPECT_EQ(run(3, three), reference);
+    EXPECT_EQ(run(6, six), reference);
     EXPECT_EQ(run(2, opposed), std::vector<BYTE>(reference.size(), 0));
 }
 

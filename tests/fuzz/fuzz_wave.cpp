@@ -6,7 +6,7 @@
 // capture format as the capture component does. Truncated headers, lying or
 // huge chunk sizes and odd formats must be refused or read within the file;
 // the two agree, the samples are the file's own bytes at the offset the
-// reader names, whole frames of a format the reader promises, and the
+// reader names (where undecoded), whole frames of a format the reader promises, and the
 // conversion makes exactly the samples the rate ratio calls for.
 #include <unistd.h>
 
@@ -72,38 +72,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const WAVEFORMATEX& f = layout.format;
-    KV_FUZZ_CHECK(f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2));
+    const WAVEFORMATEX& stored = layout.stored;
+    KV_FUZZ_CHECK(f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels >= 1 && f.nChannels <= 32767);
     KV_FUZZ_CHECK((f.wBitsPerSample == 8 || f.wBitsPerSample == 16));
     KV_FUZZ_CHECK(f.nSamplesPerSec >= kc::kMinFileRate && f.nSamplesPerSec <= kc::kMaxFileRate);
     KV_FUZZ_CHECK(f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8);
     KV_FUZZ_CHECK(f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign);
-    KV_FUZZ_CHECK(layout.dataBytes % f.nBlockAlign == 0 && layout.dataBytes <= layout.presentBytes);
-    // The samples follow the header of a data chunk that declares claimedBytes.
+    const WORD tag = stored.wFormatTag;  // PCM, IEEE float, A-law, mu-law
+    KV_FUZZ_CHECK((tag == 1 || tag == 3 || tag == 6 || tag == 7) && stored.nChannels == f.nChannels &&
+                  stored.nBlockAlign == stored.nChannels * stored.wBitsPerSample / 8);
+    KV_FUZZ_CHECK(layout.dataBytes % stored.nBlockAlign == 0 && layout.dataBytes <= layout.presentBytes);
+    // The samples follow the header of a data chunk that declares claimedBytes (RF64: in ds64).
     KV_FUZZ_CHECK(layout.dataOffset >= 20 && layout.dataOffset <= size);
     const std::uint8_t* chunk = data + layout.dataOffset - 8;
     KV_FUZZ_CHECK(std::equal(chunk, chunk + 4, "data"));
-    KV_FUZZ_CHECK(layout.claimedBytes == (chunk[4] | chunk[5] << 8 | chunk[6] << 16 | std::uint64_t{chunk[7]} << 24));
-    KV_FUZZ_CHECK(layout.presentBytes == std::min<std::uint64_t>(layout.claimedBytes, size - layout.dataOffset));
-    KV_FUZZ_CHECK(sameFormat(streamed.layout().format, f));
+    const std::uint64_t declared = chunk[4] | chunk[5] << 8 | chunk[6] << 16 | std::uint64_t{chunk[7]} << 24;
+    KV_FUZZ_CHECK(layout.claimedBytes == declared || (declared == 0xFFFFFFFF && std::equal(data, data + 4, "RF64")));
+    const std::uint64_t rest = size - layout.dataOffset;
+    KV_FUZZ_CHECK(layout.presentBytes ==
+                  (layout.claimedBytes == 0 ? rest : std::min<std::uint64_t>(layout.claimedBytes, rest)));
+    KV_FUZZ_CHECK(sameFormat(streamed.layout().format, f) && sameFormat(streamed.layout().stored, stored));
 
-    // Both readers in odd pieces: the file gives its whole frames, the stream
-    // the same, or up to its end when the size is one a streaming writer leaves.
-    const auto all = [](kc::PcmReader& r) {
-        std::vector<BYTE> bytes;
-        for (BYTE piece[97];;) {
+    // Both readers in odd pieces that hold a frame: the file gives its whole frames, decoded, and
+    // the stream the same (up to its end when the size is one a streaming writer leaves).
+    const auto all = [&](kc::PcmReader& r) {
+        std::vector<BYTE> bytes, piece(97 + f.nBlockAlign);
+        for (;;) {
             std::size_t got = 0;
-            KV_FUZZ_CHECK(r.read(piece, sizeof piece, got) == S_OK);
+            KV_FUZZ_CHECK(r.read(piece.data(), piece.size(), got) == S_OK);
             if (got == 0) return bytes;
-            bytes.insert(bytes.end(), piece, piece + got);
+            bytes.insert(bytes.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
         }
     };
     const std::vector<BYTE> fromFile = all(reader), fromStream = all(streamed);
-    KV_FUZZ_CHECK(fromFile.size() == layout.dataBytes);
-    KV_FUZZ_CHECK(std::equal(fromFile.begin(), fromFile.end(), data + layout.dataOffset));
-    const bool toTheEnd = layout.claimedBytes == 0 || layout.claimedBytes == 0xFFFFFFFF;
-    const std::uint64_t rest = size - layout.dataOffset;
-    KV_FUZZ_CHECK(fromStream.size() == (toTheEnd ? rest - rest % f.nBlockAlign : layout.dataBytes));
-    KV_FUZZ_CHECK(std::equal(fromStream.begin(), fromStream.end(), data + layout.dataOffset));
+    KV_FUZZ_CHECK(fromFile.size() == layout.dataBytes / stored.nBlockAlign * f.nBlockAlign);
+    if (tag == WAVE_FORMAT_PCM && stored.wBitsPerSample <= 16)
+        KV_FUZZ_CHECK(std::equal(fromFile.begin(), fromFile.end(), data + layout.dataOffset));
+    KV_FUZZ_CHECK(fromStream == fromFile);
 
     kc::PcmConverter converter;
     KV_FUZZ_CHECK(converter.init(f, kv::codecs::pcmWaveFormat(1, 16000, 16)));

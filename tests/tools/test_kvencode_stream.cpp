@@ -8,12 +8,14 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -86,6 +88,22 @@ TEST(KvencodeStreaming, KeepsItsMemoryFlatFromAMinuteToAnHour) {
     std::printf("  peak resident size: 1 minute %ld KiB, 1 hour %ld KiB\n", minute.peakKb, hour.peakKb);
     // An hour is 115 MB of input; a tool that kept it would be far past this.
     EXPECT_LE(hour.peakKb, minute.peakKb + 512);
+}
+
+// A device or a pipe named as the output is written where it is: a file put
+// in its place would replace the device (/dev/null, for one run as root);
+// the reader gives up after a while, should nothing ever open the pipe.
+TEST(KvencodeStreaming, WritesIntoAPipeNamedAsItsOutput) {
+    const fs::path fifo = fs::temp_directory_path() / ("kvencode-" + std::to_string(::getpid()) + ".fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string line = "(timeout 20 cat " + fifo.string() + " | wc -c > " + fifo.string() + ".n &); head -c " +
+                             "3200 /dev/zero | " + kTool + " -f g711a -i - --raw -o " + fifo.string();
+    EXPECT_EQ(std::system(line.c_str()), 0);
+    std::string count;
+    for (int i = 0; i < 100 && count.empty(); ++i, ::usleep(50000))
+        std::getline(std::ifstream(fifo.string() + ".n"), count);
+    EXPECT_TRUE(count == "1600" && fs::is_fifo(fifo)) << count;
+    fs::remove(fifo), fs::remove(fifo.string() + ".n");
 }
 
 // ---- on a terminal ---------------------------------------------------------------

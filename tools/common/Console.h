@@ -29,4 +29,12 @@ std::FILE* openForWriting(const std::filesystem::path& path);
 // Opens a file for reading; null when it cannot.
 std::FILE* openForReading(const std::filesystem::path& path);
 
+// The system's words for a failed file operation that returned `hr`, with
+// `error` the errno saved right after it: on the host the HRESULT was made
+// from that errno, on win32 it carries the system's own code.
+std::string systemText(long hr, int error);
+
+// The C library's words for an errno value (EIO for 0).
+std::string errnoText(int error);
+
 }  // namespace kv::tools

@@ -1,6 +1,9 @@
 // Host: arguments are bytes already, and so are the streams.
 #include <unistd.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "tools/common/Console.h"
 
 namespace kv::tools {
@@ -16,5 +19,9 @@ bool stderrIsTerminal() { return ::isatty(2) != 0; }
 std::FILE* openForWriting(const std::filesystem::path& path) { return std::fopen(path.c_str(), "wb"); }
 
 std::FILE* openForReading(const std::filesystem::path& path) { return std::fopen(path.c_str(), "rb"); }
+
+std::string systemText(long, int error) { return errnoText(error); }
+
+std::string errnoText(int error) { return std::generic_category().message(error != 0 ? error : EIO); }
 
 }  // namespace kv::tools

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "platform/win32.h"
 #include "tools/common/Console.h"
 
@@ -47,5 +50,21 @@ bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 std::FILE* openForWriting(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"wb"); }
 
 std::FILE* openForReading(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"rb"); }
+
+std::string systemText(long hr, int error) {
+    wchar_t* text = nullptr;
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string words = n != 0 ? utf8(text) : std::string();
+    if (text) LocalFree(text);
+    // One line: the system ends its words with a full stop and a line break.
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' '))
+        words.pop_back();
+    return words.empty() ? errnoText(error) : words;
+}
+
+std::string errnoText(int error) { return std::generic_category().message(error != 0 ? error : EIO); }
 
 }  // namespace kv::tools

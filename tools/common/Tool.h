@@ -44,6 +44,7 @@ struct CommonOptions {
     std::string input;  // UTF-8, as given
     std::string output;
     bool help = false;
+    bool version = false;
 };
 
 // One of a tool's own options.
@@ -55,14 +56,23 @@ struct Option {
 
 using TakeOption = std::function<std::optional<Failure>(const std::string& name, const std::string& value)>;
 
-// Walks `args`: -h and --help end the walk with `help` set; -f, -i and -o
-// are kept as given; the tool's own `options` go to `take` under their long
-// names, with their values (empty for one that takes none). Unknown options,
-// stray arguments and missing values are failures, as is whatever `take`
-// returns, and so is a missing -f, -i (its value called `inputWord`) or -o.
+// Walks `args`: -h and --help end the walk with `help` set, --version with
+// `version`; -f, -i and -o are kept as given; the tool's own `options` go to
+// `take` under their long names, with their values (empty for one that takes
+// none). Unknown options, stray arguments, missing values and an option given
+// twice are failures, as is whatever `take` returns, and so is a missing -f,
+// -i (its value called `inputWord`) or -o.
 std::optional<Failure> parseOptions(const std::vector<std::string>& args, std::span<const Option> options,
-                                    const char* inputWord, bool& help, std::string& format, std::string& input,
-                                    std::string& output, const TakeOption& take);
+                                    const char* inputWord, bool& help, bool& version, std::string& format,
+                                    std::string& input, std::string& output, const TakeOption& take);
+
+// Whether `given` names the format `name`: in any case, and also spelled as
+// the class's ProgID or its last part (KvAudioEncoder.KV_AudioG711A,
+// KV_AudioG711A, KvAudioDecoder.G711A).
+bool namesFormat(const std::string& given, const char* name);
+
+// The tool's name and the project's version, on stdout.
+void printVersion();
 
 // The same, with the format picked from `formats`.
 template <class Format, std::size_t N>
@@ -70,12 +80,13 @@ std::optional<Failure> parseOptions(const std::vector<std::string>& args, const 
                                     std::span<const Option> options, const char* inputWord, CommonOptions<Format>& o,
                                     const TakeOption& take) {
     std::string format;
-    if (std::optional<Failure> f = parseOptions(args, options, inputWord, o.help, format, o.input, o.output, take))
+    if (std::optional<Failure> f =
+            parseOptions(args, options, inputWord, o.help, o.version, format, o.input, o.output, take))
         return f;
-    if (o.help) return std::nullopt;
+    if (o.help || o.version) return std::nullopt;
     std::string names;
     for (std::size_t i = 0; i < N; ++i) {
-        if (format == formats[i].name) o.format = &formats[i];
+        if (namesFormat(format, formats[i].name)) o.format = &formats[i];
         names += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + formats[i].name;
     }
     if (o.format) return std::nullopt;
@@ -98,6 +109,10 @@ std::optional<int> start(int argc, char** argv, const char* usage, Options& o,
     if (std::optional<Failure> f = parse(arguments(argc, argv), o)) return fail(*f);
     if (o.help) {
         std::fputs(usage, stdout);
+        return 0;
+    }
+    if (o.version) {
+        printVersion();
         return 0;
     }
     binaryStandardStreams();
@@ -126,7 +141,8 @@ private:
 
 // Where a tool's output goes: standard output, or a new file beside the
 // output that takes its place only once everything is written, so that a run
-// that fails leaves an existing file as it was, and no new one.
+// that fails leaves an existing file as it was, and no new one. A device or a
+// pipe is written in place.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -135,7 +151,9 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     std::optional<Failure> open(const std::string& name);
-    bool isStandard() const { return m_target.empty(); }
+    bool isStandard() const { return m_target.empty() && !m_direct; }
+    // The output's name for messages: as given, or "standard output".
+    std::string shownName() const;
 
     // A failed write is sticky, and commit reports it.
     void write(const void* data, std::size_t n);
@@ -150,10 +168,11 @@ public:
 
 private:
     std::string m_name;              // as given, for messages
-    std::filesystem::path m_target;  // empty for standard output
+    std::filesystem::path m_target;  // empty for standard output and a device
+    bool m_direct = false;           // a device or a pipe, written in place
     std::filesystem::path m_temp;
     std::FILE* m_file = nullptr;
-    bool m_ok = true;
+    int m_error = 0;  // errno of the first failed write; 0 while all went well
 };
 
 }  // namespace kv::tools

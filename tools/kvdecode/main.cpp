@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -29,6 +30,7 @@ using kv::tools::kUsageError;
 const char kUsage[] =
     "usage: kvdecode -f FORMAT -i STREAM -o OUTPUT [--rate 16000|8000] [--no-postfilter]\n"
     "                [--lost LIST] [--bits 8|7|6]\n"
+    "       kvdecode --version\n"
     "\n"
     "Decodes STREAM, a raw encoded stream as kvencode writes it, to 16-bit mono PCM.\n"
     "\n"
@@ -55,6 +57,7 @@ const char kUsage[] =
     "  --bits BITS          g722: bits per code word, 8 (64 kbit/s, the default),\n"
     "                       7 (56 kbit/s) or 6 (48 kbit/s)\n"
     "  -h, --help           this text\n"
+    "  --version            the version\n"
     "\n"
     "The stream is read as it is decoded, so memory stays the same whatever its\n"
     "length; on a terminal, a progress line shows for streams longer than 5 s.\n"
@@ -140,7 +143,7 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
         return std::nullopt;
     };
     if (std::optional<Failure> f = kv::tools::parseOptions(args, kFormats, kOptions, "STREAM", o, take)) return f;
-    if (o.help) return std::nullopt;
+    if (o.help || o.version) return std::nullopt;
     const StreamFormat format = o.format->format;
     if (o.bitsGiven && format != StreamFormat::G722)
         return Failure{"--bits is for g722, not " + std::string(o.format->name), kUsageError};
@@ -177,10 +180,14 @@ std::optional<Failure> openInput(const std::string& name, std::FILE*& file, std:
     const std::filesystem::path path = kv::tools::pathOf(name);
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) return Failure{"cannot read " + name + ": no such file", kRunError};
-    if (std::filesystem::is_directory(status)) return Failure{"cannot read " + name + ": it is a folder", kRunError};
+    const auto refused = [&](int error) {
+        return Failure{"cannot read " + name + ": " + kv::tools::errnoText(error), kRunError};
+    };
+    if (!std::filesystem::exists(status)) return refused(ENOENT);
+    if (std::filesystem::is_directory(status)) return refused(EISDIR);
+    errno = 0;
     file = kv::tools::openForReading(path);
-    if (!file) return Failure{"cannot read " + name + ": cannot open it", kRunError};
+    if (!file) return refused(errno);
     size = std::filesystem::file_size(path, ec);
     if (ec) size = 0;
     return std::nullopt;
@@ -248,10 +255,13 @@ int main(int argc, char** argv) {
         progress.update(decoder.bytesTaken());
     }
     progress.clear();
-    const bool readError = std::ferror(input) != 0;
+    const bool readFailed = std::ferror(input) != 0;
+    const int readError = errno;  // of the read that failed: the last call
     if (input != stdin) std::fclose(input);
-    if (readError)
-        return fail({"cannot read " + (isStandard(o.input) ? "standard input" : o.input) + ": read error", kRunError});
+    if (readFailed)
+        return fail({"cannot read " + (isStandard(o.input) ? "standard input" : o.input) + ": " +
+                         kv::tools::errnoText(readError),
+                     kRunError});
 
     const std::size_t dropped = decoder.flush();
     if (!o.lost.empty() && o.lost.back() >= decoder.frames())

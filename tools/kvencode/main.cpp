@@ -30,6 +30,7 @@ namespace kc = kv::components;
 
 const char kUsage[] =
     "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES] [--no-flush] [--raw]\n"
+    "       kvencode --version\n"
     "\n"
     "Encodes INPUT through the KvAudioEncoder objects and writes the raw encoded\n"
     "stream to OUTPUT.\n"
@@ -38,9 +39,15 @@ const char kUsage[] =
     "                       g711u   G.711 mu-law, 1 byte per sample\n"
     "                       quorvan Quorvan (G.722 low-band codes), 1 byte per sample\n"
     "                       g7231   G.723.1 6.3 kbit/s, 24 bytes per 240 samples\n"
-    "  -i, --input INPUT    a PCM WAV file (4000 to 384000 Hz, mono or stereo,\n"
-    "                       8 or 16 bit; converted to 16 kHz mono 16-bit: the\n"
-    "                       channels averaged, the rate band-limited), or a\n"
+    "                       in any case, or as the ProgID (KvAudioEncoder.KV_AudioG711A)\n"
+    "  -i, --input INPUT    a WAV file (RIFF or RF64) of PCM at 8 (unsigned), 16,\n"
+    "                       24 or 32 bits, IEEE float at 32 or 64 bits, A-law or\n"
+    "                       mu-law, plain or WAVE_FORMAT_EXTENSIBLE, 4000 to\n"
+    "                       384000 Hz, any number of channels; converted to 16 kHz\n"
+    "                       mono 16-bit: wider samples rounded to nearest, floats\n"
+    "                       clamped, the channels averaged, the rate band-limited.\n"
+    "                       A data size of 0 or past the end of the file reads to\n"
+    "                       its end, with a warning. Or a\n"
     "                       .pcm/.raw file of 16-bit little-endian mono samples\n"
     "                       at 16 kHz; - is standard input, a WAV stream (a data\n"
     "                       size of 0 or 0xFFFFFFFF runs to its end) unless --raw;\n"
@@ -57,6 +64,7 @@ const char kUsage[] =
     "  --raw                standard input is 16-bit little-endian mono samples at\n"
     "                       16 kHz, not a WAV stream\n"
     "  -h, --help           this text\n"
+    "  --version            the version\n"
     "\n"
     "The input is read as it is encoded, so memory stays the same whatever its\n"
     "length; on a terminal, a progress line shows for inputs longer than 5 s.\n";
@@ -110,21 +118,21 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
         return std::nullopt;
     };
     if (std::optional<Failure> f = kv::tools::parseOptions(args, kFormats, kOptions, "INPUT", o, take)) return f;
-    if (o.help) return std::nullopt;
+    if (o.help || o.version) return std::nullopt;
     if (o.chunk == 0) o.chunk = o.format->defaultChunk;
     if (o.raw && !isStandard(o.input))
         return Failure{"--raw is for standard input; a raw file is named .pcm or .raw", kUsageError};
     return std::nullopt;
 }
 
-std::string captureMessage(HRESULT hr, const std::string& name) {
+std::string captureMessage(HRESULT hr, const std::string& name, const kc::PcmReader& reader) {
     const std::string input = shown(name);
-    if (hr == kc::E_KV_FILE_NOT_FOUND) return "cannot read " + input + ": no such file";
-    if (hr == kc::E_KV_PATH_NOT_FOUND) return "cannot read " + input + ": no such folder";
-    if (hr == E_ACCESSDENIED) return "cannot read " + input + ": cannot open it";
-    if (hr == kc::E_KV_READ_FAULT) return "cannot read " + input + ": read error";
+    if (hr == kc::E_KV_FILE_NOT_FOUND || hr == kc::E_KV_PATH_NOT_FOUND || hr == E_ACCESSDENIED ||
+        hr == kc::E_KV_READ_FAULT)
+        return "cannot read " + input + ": " + kv::tools::errnoText(reader.ioError().value());
     if (hr == kc::E_KV_NOT_WAVE) return input + " is not a WAV file (raw 16-bit input must be named .pcm or .raw)";
-    if (hr == kc::E_KV_NOT_PCM) return input + " is a WAV file but its samples are not PCM";
+    if (hr == kc::E_KV_NOT_PCM)
+        return input + " is a WAV file but its samples are in a format this tool does not decode";
     if (hr == kc::E_KV_UNSUPPORTED) return input + ": a layout or a size this tool does not take";
     if (hr == kc::E_KV_CONVERSION) return input + ": cannot convert its format to 16 kHz mono 16-bit";
     if (hr == E_OUTOFMEMORY) return input + " is too large to encode here";
@@ -140,20 +148,37 @@ std::optional<Failure> openInput(const Options& o, kc::PcmReader& reader) {
                                            : reader.open(kv::tools::pathOf(o.input), kCaptureRate);
     const kc::PcmLayout& layout = reader.layout();
     if (FAILED(hr))
-        return Failure{layout.problem.empty() ? captureMessage(hr, o.input) : shown(o.input) + ": " + layout.problem,
-                       kRunError};
+        return Failure{
+            layout.problem.empty() ? captureMessage(hr, o.input, reader) : shown(o.input) + ": " + layout.problem,
+            kRunError};
     // Taken, but not all of it: said, not hidden. A stream's end is not
     // known before it comes.
     if (isStandard(o.input)) return std::nullopt;
+    if (layout.claimedBytes == 0 && layout.presentBytes != 0)
+        kv::tools::warn(o.input + ": the data chunk claims 0 bytes but " + std::to_string(layout.presentBytes) +
+                        " follow it; encoding those to the end of the file (was the recording finished?)");
     if (layout.presentBytes < layout.claimedBytes)
         kv::tools::warn(o.input + ": the data chunk claims " + std::to_string(layout.claimedBytes) +
                         " bytes but the file holds " + std::to_string(layout.presentBytes) +
                         "; encoding those (was the recording finished?)");
     if (const std::uint64_t rest = layout.presentBytes - layout.dataBytes; rest != 0 && layout.presentBytes != 0)
         kv::tools::warn(o.input + ": the last " + std::to_string(rest) + " byte(s) are not a whole " +
-                        (layout.format.nBlockAlign == 2 && layout.format.nChannels == 1 ? "sample" : "sample frame") +
+                        (layout.stored.nBlockAlign == 2 && layout.stored.nChannels == 1 ? "sample" : "sample frame") +
                         " and are left out");
     return std::nullopt;
+}
+
+// A stream's end comes only after it is read: what its header claimed is
+// judged then, as a file's is before.
+void warnOfStreamEnd(const Options& o, const kc::PcmReader& reader) {
+    const std::uint64_t claimed = reader.layout().claimedBytes, read = reader.bytesRead();
+    if (!isStandard(o.input) || o.raw || read == claimed) return;
+    if (claimed == 0)
+        kv::tools::warn("standard input: the data chunk claims 0 bytes but " + std::to_string(read) +
+                        " follow it; encoding those to the end of the input (was the recording finished?)");
+    else if (read < claimed && claimed != 0xFFFFFFFF)
+        kv::tools::warn("standard input: the data chunk claims " + std::to_string(claimed) +
+                        " bytes but the input holds " + std::to_string(read) + "; encoding those");
 }
 
 // Where the encoded stream goes: the output, counted in 64 bits. A failed
@@ -237,13 +262,16 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
     }
     if (!failure) {
         const kc::PcmLayout& layout = reader.layout();
-        kv::tools::ProgressLine progress(reader.lengthKnown() ? layout.dataBytes : 0, layout.format.nAvgBytesPerSec,
+        // Counted in what the reader gives, its samples decoded.
+        const std::uint64_t total = layout.dataBytes / layout.stored.nBlockAlign * layout.format.nBlockAlign;
+        kv::tools::ProgressLine progress(reader.lengthKnown() ? total : 0, layout.format.nAvgBytesPerSec,
                                          kv::tools::stderrIsTerminal());
         // The recorder flushes the encoder at the end: what it holds comes out.
         hr = recorder->capture(
             reader, o.chunk, [&](std::uint64_t done) { progress.update(done); }, o.flush);
         progress.clear();
-        if (hr != S_OK) failure = Failure{captureMessage(hr, o.input), kRunError};
+        if (hr != S_OK) failure = Failure{captureMessage(hr, o.input, reader), kRunError};
+        if (!failure) warnOfStreamEnd(o, reader);
         encoder->RemoveSink(static_cast<IKvAudioSink*>(sink.get()));
     }
     encoder.reset();
