@@ -30,7 +30,7 @@ using kv::tools::kUsageError;
 namespace kc = kv::components;
 
 const char kUsage[] =
-    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--rate HZ] [--chunk BYTES] [--no-flush] [--raw]\n"
+    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES] [--no-flush] [--raw] [--rate HZ]\n"
     "\n"
     "Encodes INPUT through the KvAudioEncoder objects and writes the encoded\n"
     "stream to OUTPUT.\n"
