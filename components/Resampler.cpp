@@ -8,7 +8,7 @@ namespace {
 
 #include "components/ResamplerTable.inc"
 
-constexpr std::int64_t kEnd = std::int64_t{kHalfWidth} * kPhases;  // table points to the last zero
+constexpr std::int32_t kEnd = kHalfWidth * kPhases;  // table points to the last zero
 
 // Floor division, so that rounding does not depend on the sign.
 std::int64_t floorDiv(std::int64_t n, std::int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
@@ -18,11 +18,14 @@ std::int16_t clamp16(std::int64_t v) { return static_cast<std::int16_t>(std::cla
 }  // namespace
 
 Resampler::Resampler(std::uint32_t fromRate, std::uint32_t toRate)
-    : m_from(fromRate), m_to(toRate), m_span(std::max(fromRate, toRate)) {
+    : m_from(static_cast<std::int32_t>(fromRate)),
+      m_to(static_cast<std::int32_t>(toRate)),
+      m_span(std::max(m_from, m_to)) {
     // A tap reaches kHalfWidth units of the slower rate either side, which is
     // kHalfWidth * m_span / m_to input samples; one more for the fraction.
-    m_reach = kHalfWidth * m_span / m_to + 2;
-    m_inverse = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(m_span);
+    m_reach = std::int64_t{kHalfWidth} * m_span / m_to + 2;
+    // 2^32 itself when m_span is 1, kept as 0: the rest it multiplies is 0 then.
+    m_inverse = static_cast<std::uint32_t>((std::uint64_t{1} << 32) / static_cast<std::uint64_t>(m_span));
     m_stepWhole = m_to * kPhases / m_span;
     m_stepRest = m_to * kPhases % m_span;
     // The silence before the start, so that no tap needs a bounds check.
@@ -34,16 +37,25 @@ Resampler::Resampler(std::uint32_t fromRate, std::uint32_t toRate)
 // each sample's distance. The left side walks back from m_k0, the right
 // side forward from m_k0 + 1; on both, the distance grows by m_to / m_span
 // units per sample.
+//
+// Every value but the sum fits 32 bits, and every product is one 32 x 32
+// multiplication: the 32-bit build has no 64 x 64 one (it takes three),
+// and with 64-bit operands this loop cost it four times the 64-bit build's
+// time. rest < m_span, so rest * m_inverse < 2^32 and the weight < 2^16;
+// neighbouring points of the table differ by less than 2^31, and h lies
+// between them.
 std::int16_t Resampler::sampleAt() const {
     const std::int16_t* x = m_in.data() + (m_k0 - m_base);
     std::int64_t acc = 0;
-    const auto side = [&](std::int64_t distance, const std::int16_t* at, std::ptrdiff_t dir) {
-        const std::int64_t points = distance * kPhases;
-        std::int64_t j = points / m_span, rest = points % m_span;
+    const auto side = [&](std::int32_t distance, const std::int16_t* at, std::ptrdiff_t dir) {
+        const std::int32_t points = distance * kPhases;  // below 384000 * 256
+        std::int32_t j = points / m_span, rest = points % m_span;
         for (; j < kEnd; at += dir) {
-            const std::int64_t weight = static_cast<std::int64_t>((static_cast<std::uint64_t>(rest) * m_inverse) >> 16);
-            const std::int64_t h = kPrototype[j] + (((kPrototype[j + 1] - std::int64_t{kPrototype[j]}) * weight) >> 16);
-            acc += *at * h;
+            const auto weight = static_cast<std::int32_t>((static_cast<std::uint32_t>(rest) * m_inverse) >> 16);
+            const std::int32_t h =
+                kPrototype[j] +
+                static_cast<std::int32_t>((std::int64_t{kPrototype[j + 1] - kPrototype[j]} * weight) >> 16);
+            acc += std::int64_t{*at} * h;
             j += m_stepWhole;
             rest += m_stepRest;
             if (rest >= m_span) {
@@ -59,11 +71,11 @@ std::int16_t Resampler::sampleAt() const {
     // after dropping bits far below one sample so that the product fits.
     constexpr int kDrop = 12, kKeep = kCoefficientBits - kDrop;
     const std::int64_t q = acc >> kDrop;
-    return clamp16(floorDiv(q * m_to + (m_from << (kKeep - 1)), m_from << kKeep));
+    return clamp16(floorDiv(q * m_to + (std::int64_t{m_from} << (kKeep - 1)), std::int64_t{m_from} << kKeep));
 }
 
 void Resampler::advance() {
-    m_num += m_from;
+    m_num += m_from;  // below m_from + m_to
     m_k0 += m_num / m_to;
     m_num %= m_to;
 }

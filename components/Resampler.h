@@ -38,15 +38,15 @@ private:
     void advance();
     void produce(std::vector<std::int16_t>& out, bool ending);
 
-    std::int64_t m_from, m_to, m_span;     // the rates, and the larger of them
+    std::int32_t m_from, m_to, m_span;     // the rates, and the larger of them
     std::int64_t m_reach;                  // input samples either side a tap may touch
-    std::uint64_t m_inverse;               // 2^32 / m_span, for the interpolation weight
-    std::int64_t m_stepWhole, m_stepRest;  // one input sample in table points: whole and rest / m_span
+    std::uint32_t m_inverse;               // 2^32 / m_span, for the interpolation weight
+    std::int32_t m_stepWhole, m_stepRest;  // one input sample in table points: whole and rest / m_span
     std::vector<std::int16_t> m_in;        // input samples from index m_base on
     std::int64_t m_base;
     std::int64_t m_taken = 0;  // input samples pushed
     std::int64_t m_k0 = 0;     // the input sample at or before the next output
-    std::int64_t m_num = 0;    // how far past it, in 1/m_to of a sample
+    std::int32_t m_num = 0;    // how far past it, in 1/m_to of a sample
 };
 
 }  // namespace kv::components
