@@ -49,12 +49,20 @@ std::int16_t Resampler::sampleAt() const {
     std::int64_t acc = 0;
     const auto side = [&](std::int32_t distance, const std::int16_t* at, std::ptrdiff_t dir) {
         const std::int32_t points = distance * kPhases;  // below 384000 * 256
-        std::int32_t j = points / m_span, rest = points % m_span;
+        std::ptrdiff_t j = points / m_span;              // an index: the register's width
+        std::int32_t rest = points % m_span;
         for (; j < kEnd; at += dir) {
-            const auto weight = static_cast<std::int32_t>((static_cast<std::uint32_t>(rest) * m_inverse) >> 16);
-            const std::int32_t h =
-                kPrototype[j] +
-                static_cast<std::int32_t>((std::int64_t{kPrototype[j + 1] - kPrototype[j]} * weight) >> 16);
+            const std::uint32_t weight = (static_cast<std::uint32_t>(rest) * m_inverse) >> 16;
+            // h = p[j] + ((d * weight) >> 16) for d = p[j + 1] - p[j], in
+            // unsigned terms, which the 32-bit build multiplies in one
+            // instruction (d signed by weight unsigned takes it three): with
+            // d + 2^31 for d, the product grows by 2^31 * weight, whole in
+            // 2^16, so the shifted one by weight << 15. Modulo 2^32 the sum
+            // is h, which fits 32 bits.
+            const std::uint32_t biased = static_cast<std::uint32_t>(kPrototype[j + 1] - kPrototype[j]) + 0x80000000u;
+            const auto h = static_cast<std::int32_t>(
+                static_cast<std::uint32_t>(kPrototype[j]) +
+                static_cast<std::uint32_t>((std::uint64_t{biased} * weight) >> 16) - (weight << 15));
             acc += std::int64_t{*at} * h;
             j += m_stepWhole;
             rest += m_stepRest;
