@@ -145,10 +145,11 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
     if (o.chunk == 0) o.chunk = o.format->defaultChunk;
     if (o.raw && !isStandard(o.input))
         return Failure{"--raw is for standard input; a raw file is named .pcm or .raw", kUsageError};
-    std::string extension = kv::tools::pathOf(o.output).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
+    // Read in the UTF-8 spelling: any name converts to it.
+    std::string ending = o.output.substr(o.output.size() - std::min<std::size_t>(o.output.size(), 4));
+    std::transform(ending.begin(), ending.end(), ending.begin(),
                    [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    o.wav = !isStandard(o.output) && extension == ".wav";
+    o.wav = ending == ".wav";
     if (o.wav && o.format->wav.tag == 0)
         return Failure{
             "the Quorvan stream has no WAV container; name the output otherwise (e.g. .g722) for the raw "
@@ -308,7 +309,8 @@ std::optional<Failure> finishContainer(const Options& o, kv::tools::OutputFile& 
     const std::size_t headerBytes = containerHeader(o, 0).size();
     if (dataBytes + headerBytes + 1 > 0xFFFFFFFFu)
         return Failure{o.output + ": the stream is too long for a WAV file (4 GiB); write it raw", kRunError};
-    if (dataBytes & 1) output.write("", 1);  // RIFF's pad byte
+    const std::uint8_t pad = 0;  // RIFF's, after an odd length
+    if (dataBytes & 1) output.write(&pad, 1);
     const std::vector<std::uint8_t> header = containerHeader(o, static_cast<std::uint32_t>(dataBytes));
     output.writeAt(0, header.data(), header.size());
     return std::nullopt;
