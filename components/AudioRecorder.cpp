@@ -191,13 +191,16 @@ HRESULT CKvAudioRecorder::playFile(LPCOLESTR path, LONG chunkBytes) {
     });
 }
 
-HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress, bool flush) {
+HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Progress& progress, bool flush,
+                                  DWORD rate) {
     if (chunkBytes <= 0) return E_INVALIDARG;
+    WAVEFORMATEX format = captureFormat();
+    if (rate != 0) format = codecs::pcmWaveFormat(format.nChannels, rate, format.wBitsPerSample);
     if (m_targets.empty()) return E_KV_NO_TARGET;
     // A target may drop the last reference to this object while it is called.
     kv::com::ComPtr<IKvAudioRecorder> self(this);
     const HRESULT hr =
-        kv::com::guarded([&] { return pushAll(reader, static_cast<std::size_t>(chunkBytes), progress); });
+        kv::com::guarded([&] { return pushAll(reader, static_cast<std::size_t>(chunkBytes), progress, format); });
     if (flush) {
         const HRESULT flushed = kv::com::guarded([&] {
             flushTargets();
@@ -208,9 +211,10 @@ HRESULT CKvAudioRecorder::capture(PcmReader& reader, LONG chunkBytes, const Prog
     return hr;
 }
 
-HRESULT CKvAudioRecorder::pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress) {
+HRESULT CKvAudioRecorder::pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress,
+                                  const WAVEFORMATEX& format) {
     PcmConverter converter;
-    if (!converter.init(reader.layout().format, captureFormat())) return E_KV_CONVERSION;
+    if (!converter.init(reader.layout().format, format)) return E_KV_CONVERSION;
     // Input is read this much at a time: small enough to stay in cache, large
     // enough that a call per piece costs nothing.
     constexpr std::size_t kPiece = 64 * 1024;

@@ -89,9 +89,14 @@ public:
 
     // The same capture from an open reader, without a description; `progress`,
     // when given, hears the input bytes read so far after every piece.
-    // Without `flush` the targets keep what they hold at the end.
+    // Without `flush` the targets keep what they hold at the end. A `rate`
+    // (8000 to 192000; 0 for the capture format's) converts the file to that
+    // rate instead: the targets take the samples as they come, the way the
+    // encoders code theirs as 8 kHz input, so kvencode makes standard 8 kHz
+    // streams with it while the format the encoders asked for stays theirs.
     using Progress = std::function<void(std::uint64_t)>;
-    HRESULT capture(PcmReader& reader, LONG chunkBytes, const Progress& progress = {}, bool flush = true);
+    HRESULT capture(PcmReader& reader, LONG chunkBytes, const Progress& progress = {}, bool flush = true,
+                    DWORD rate = 0);
     WAVEFORMATEX captureFormat() const;
     std::size_t dataTargetCount() const { return m_targets.size(); }
 
@@ -111,7 +116,7 @@ private:
     HRESULT playFile(LPCOLESTR path, LONG chunkBytes);
     HRESULT setFormatProperty(LPCOLESTR name, LPCOLESTR value);
 
-    HRESULT pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress);
+    HRESULT pushAll(PcmReader& reader, std::size_t chunk, const Progress& progress, const WAVEFORMATEX& format);
 
     bool isRegistered(const Target& target) const;
     // `writable`: the bytes are ours and nothing reads them after the push,

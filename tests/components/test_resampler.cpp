@@ -104,10 +104,11 @@ TEST_P(Rates, KeepThePassBandAndLetNothingElseThrough) {
     }
 }
 
+// 44101 Hz has too many phases for their taps to be kept: computed as they come.
 INSTANTIATE_TEST_SUITE_P(Pairs, Rates,
                          ::testing::Values(Pair{48000, 16000}, Pair{44100, 16000}, Pair{8000, 16000},
                                            Pair{384000, 16000}, Pair{4000, 16000}, Pair{22050, 8000},
-                                           Pair{11025, 192000}),
+                                           Pair{11025, 192000}, Pair{44101, 16000}),
                          [](const auto& p) {
                              return std::to_string(p.param.from) + "to" + std::to_string(p.param.to);
                          });

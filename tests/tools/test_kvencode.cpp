@@ -248,6 +248,11 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{
             "chunkHuge", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--chunk", "2147483648"}, "bad --chunk"},
         Mistake{"rawFile", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--raw"}, "--raw is for standard input"},
+        Mistake{"rateOther", {"-f", "g711a", "-i", "{dir}in.raw", "-o", "{out}", "--rate", "11025"}, "bad --rate"},
+        Mistake{"quorvanContainer",
+                {"-f", "quorvan", "-i", "{dir}in.raw", "-o", "{dir}x.Wav", "--rate", "8000"},
+                "Quorvan stream has no WAV container"},
+        Mistake{"g7231ContainerAt16k", {"-f", "g7231", "-i", "{dir}in.raw", "-o", "{dir}x.wav"}, "needs --rate 8000"},
         Mistake{"missingInput", {"-f", "g711a", "-i", "{dir}absent.raw", "-o", "{out}"}, "No such file or directory"},
         Mistake{"folderInput", {"-f", "g711u", "-i", "{dir}folder.wav", "-o", "{out}"}, "Is a directory"},
         Mistake{"inputTwice", {"-f", "g711a", "-i", "{dir}in.raw", "-i", "{dir}in", "-o", "{out}"}, "-i given twice"},
@@ -610,6 +615,65 @@ TEST_F(Kvencode, GivesTheSameCodeOnEveryBuild) {
 #else
     writeFile("kvencode-stereo44k.g7231", code);
     ASSERT_EQ(readFile("kvencode-stereo44k.g7231"), code);
+#endif
+}
+
+// ---- standard streams ----------------------------------------------------------
+
+// FFmpeg, a standard peer run as a black box, opens each --rate 8000 WAV
+// file as its codec at 8 kHz and decodes it to the input's length; G.711's
+// samples are the input as FFmpeg itself resamples it, within the law's
+// quantisation.
+TEST_F(Kvencode, MakesWavFilesThatFFmpegPlaysAtTheRightSpeed) {
+#ifndef KV_FFMPEG
+    GTEST_SKIP() << "FFmpeg runs beside the host build only";
+#else
+    // 1.51 s: an odd number of 8 kHz samples (a pad byte ends the data), not a
+    // whole number of G.723.1 frames.
+    constexpr std::uint32_t kFrames = 66585;
+    Bytes stereo;
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+        put16(stereo, static_cast<unsigned>(std::lround(8000 * std::sin(2 * 3.14159265358979 * 440 * i / 44100))));
+        put16(stereo, static_cast<unsigned>(std::lround(6000 * std::sin(2 * 3.14159265358979 * 1700 * i / 44100))));
+    }
+    writeFile(file("in.wav"), wave(1, 2, 44100, 16, stereo));
+    const auto samples = [](const Bytes& b) {
+        std::vector<double> v;
+        for (std::size_t i = 0; i + 1 < b.size(); i += 2) v.push_back(static_cast<std::int16_t>(b[i] | b[i + 1] << 8));
+        return v;
+    };
+    const std::string in = utf8(file("in.wav")), decoded = utf8(file("decoded.raw"));
+    ASSERT_EQ(kvtest::runCommand(KV_FFMPEG " -nostdin -v error -y -i \"" + in +
+                                 "\" -af \"pan=mono|c0=0.5*c0+0.5*c1\" -ar 8000 -f s16le \"" + decoded + "\""),
+              0);
+    const std::vector<double> reference = samples(readFile(file("decoded.raw")));
+    struct Case {
+        const char* format;
+        const char* codec;
+        double frame;  // samples per block of code
+    };
+    for (const Case& c : {Case{"g711a", "pcm_alaw", 1}, Case{"g711u", "pcm_mulaw", 1}, Case{"g7231", "g723_1", 240}}) {
+        SCOPED_TRACE(c.format);
+        const std::string wav = utf8(file(std::string(c.format) + ".WAV")), probe = utf8(file("probe.txt"));
+        const Outcome r = run({"-f", c.format, "-i", in, "-o", wav, "--rate", "8000"});
+        ASSERT_EQ(r.status, 0) << testing::PrintToString(r.errorLines);
+        ASSERT_EQ(
+            kvtest::runCommand(std::string(KV_FFPROBE) + " -v error -show_entries stream=codec_name,sample_rate " +
+                               "-of csv=p=0 \"" + wav + "\" >\"" + probe + "\""),
+            0);
+        EXPECT_EQ(readFile(probe), text(c.codec + std::string(",8000\n")));
+        ASSERT_EQ(kvtest::runCommand(KV_FFMPEG " -nostdin -v error -y -i \"" + wav + "\" -f s16le \"" + decoded + "\""),
+                  0);
+        const std::vector<double> heard = samples(readFile(file("decoded.raw")));
+        EXPECT_NEAR(static_cast<double>(heard.size()), kFrames * 8000.0 / 44100, c.frame);
+        if (c.frame > 1) continue;
+        double signal = 0, noise = 0;
+        for (std::size_t i = 0; i < std::min(heard.size(), reference.size()); ++i) {
+            signal += reference[i] * reference[i];
+            noise += (heard[i] - reference[i]) * (heard[i] - reference[i]);
+        }
+        EXPECT_GT(10 * std::log10(signal / noise), 30.0) << "dB";
+    }
 #endif
 }
 

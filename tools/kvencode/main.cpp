@@ -11,6 +11,7 @@
 #include "components/AudioRecorder.h"
 #include "components/Components.h"
 #include "components/PcmFile.h"
+#include "components/WavHeader.h"
 #include "com/NoTypeInfo.h"
 #include "interfaces/Interfaces.h"
 #include "tools/common/Console.h"
@@ -29,10 +30,10 @@ using kv::tools::kUsageError;
 namespace kc = kv::components;
 
 const char kUsage[] =
-    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES] [--no-flush] [--raw]\n"
+    "usage: kvencode -f FORMAT -i INPUT -o OUTPUT [--chunk BYTES] [--no-flush] [--raw] [--rate HZ]\n"
     "       kvencode --version\n"
     "\n"
-    "Encodes INPUT through the KvAudioEncoder objects and writes the raw encoded\n"
+    "Encodes INPUT through the KvAudioEncoder objects and writes the encoded\n"
     "stream to OUTPUT.\n"
     "\n"
     "  -f, --format FORMAT  g711a   G.711 A-law, 1 byte per sample\n"
@@ -52,7 +53,15 @@ const char kUsage[] =
     "                       at 16 kHz; - is standard input, a WAV stream (a data\n"
     "                       size of 0 or 0xFFFFFFFF runs to its end) unless --raw;\n"
     "                       never the same file as OUTPUT\n"
-    "  -o, --output OUTPUT  the encoded stream, no header; - is standard output\n"
+    "  -o, --output OUTPUT  the encoded stream, no header; - is standard output.\n"
+    "                       A name ending in .wav (any case) gets a WAV container\n"
+    "                       that players and FFmpeg open: G.711 at either rate,\n"
+    "                       G.723.1 at --rate 8000; Quorvan has none\n"
+    "  --rate HZ            the rate the input is coded at: 16000 (default, the\n"
+    "                       encoders' capture rate; only kvdecode plays these\n"
+    "                       streams at the right speed) or 8000, the rate of\n"
+    "                       standard G.711, G.723.1 and G.722 peers (Quorvan at\n"
+    "                       8000 is a 64 kbit/s G.722 stream of 16 kHz audio)\n"
     "  --chunk BYTES        bytes of PCM per capture call: default 640 (20 ms),\n"
     "                       480 (one frame) for g7231\n"
     "  --no-flush           the bare object stream: what the encoder still holds at\n"
@@ -69,26 +78,42 @@ const char kUsage[] =
     "The input is read as it is encoded, so memory stays the same whatever its\n"
     "length; on a terminal, a progress line shows for inputs longer than 5 s.\n";
 
+// How a WAV file names a stream: its format tag, and its bytes and samples
+// per block of code (tag 0: no container).
+struct Container {
+    std::uint16_t tag;
+    std::uint16_t blockBytes;
+    std::uint16_t blockSamples;
+    std::uint16_t bits;
+};
+
 struct Format {
     const char* name;
     const CLSID* clsid;
     LONG defaultChunk;
+    Container wav;
 };
 
+// G.723.1 as Microsoft's G.723 tag, which is what FFmpeg opens as G.723.1.
 const Format kFormats[] = {
-    {"g711a", &CLSID_KV_AudioG711A, 640},
-    {"g711u", &CLSID_KV_AudioG711U, 640},
-    {"quorvan", &CLSID_KV_AudioQuorvan, 640},
-    {"g7231", &CLSID_KV_AudioG7231, 480},
+    {"g711a", &CLSID_KV_AudioG711A, 640, {6, 1, 1, 8}},
+    {"g711u", &CLSID_KV_AudioG711U, 640, {7, 1, 1, 8}},
+    {"quorvan", &CLSID_KV_AudioQuorvan, 640, {0, 0, 0, 0}},
+    {"g7231", &CLSID_KV_AudioG7231, 480, {0x0042, 24, 240, 0}},
 };
 
-// The capture format the encoders ask for: raw input is taken at it.
+// The capture format the encoders ask for: raw input is taken at it, and it
+// is the default coding rate.
 constexpr DWORD kCaptureRate = 16000;
+// The rate standard peers decode G.711 and G.723.1 at.
+constexpr DWORD kStandardRate = 8000;
 
 struct Options : kv::tools::CommonOptions<Format> {
     LONG chunk = 0;
     bool flush = true;
     bool raw = false;
+    DWORD rate = kCaptureRate;
+    bool wav = false;  // a WAV container around the stream
 };
 
 std::string shown(const std::string& name) { return isStandard(name) ? "standard input" : name; }
@@ -101,6 +126,7 @@ std::string hex(HRESULT hr) {
 
 constexpr kv::tools::Option kOptions[] = {
     {nullptr, "--chunk", true},
+    {nullptr, "--rate", true},
     {nullptr, "--no-flush", false},
     {nullptr, "--raw", false},
 };
@@ -112,6 +138,11 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
             if (!chunk || *chunk == 0)
                 return Failure{"bad --chunk '" + value + "': need 1 to 2147483647 bytes", kUsageError};
             o.chunk = static_cast<LONG>(*chunk);
+        } else if (name == "--rate") {
+            if (value != "16000" && value != "8000")
+                return Failure{"bad --rate '" + value + "': 16000 (the capture rate) or 8000 (standard peers)",
+                               kUsageError};
+            o.rate = value == "8000" ? kStandardRate : kCaptureRate;
         } else {
             (name == "--raw" ? o.raw : o.flush) = name == "--raw";
         }
@@ -122,6 +153,18 @@ std::optional<Failure> parse(const std::vector<std::string>& args, Options& o) {
     if (o.chunk == 0) o.chunk = o.format->defaultChunk;
     if (o.raw && !isStandard(o.input))
         return Failure{"--raw is for standard input; a raw file is named .pcm or .raw", kUsageError};
+    // Read in the UTF-8 spelling: any name converts to it.
+    std::string ending = o.output.substr(o.output.size() - std::min<std::size_t>(o.output.size(), 4));
+    std::transform(ending.begin(), ending.end(), ending.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    o.wav = ending == ".wav";
+    if (o.wav && o.format->wav.tag == 0)
+        return Failure{
+            "the Quorvan stream has no WAV container; name the output otherwise (e.g. .g722) for the raw "
+            "stream",
+            kUsageError};
+    if (o.wav && o.format->wav.blockSamples > 1 && o.rate != kStandardRate)
+        return Failure{"G.723.1 is an 8 kHz codec: its WAV container needs --rate 8000", kUsageError};
     return std::nullopt;
 }
 
@@ -189,6 +232,7 @@ public:
     void attach(kv::tools::OutputFile& output) { m_output = &output; }
     // Hands on what is gathered.
     void close() { drain(); }
+    std::uint64_t written() const { return m_written; }
 
     HRESULT STDMETHODCALLTYPE GetBytesReceived(LONG* count) override {
         if (!count) return E_POINTER;
@@ -268,7 +312,7 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
                                          kv::tools::stderrIsTerminal());
         // The recorder flushes the encoder at the end: what it holds comes out.
         hr = recorder->capture(
-            reader, o.chunk, [&](std::uint64_t done) { progress.update(done); }, o.flush);
+            reader, o.chunk, [&](std::uint64_t done) { progress.update(done); }, o.flush, o.rate);
         progress.clear();
         if (hr != S_OK) failure = Failure{captureMessage(hr, o.input, reader), kRunError};
         if (!failure) warnOfStreamEnd(o, reader);
@@ -279,6 +323,25 @@ std::optional<Failure> encode(const Options& o, kc::PcmReader& reader, const Com
     registry->RemoveObject(name);
     SysFreeString(name);
     return failure;
+}
+
+// The container's header for `dataBytes` of code.
+std::vector<std::uint8_t> containerHeader(const Options& o, std::uint32_t dataBytes) {
+    const Container& c = o.format->wav;
+    const kc::WavFormat format{c.tag, 1, o.rate, o.rate * c.blockBytes / c.blockSamples, c.blockBytes, c.bits};
+    return kc::wavHeader(format, dataBytes, dataBytes / c.blockBytes * c.blockSamples);
+}
+
+// The sizes go in once the stream is complete; RIFF counts them in 32 bits.
+std::optional<Failure> finishContainer(const Options& o, kv::tools::OutputFile& output, std::uint64_t dataBytes) {
+    const std::size_t headerBytes = containerHeader(o, 0).size();
+    if (dataBytes + headerBytes + 1 > 0xFFFFFFFFu)
+        return Failure{o.output + ": the stream is too long for a WAV file (4 GiB); write it raw", kRunError};
+    const std::uint8_t pad = 0;  // RIFF's, after an odd length
+    if (dataBytes & 1) output.write(&pad, 1);
+    const std::vector<std::uint8_t> header = containerHeader(o, static_cast<std::uint32_t>(dataBytes));
+    output.writeAt(0, header.data(), header.size());
+    return std::nullopt;
 }
 
 }  // namespace
@@ -294,6 +357,10 @@ int main(int argc, char** argv) {
     if (!sink) return fail({"out of memory", kRunError});
     kv::tools::OutputFile output;
     if (std::optional<Failure> f = output.open(options.output)) return fail(*f);
+    if (options.wav) {
+        const std::vector<std::uint8_t> header = containerHeader(options, 0);
+        output.write(header.data(), header.size());
+    }
     sink->attach(output);
 
     std::optional<Failure> failure;
@@ -305,6 +372,7 @@ int main(int argc, char** argv) {
         CoUninitialize();
     }
     sink->close();
+    if (!failure && options.wav) failure = finishContainer(options, output, sink->written());
     if (!failure) failure = output.commit();
     // Otherwise what was written is not the encoding of the input: the
     // output drops it, and a file of that name stays as it was.
