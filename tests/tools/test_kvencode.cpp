@@ -857,7 +857,7 @@ struct Made {
 };
 
 #define KV_SOX_SOURCE " {out} synth 0.6 sine 300-3000 sine 440 noise vol 0.9"
-#define KV_FFMPEG "ffmpeg -v error -y -f lavfi -i sine=f=500:d=0.6:sample_rate=22050"
+#define KV_FFMPEG_SINE "ffmpeg -v error -y -f lavfi -i sine=f=500:d=0.6:sample_rate=22050"
 // Channels of their own, which ffmpeg writes as WAVE_FORMAT_EXTENSIBLE.
 #define KV_FFMPEG_CHANNELS(n, rate)                                                                            \
     "ffmpeg -v error -y -f lavfi -i 'aevalsrc=sin(500*2*PI*t)|0.5*sin(1300*2*PI*t)|0.8*random(0)" n ":s=" rate \
@@ -876,10 +876,10 @@ const Made kMade[] = {
     {"alawThreeExtensible", KV_FFMPEG_CHANNELS("", "8000") "-c:a pcm_alaw -f wav {out}"},
     {"ulawThreeExtensible", KV_FFMPEG_CHANNELS("", "16000") "-c:a pcm_mulaw -f wav {out}"},
     {"f64SixExtensible", KV_FFMPEG_CHANNELS("|0.1|-0.2|0.3*sin(90*2*PI*t)", "44100") "-c:a pcm_f64le -f wav {out}"},
-    {"rf64FloatTooLoud", KV_FFMPEG ",volume=3 -c:a pcm_f32le -rf64 always -f wav {out}"},
-    {"rf64S24Stereo", KV_FFMPEG ",aformat=channel_layouts=stereo -c:a pcm_s24le -rf64 always -f wav {out}"},
+    {"rf64FloatTooLoud", KV_FFMPEG_SINE ",volume=3 -c:a pcm_f32le -rf64 always -f wav {out}"},
+    {"rf64S24Stereo", KV_FFMPEG_SINE ",aformat=channel_layouts=stereo -c:a pcm_s24le -rf64 always -f wav {out}"},
     {"msAdpcm", "sox -n -r 8000 -c 1 -e ms-adpcm" KV_SOX_SOURCE, "format tag 0x0002 (Microsoft ADPCM) is not"},
-    {"g726", KV_FFMPEG ":sample_rate=8000 -c:a g726 -f wav {out}", "format tag 0x0045 is not"},
+    {"g726", KV_FFMPEG_SINE ":sample_rate=8000 -c:a g726 -f wav {out}", "format tag 0x0045 is not"},
 };
 
 class MadeInput : public Kvencode, public ::testing::WithParamInterface<Made> {
