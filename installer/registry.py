@@ -196,8 +196,8 @@ def main():
     r.add_argument("-o", required=True)
     a = p.parse_args()
     files, paths = [], []
-    for spec in a.file:
-        path, rest = spec.split("=", 1)
+    for entry in a.file:
+        path, rest = entry.split("=", 1)
         bits, file_id, source = rest.split(":", 2)
         files.append((int(bits), file_id, source))
         paths.append((path, f"[#{file_id}]"))
